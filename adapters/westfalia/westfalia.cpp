@@ -1,0 +1,3 @@
+#include "app/mainwindow.h"
+
+void MainWindow::exchangeWestfalia(const bool &, const bool &) {}

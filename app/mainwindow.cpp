@@ -1,0 +1,235 @@
+#include "app/mainwindow.h"
+
+#include "app/settingskeys.h"
+#include "app/shortcuts.h"
+#include "ui_mainwindow.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileSystemWatcher>
+#include <QMenu>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSettings>
+#include <QSslSocket>
+#include <QTextStream>
+#include <QTimer>
+#include <QUuid>
+
+#include <cstdio>
+#include <cstdlib>
+
+static void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow), dsystem(0), settings(nullptr), timer(nullptr),
+      autoExchangeSeconds(0), versionCheckTicks(0), restoreAction(nullptr), quitAction(nullptr),
+      trayIcon(nullptr), trayIconMenu(nullptr), afifarmWatcher(nullptr), networkManager(nullptr)
+{
+    initResources();
+    ui->setupUi(this);
+    dsystem = 0;
+
+    setWindowTitle(tr("Stablomat") + QStringLiteral(" ") + QStringLiteral("1.03") + QStringLiteral(" - ") +
+                   tr("Delaval, Wesfalia"));
+
+    if (!QSslSocket::supportsSsl())
+        QMessageBox::information(nullptr, tr("Stablomat"), tr("QT bez podpory SSL"), QMessageBox::Ok);
+
+    afifarmWatcher = new QFileSystemWatcher(this);
+    connect(afifarmWatcher, &QFileSystemWatcher::directoryChanged, this, &MainWindow::exchangeAfifarm);
+
+    restoreAction = new QAction(tr("&Obnovit"), this);
+    connect(restoreAction, &QAction::triggered, this, &QWidget::showNormal);
+    quitAction = new QAction(tr("&Ukončit"), this);
+    connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+    trayIconMenu = new QMenu(this);
+    trayIconMenu->addAction(restoreAction);
+    trayIconMenu->addSeparator();
+    trayIconMenu->addAction(quitAction);
+    trayIcon = new QSystemTrayIcon(this);
+    trayIcon->setContextMenu(trayIconMenu);
+    const QIcon icon(QStringLiteral(":/pics/milk-icon.ico"));
+    trayIcon->setIcon(icon);
+    setWindowIcon(icon);
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::iconActivated);
+    trayIcon->setToolTip(QStringLiteral("stablomat"));
+    trayIcon->setVisible(true);
+
+    settings = new QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brantol"),
+                             QStringLiteral("stablomat"), this);
+    uuid = readString(settings, keys::Uuid);
+    if (uuid.isEmpty()) {
+        uuid = QUuid::createUuid().toString();
+        settings->setValue(keys::Uuid, uuid);
+    }
+    const QString staj = readString(settings, keys::Staj);
+    ui->staj->setText(staj.isEmpty() ? tr("Nastavte název stáje") : staj);
+    readMilkingPeriods();
+    const bool trayMode = readBool(settings, keys::TrayIcon);
+    const int interval = readInt(settings, keys::ExchangeHours);
+
+    timer = new QTimer(this);
+    timer->setInterval(1000);
+    connect(timer, &QTimer::timeout, this, &MainWindow::timerTimeout);
+    autoExchangeSeconds = 0;
+    versionCheckTicks = 0;
+
+    if (startupShortcutExists() && trayMode && interval > 0) {
+        autoExchangeSeconds = interval * 3600;
+        QTimer::singleShot(100, this, &QWidget::close);
+    }
+    timer->start();
+
+    networkManager = new QNetworkAccessManager(this);
+    connect(networkManager, &QNetworkAccessManager::finished, this,
+            &MainWindow::getVersionFromServerReplyFinished);
+
+    detectMilkingSystem();
+    sendVersionCheck();
+
+    connect(ui->exchange, &QToolButton::clicked, this, &MainWindow::onExchange);
+    connect(ui->uloz, &QToolButton::clicked, this, &MainWindow::onSave);
+    connect(ui->nastaveni, &QToolButton::clicked, this, &MainWindow::onNastaveni);
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+    ui = nullptr;
+    writeMilkingPeriods();
+}
+
+void MainWindow::readMilkingPeriods()
+{
+    bool *flags[] = {&dojeni1, &dojeni2, &dojeni3};
+    int *values[] = {&od_datum1, &od_hodina1, &do_datum1, &do_hodina1, &od_datum2, &od_hodina2,
+                     &do_datum2, &do_hodina2, &od_datum3, &od_hodina3, &do_datum3, &do_hodina3};
+    for (int i = 0; i < 3; ++i)
+        *flags[i] = readBool(settings, keys::milkingPeriodKey(i));
+    for (int i = 0; i < 12; ++i)
+        *values[i] = readInt(settings, keys::milkingPeriodKey(i + 3));
+}
+
+void MainWindow::writeMilkingPeriods()
+{
+    const bool flags[] = {dojeni1, dojeni2, dojeni3};
+    const int values[] = {od_datum1, od_hodina1, do_datum1, do_hodina1, od_datum2, od_hodina2,
+                          do_datum2, do_hodina2, od_datum3, od_hodina3, do_datum3, do_hodina3};
+    for (int i = 0; i < 3; ++i)
+        settings->setValue(keys::milkingPeriodKey(i), flags[i]);
+    for (int i = 0; i < 12; ++i)
+        settings->setValue(keys::milkingPeriodKey(i + 3), values[i]);
+}
+
+bool MainWindow::startupShortcutExists() const
+{
+    return startupShortcutPresent();
+}
+
+void MainWindow::timerTimeout()
+{
+    ++autoExchangeSeconds;
+    const int interval = readInt(settings, keys::ExchangeHours);
+    if (interval > 0 && autoExchangeSeconds / 3600 >= interval) {
+        autoExchangeSeconds = 0;
+        runExchange(false, false);
+    }
+    if (++versionCheckTicks >= 3600) {
+        versionCheckTicks = 0;
+        sendVersionCheck();
+    }
+}
+
+void MainWindow::runExchange(bool askPeriods, bool ShowMessages)
+{
+    // Adapters process events while they wait: a tick or a click then must not start a second run.
+    ExchangeGuard guard(this);
+    if (!guard.acquiredRun())
+        return;
+
+    if (dsystem == 0 && ShowMessages) {
+        QMessageBox::information(this, QStringLiteral("Stablomat"), tr("Nebyl rozpoznán dojírenský systém."),
+                                 QMessageBox::Ok);
+        return;
+    }
+    bool FetchYields = false;
+    if (readBool(settings, keys::FetchYields) && askPeriods) {
+        FetchYields = true;
+        if (!askForMilkingPeriods())
+            return;
+    }
+    runAdapter(FetchYields, ShowMessages);
+}
+
+void MainWindow::runAdapter(const bool &FetchYields, const bool &ShowMessages)
+{
+    switch (dsystem) {
+    case 1:
+    case 2:
+        exchangeDelaval(FetchYields, ShowMessages);
+        break;
+    case 3:
+        exchangeWestfalia(FetchYields, ShowMessages);
+        break;
+    case 4:
+        exchangeLely(FetchYields, ShowMessages);
+        break;
+    case 6:
+        exchangeUniform(FetchYields, ShowMessages);
+        break;
+    case 7:
+        exchangeFullwood(FetchYields, ShowMessages);
+        break;
+    default: // 0 nothing recognised; 5 AfiFarm runs from its directory watcher
+        break;
+    }
+}
+
+void MainWindow::onExchange()
+{
+    runExchange(true, true);
+}
+
+void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::Trigger)
+        show();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (readBool(settings, keys::TrayIcon)) {
+        event->accept();
+        return;
+    }
+    // The process ends here without unwinding; keep the milking periods of this run.
+    writeMilkingPeriods();
+    settings->sync();
+    trayIcon->hide();
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+void MainWindow::onSave()
+{
+    const QString filter = tr("%1 (*.%1 *.%2);;Všechny soubory (*.*)").arg(QStringLiteral("csv"), QStringLiteral("CSV"));
+    const QString fileName = QFileDialog::getSaveFileName(this, tr("Uložení souboru"), yieldFileName, filter);
+    if (fileName.isEmpty())
+        return;
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+        return;
+    QTextStream out(&file);
+    out.setCodec("UTF-8");
+    out.setGenerateByteOrderMark(false);
+    out << ui->textEdit->toPlainText();
+    out.flush();
+    file.close();
+}

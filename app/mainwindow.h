@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QDateTime>
+#include <QMainWindow>
+#include <QString>
+#include <QSystemTrayIcon>
+
+class QAction;
+class QFileSystemWatcher;
+class QMenu;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QSettings;
+class QTimer;
+
+namespace Ui {
+class MainWindow;
+}
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The exchange dispatcher; the button calls it with (true, true), the timer with (false, false).
+    void runExchange(bool askPeriods, bool ShowMessages);
+    bool exchangeRunning() const { return exchangeInProgress; }
+
+    bool startupShortcutExists() const;
+    void detectMilkingSystem();
+    void computeMilkingPeriods();
+    virtual void sendVersionCheck();
+
+    // Adapters, one per milking system, each defined in its own folder under adapters/.
+    void exchangeDelaval(const bool &FetchYields, const bool &ShowMessages);
+    void exchangeWestfalia(const bool &FetchYields, const bool &ShowMessages);
+    void exchangeLely(const bool &FetchYields, const bool &ShowMessages);
+    void exchangeUniform(const bool &FetchYields, const bool &ShowMessages);
+    void exchangeFullwood(const bool &FetchYields, const bool &ShowMessages);
+
+    int milkingSystem() const { return dsystem; }
+    QString milkingSystemPath() const { return programPath; }
+    QSettings *settingsStore() const { return settings; }
+    QSystemTrayIcon *tray() const { return trayIcon; }
+    Ui::MainWindow *form() const { return ui; }
+
+public slots:
+    void iconActivated(QSystemTrayIcon::ActivationReason reason);
+    void timerTimeout();
+    void getVersionFromServerReplyFinished(QNetworkReply *netReply);
+    void onExchange();
+    void exchangeAfifarm(const QString &dir);
+    void onSave();
+    void onNastaveni();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    // Calls the adapter chosen by the milking-system code.
+    virtual void runAdapter(const bool &FetchYields, const bool &ShowMessages);
+    // Shows the milking-period dialog; true when it was accepted and the periods are computed.
+    bool askForMilkingPeriods();
+    void readMilkingPeriods();
+    void writeMilkingPeriods();
+
+    Ui::MainWindow *ui;
+    int dsystem;
+    QString programPath;   // Windows form; adapters turn it into a local path
+    QString yieldFileName;
+    QString uuid;
+    QSettings *settings;
+    QTimer *timer;
+    int autoExchangeSeconds;
+    int versionCheckTicks;
+    QAction *restoreAction;
+    QAction *quitAction;
+    QSystemTrayIcon *trayIcon;
+    QMenu *trayIconMenu;
+    QFileSystemWatcher *afifarmWatcher;
+    bool dojeni1 = false, dojeni2 = false, dojeni3 = false;
+    int od_datum1 = 0, od_hodina1 = 0, do_datum1 = 0, do_hodina1 = 0;
+    int od_datum2 = 0, od_hodina2 = 0, do_datum2 = 0, do_hodina2 = 0;
+    int od_datum3 = 0, od_hodina3 = 0, do_datum3 = 0, do_hodina3 = 0;
+    QDateTime od_cas1, do_cas1, od_cas2, do_cas2, od_cas3, do_cas3;
+    QNetworkAccessManager *networkManager;
+
+    bool exchangeInProgress = false;
+
+    // Marks an exchange as running for its lifetime; a second request meanwhile is refused.
+    class ExchangeGuard
+    {
+    public:
+        explicit ExchangeGuard(MainWindow *w) : window(w), acquired(!w->exchangeInProgress)
+        {
+            if (acquired)
+                window->exchangeInProgress = true;
+        }
+        ~ExchangeGuard()
+        {
+            if (acquired)
+                window->exchangeInProgress = false;
+        }
+        ExchangeGuard(const ExchangeGuard &) = delete;
+        ExchangeGuard &operator=(const ExchangeGuard &) = delete;
+        bool acquiredRun() const { return acquired; }
+
+    private:
+        MainWindow *window;
+        bool acquired;
+    };
+};

@@ -1,0 +1,33 @@
+// The one place where the program differs between Windows and other platforms.
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace platform {
+
+// Turns a path written the Windows way ("c:/alpro/iso32.exe") into a local one.
+// On Windows it is returned unchanged; elsewhere drive "c:" (any case) lies under
+// $WINEPREFIX/drive_c, WINEPREFIX defaulting to ~/.wine.
+QString localPath(const QString &windowsPath);
+
+struct ProcessEntry
+{
+    qint64 pid = 0;
+    QString exeName; // file name of the executable, e.g. "stablomat.exe"
+};
+
+// All running processes; empty when the process list cannot be walked.
+QList<ProcessEntry> runningProcesses();
+
+// True when a process other than ownPid runs an executable whose file name equals exeName
+// (compared case-sensitively).
+bool anotherInstanceRunning(const QString &exeName, qint64 ownPid);
+
+// Makes the program start at log-on besides the start-up shortcut (XDG autostart on Linux;
+// nothing to do on Windows, where the shortcut itself does it).
+bool addLogonStart(const QString &baseName, const QString &executable);
+bool removeLogonStart(const QString &baseName);
+QString logonStartPath(const QString &baseName); // empty where there is no such entry
+
+} // namespace platform

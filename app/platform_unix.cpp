@@ -1,0 +1,109 @@
+#include "app/platform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTextStream>
+
+namespace platform {
+
+QString localPath(const QString &windowsPath)
+{
+    if (windowsPath.size() < 2 || windowsPath.at(1) != QLatin1Char(':') ||
+        windowsPath.at(0).toLower() != QLatin1Char('c'))
+        return windowsPath;
+    QString prefix = qEnvironmentVariable("WINEPREFIX");
+    if (prefix.isEmpty())
+        prefix = QDir::homePath() + QStringLiteral("/.wine");
+    while (prefix.size() > 1 && prefix.endsWith(QLatin1Char('/')))
+        prefix.chop(1);
+    QString rest = windowsPath.mid(2);
+    rest.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    if (!rest.startsWith(QLatin1Char('/')))
+        rest.prepend(QLatin1Char('/'));
+    return prefix + QStringLiteral("/drive_c") + rest;
+}
+
+static QString exeNameOf(const QString &procDir)
+{
+    // The exe link names the running image; a replaced file carries " (deleted)".
+    QString target = QFile::symLinkTarget(procDir + QStringLiteral("/exe"));
+    if (!target.isEmpty()) {
+        const QString deleted = QStringLiteral(" (deleted)");
+        if (target.endsWith(deleted))
+            target.chop(deleted.size());
+        return QFileInfo(target).fileName();
+    }
+    // Another user's process: the link is not readable, argv[0] is.
+    QFile cmdline(procDir + QStringLiteral("/cmdline"));
+    if (!cmdline.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray raw = cmdline.read(4096);
+    const QByteArray argv0 = raw.left(raw.indexOf('\0'));
+    return QFileInfo(QString::fromLocal8Bit(argv0)).fileName();
+}
+
+QList<ProcessEntry> runningProcesses()
+{
+    QList<ProcessEntry> result;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (!numeric)
+            continue;
+        const QString name = exeNameOf(QStringLiteral("/proc/") + entry);
+        if (!name.isEmpty())
+            result.append({pid, name});
+    }
+    return result;
+}
+
+QString logonStartPath(const QString &baseName)
+{
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (config.isEmpty() || baseName.isEmpty())
+        return QString();
+    return config + QStringLiteral("/autostart/") + baseName + QStringLiteral(".desktop");
+}
+
+static QString desktopExecQuoted(const QString &path)
+{
+    QString quoted = path;
+    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    quoted.replace(QLatin1Char('`'), QStringLiteral("\\`"));
+    quoted.replace(QLatin1Char('$'), QStringLiteral("\\$"));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+bool addLogonStart(const QString &baseName, const QString &executable)
+{
+    const QString path = logonStartPath(baseName);
+    if (path.isEmpty() || !QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QTextStream out(&file);
+    out.setCodec("UTF-8");
+    out << "[Desktop Entry]\n"
+        << "Type=Application\n"
+        << "Name=Stablomat\n"
+        << "Exec=" << desktopExecQuoted(executable) << "\n"
+        << "Icon=stablomat\n"
+        << "Terminal=false\n"
+        << "X-GNOME-Autostart-enabled=true\n";
+    out.flush();
+    return file.commit();
+}
+
+bool removeLogonStart(const QString &baseName)
+{
+    const QString path = logonStartPath(baseName);
+    return path.isEmpty() || !QFile::exists(path) || QFile::remove(path);
+}
+
+} // namespace platform

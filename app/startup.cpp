@@ -1,0 +1,50 @@
+#include "app/startup.h"
+
+#include "app/mainwindow.h"
+#include "app/platform.h"
+
+#include <QApplication>
+#include <QDesktopWidget>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+
+QString secondInstanceText()
+{
+    return QApplication::translate("main", "Program") + QStringLiteral(" stablomat.exe ") +
+           QApplication::translate("main", "je již spuštěn a jsou zakázány\njeho vícenasobné instance.\n\n"
+                                           "Spuštěný program se bude nacházet dole v panelu úloh.");
+}
+
+int runStablomat(int argc, char **argv, const std::function<void()> &started)
+{
+    QApplication app(argc, argv);
+    if (started)
+        started();
+
+    const QString exeName = QFileInfo(QString::fromLatin1(argv[0])).fileName();
+    const qint64 ownPid = QCoreApplication::applicationPid();
+    if (platform::anotherInstanceRunning(exeName, ownPid)) {
+        QMessageBox::warning(nullptr, QApplication::translate("main", "Systray"), secondInstanceText(),
+                             QMessageBox::Ok, QMessageBox::NoButton);
+        return 0;
+    }
+
+    int status = 1;
+    {
+        MainWindow window(nullptr);
+        if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+            QMessageBox::critical(nullptr, QApplication::translate("main", "Systray"),
+                                  QApplication::translate("main", "I couldn't detect any system tray on this system."));
+        } else {
+            QApplication::setQuitOnLastWindowClosed(false);
+            const int desktopWidth = QApplication::desktop()->width();
+            const int desktopHeight = QApplication::desktop()->height();
+            const QSize size = window.size();
+            window.show();
+            window.move((desktopWidth - size.width()) / 2, (desktopHeight - size.height()) / 2);
+            status = QApplication::exec();
+        }
+    }
+    return status;
+}

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs everything Stablomat needs to build, run and test on Debian 12 (run as root).
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+
+packages=(
+    # build
+    cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools clang-format
+    # run: Qt plugins for SQLite and Firebird, unzip for the self-update
+    libqt5sql5-sqlite libqt5sql5-ibase unzip
+    # reference herd registry and simulators
+    libcpp-httplib-dev libssl-dev libsqlite3-dev zip
+    # headless GUI tests: virtual display, tray host, fonts, screenshots
+    xvfb xauth x11-utils trayer python3 fonts-dejavu-core imagemagick xdotool
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,70 @@
+// Helpers shared by the test suites.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+// Gives the process a private HOME, XDG_CONFIG_HOME, XDG_DATA_HOME and WINEPREFIX. Must run
+// before the first QSettings or QStandardPaths call of the process (see STABLOMAT_TEST_MAIN).
+class TestEnvironment
+{
+public:
+    static void setUp();
+    static QString root();
+    static QString winePrefix();
+    // Replaces the fake drive C with an empty one.
+    static void resetDriveC();
+};
+
+// Creates a file under the fake drive C, named the Windows way ("c:/alpro/iso32.exe").
+QString makeDriveCFile(const QString &windowsPath, const QByteArray &content = QByteArray());
+
+// Answers modal message boxes while it lives: records each box's title and text and clicks the
+// button chosen (OK unless told otherwise).
+class ModalAnswerer : public QObject
+{
+    Q_OBJECT
+public:
+    struct Box
+    {
+        QString title;
+        QString text;
+        QString icon; // "information", "warning", "critical", "question" or ""
+    };
+    explicit ModalAnswerer(QObject *parent = nullptr);
+    QList<Box> boxes;
+
+private:
+    void poll();
+    QTimer timer;
+};
+
+// Reads a file whole; empty when it cannot be opened.
+QByteArray readWholeFile(const QString &path);
+
+#define STABLOMAT_TEST_MAIN(TestObject)                                                                      \
+    int main(int argc, char **argv)                                                                          \
+    {                                                                                                        \
+        TestEnvironment::setUp();                                                                            \
+        QApplication app(argc, argv);                                                                        \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
+        TestObject tc;                                                                                       \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
+    }
+
+#define STABLOMAT_TEST_MAIN_CORE(TestObject)                                                                 \
+    int main(int argc, char **argv)                                                                          \
+    {                                                                                                        \
+        TestEnvironment::setUp();                                                                            \
+        QCoreApplication app(argc, argv);                                                                    \
+        TestObject tc;                                                                                       \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&tc, argc, argv);                                                                \
+    }

@@ -16,4 +16,4 @@ if [ -z "${DISPLAY:-}" ]; then
     trap stop_headless_tray EXIT
     echo "Stablomat runs on the virtual display $DISPLAY (screenshot: DISPLAY=$DISPLAY import -window root shot.png)"
 fi
-exec "$build/stablomat"
+"$build/stablomat"

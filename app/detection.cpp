@@ -75,7 +75,8 @@ MilkingSystem probeMilkingSystem()
     }
 
     if (probe(QStringLiteral("c:/afifarm/program/afifarm.exe"))) {
-        MilkingSystem s = recognised(5, QStringLiteral("c:/afifarm"), "Afikim - datová výměna se spouští v Afifarmu");
+        MilkingSystem s =
+            recognised(5, QStringLiteral("c:/afifarm"), "Afikim - datová výměna se spouští v Afifarmu");
         s.exchangeButton = false;
         s.watchedDirectory = s.programPath + QStringLiteral("/savefile");
         return s;

@@ -219,7 +219,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::onSave()
 {
-    const QString filter = tr("%1 (*.%1 *.%2);;Všechny soubory (*.*)").arg(QStringLiteral("csv"), QStringLiteral("CSV"));
+    const QString filter =
+        tr("%1 (*.%1 *.%2);;Všechny soubory (*.*)").arg(QStringLiteral("csv"), QStringLiteral("CSV"));
     const QString fileName = QFileDialog::getSaveFileName(this, tr("Uložení souboru"), yieldFileName, filter);
     if (fileName.isEmpty())
         return;

@@ -67,7 +67,7 @@ protected:
 
     Ui::MainWindow *ui;
     int dsystem;
-    QString programPath;   // Windows form; adapters turn it into a local path
+    QString programPath; // Windows form; adapters turn it into a local path
     QString yieldFileName;
     QString uuid;
     QSettings *settings;

@@ -21,8 +21,8 @@ QList<ProcessEntry> runningProcesses()
     entry.dwSize = sizeof(PROCESSENTRY32W);
     if (Process32FirstW(snapshot, &entry)) {
         do {
-            result.append({static_cast<qint64>(entry.th32ProcessID),
-                           QString::fromWCharArray(entry.szExeFile)});
+            result.append(
+                {static_cast<qint64>(entry.th32ProcessID), QString::fromWCharArray(entry.szExeFile)});
         } while (Process32NextW(snapshot, &entry));
     }
     CloseHandle(snapshot);

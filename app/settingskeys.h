@@ -19,9 +19,10 @@ inline const QString SendDays = QStringLiteral("settings/zavra_odesilat_udaje_dn
 inline const QString SendInseminations = QStringLiteral("settings/zavra_odesilat_inseminace_povoleno");
 
 // The fifteen milking-period values, in the order they are read and written.
-inline const char *const MilkingPeriodNames[15] = {
-    "dojeni1",   "dojeni2",    "dojeni3",   "od_datum1", "od_hodina1", "do_datum1", "do_hodina1", "od_datum2",
-    "od_hodina2", "do_datum2", "do_hodina2", "od_datum3", "od_hodina3", "do_datum3", "do_hodina3"};
+inline const char *const MilkingPeriodNames[15] = {"dojeni1",    "dojeni2",   "dojeni3",    "od_datum1",
+                                                   "od_hodina1", "do_datum1", "do_hodina1", "od_datum2",
+                                                   "od_hodina2", "do_datum2", "do_hodina2", "od_datum3",
+                                                   "od_hodina3", "do_datum3", "do_hodina3"};
 inline QString milkingPeriodKey(int index)
 {
     return QStringLiteral("settings/") + QLatin1String(MilkingPeriodNames[index]);

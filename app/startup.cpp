@@ -34,8 +34,9 @@ int runStablomat(int argc, char **argv, const std::function<void()> &started)
     {
         MainWindow window(nullptr);
         if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-            QMessageBox::critical(nullptr, QApplication::translate("main", "Systray"),
-                                  QApplication::translate("main", "I couldn't detect any system tray on this system."));
+            QMessageBox::critical(
+                nullptr, QApplication::translate("main", "Systray"),
+                QApplication::translate("main", "I couldn't detect any system tray on this system."));
         } else {
             QApplication::setQuitOnLastWindowClosed(false);
             const int desktopWidth = QApplication::desktop()->width();

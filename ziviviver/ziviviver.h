@@ -16,7 +16,8 @@ class QFile;
 
 // Negative results of ZARiruvOzav::attach and ZARiruvOzav::syncZavra (docs/cloud-api.md).
 namespace zavra {
-enum Error {
+enum Error
+{
     Unreachable = -1,     // no connection to the registry
     Timeout = -2,         // no complete answer within the time limit
     HttpStatus = -3,      // the registry answered with an unexpected HTTP status
@@ -91,8 +92,8 @@ public:
 
     // Sends the records and fills `downloaded` with the inseminations recorded in the registry
     // for the last insDays days. Negative: an error code; then nothing else is valid.
-    int syncZavra(bool shortNumbers, int download, int insDays, int send, int sendDays, bool sendInseminations,
-                  const bool &complete, const QMap<QString, ddata_zv_t> &animals,
+    int syncZavra(bool shortNumbers, int download, int insDays, int send, int sendDays,
+                  bool sendInseminations, const bool &complete, const QMap<QString, ddata_zv_t> &animals,
                   const QList<ddata_ins_t> &inseminations, const QList<ddata_br_t> &pregnancies,
                   const QList<ddata_za_t> &dryOffs, const QList<ddata_plany_t> &plans,
                   QList<zavra_ins_row_t> &downloaded, int &sentAnimals, int &sentInseminations,

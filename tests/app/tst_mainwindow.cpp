@@ -1,0 +1,454 @@
+#include "app/mainwindow.h"
+#include "app/settingskeys.h"
+#include "app/shortcuts.h"
+#include "common/testsupport.h"
+#include "ui_mainwindow.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QSettings>
+#include <functional>
+
+// The real window with the adapter call and the version check observed.
+class TestWindow : public MainWindow
+{
+public:
+    struct Run
+    {
+        bool fetchYields;
+        bool showMessages;
+    };
+    QList<Run> runs;
+    std::function<void()> during; // runs inside the adapter, as an adapter's event processing would
+    int versionChecks = 0;
+
+    void tick(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            timerTimeout();
+    }
+    int ticksTowardsExchange() const { return autoExchangeSeconds; }
+    bool period(int i) const { return i == 1 ? dojeni1 : i == 2 ? dojeni2 : dojeni3; }
+    int hour(int i) const { return i == 1 ? od_hodina1 : i == 2 ? od_hodina2 : od_hodina3; }
+
+protected:
+    void runAdapter(const bool &FetchYields, const bool &ShowMessages) override
+    {
+        runs.append({FetchYields, ShowMessages});
+        if (during)
+            during();
+    }
+    void sendVersionCheck() override { ++versionChecks; }
+};
+
+static QSettings store()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brantol"),
+                     QStringLiteral("stablomat"));
+}
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void firstStart();
+    void storedIdentifierKept();
+    void farmNameShown();
+    void garbageSettingsGiveDefaults_data();
+    void garbageSettingsGiveDefaults();
+    void unreadableSettingsFile();
+    void periodsWrittenAtDestruction();
+    void automaticExchange_data();
+    void automaticExchange();
+    void intervalChangeTakesEffectNextTick();
+    void versionCheckEvery3600Ticks();
+    void hiddenStart_data();
+    void hiddenStart();
+    void secondRequestDuringRunIgnored();
+    void unrecognisedSystem();
+    void buttonWithoutYieldExport();
+    void trayActivation();
+    void trayMenu();
+    void closeWithTrayModeHides();
+    void save();
+    void saveCancelledOrUnwritable();
+};
+
+void TestMainWindow::init()
+{
+    removeStartupShortcut();
+    store().clear();
+    TestEnvironment::resetDriveC();
+}
+
+void TestMainWindow::firstStart()
+{
+    TestWindow w;
+    const QString id = store().value(keys::Uuid).toString();
+    QVERIFY2(QRegularExpression(
+                 QStringLiteral("^\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}$"))
+                 .match(id)
+                 .hasMatch(),
+             qPrintable(id));
+    QCOMPARE(w.form()->staj->text(), QStringLiteral("Nastavte název stáje"));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Stablomat 1.03 - Delaval, Wesfalia"));
+    QCOMPARE(w.size(), QSize(626, 464));
+    QCOMPARE(w.form()->exchange->text(), QStringLiteral("Výměna údajů"));
+    QCOMPARE(w.form()->uloz->text(), QStringLiteral("Ulož soubor"));
+    QCOMPARE(w.form()->nastaveni->text(), QStringLiteral("Nastavení"));
+    QVERIFY(!w.form()->exchange->isCheckable());
+    QCOMPARE(w.form()->exchange->iconSize(), QSize(32, 32));
+    QVERIFY(!w.form()->exchange->icon().isNull());
+    QVERIFY(!w.windowIcon().isNull());
+    QVERIFY(w.tray()->isVisible());
+    QCOMPARE(w.tray()->toolTip(), QStringLiteral("stablomat"));
+    for (int i = 1; i <= 3; ++i)
+        QVERIFY(!w.period(i));
+    QVERIFY(w.form()->textEdit->toPlainText().isEmpty());
+}
+
+void TestMainWindow::storedIdentifierKept()
+{
+    const QString id = QStringLiteral("{0f8fad5b-d9cb-469f-a165-70867728950e}");
+    store().setValue(keys::Uuid, id);
+    {
+        TestWindow w;
+    }
+    QCOMPARE(store().value(keys::Uuid).toString(), id);
+}
+
+void TestMainWindow::farmNameShown()
+{
+    store().setValue(keys::Staj, QStringLiteral("Farma Horní Ves"));
+    TestWindow w;
+    QCOMPARE(w.form()->staj->text(), QStringLiteral("Farma Horní Ves"));
+}
+
+void TestMainWindow::garbageSettingsGiveDefaults_data()
+{
+    QTest::addColumn<QByteArray>("fileText");
+    QTest::addColumn<int>("ticksToRun"); // -1: none within 4000 ticks
+    QTest::addColumn<bool>("dojeni1");
+    QTest::addColumn<int>("hour1");
+    QTest::newRow("text where numbers belong")
+        << QByteArray("[settings]\nzavra_dat_vymena_hod=abc\nod_hodina1=xyz\ndojeni1=false\n") << -1 << false
+        << 0;
+    QTest::newRow("empty values") << QByteArray("[settings]\nzavra_dat_vymena_hod=\ndojeni1=\nod_hodina1=\n")
+                                  << -1 << false << 0;
+    QTest::newRow("numbers read") << QByteArray(
+                                         "[settings]\nzavra_dat_vymena_hod=1\ndojeni1=true\nod_hodina1=7\n")
+                                  << 3600 << true << 7;
+    QTest::newRow("number with junk")
+        << QByteArray("[settings]\nzavra_dat_vymena_hod=1h\nod_hodina1=7x\n") << -1 << false << 0;
+}
+
+void TestMainWindow::garbageSettingsGiveDefaults()
+{
+    QFETCH(QByteArray, fileText);
+    QFETCH(int, ticksToRun);
+    QFETCH(bool, dojeni1);
+    QFETCH(int, hour1);
+    const QString path = store().fileName();
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(fileText);
+    file.close();
+
+    TestWindow w;
+    QCOMPARE(w.period(1), dojeni1);
+    QCOMPARE(w.hour(1), hour1);
+    w.tick(4000);
+    if (ticksToRun < 0) {
+        QCOMPARE(w.runs.size(), 0);
+    } else {
+        QCOMPARE(w.runs.size(), 1);
+    }
+}
+
+void TestMainWindow::unreadableSettingsFile()
+{
+    const QString path = store().fileName();
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QByteArray("\xff\xfe\x00[[[=\x01\x02", 10));
+    file.close();
+    TestWindow w;
+    QCOMPARE(w.form()->staj->text(), QStringLiteral("Nastavte název stáje"));
+    QVERIFY(!w.period(1));
+    w.tick(4000);
+    QCOMPARE(w.runs.size(), 0);
+}
+
+void TestMainWindow::periodsWrittenAtDestruction()
+{
+    store().setValue(QStringLiteral("settings/dojeni2"), true);
+    store().setValue(QStringLiteral("settings/od_hodina2"), QStringLiteral("abc"));
+    store().setValue(QStringLiteral("settings/do_hodina3"), 11);
+    store().sync();
+    {
+        TestWindow w;
+    }
+    QSettings s = store();
+    for (int i = 0; i < 15; ++i)
+        QVERIFY2(s.contains(keys::milkingPeriodKey(i)), qPrintable(keys::milkingPeriodKey(i)));
+    QCOMPARE(s.value(QStringLiteral("settings/dojeni2")).toBool(), true);
+    QCOMPARE(s.value(QStringLiteral("settings/od_hodina2")).toString(), QStringLiteral("0"));
+    QCOMPARE(s.value(QStringLiteral("settings/do_hodina3")).toInt(), 11);
+    QCOMPARE(s.value(QStringLiteral("settings/dojeni1")).toString(), QStringLiteral("false"));
+}
+
+void TestMainWindow::automaticExchange_data()
+{
+    QTest::addColumn<int>("hours");
+    QTest::addColumn<int>("firstRunTick");
+    QTest::newRow("1 hour") << 1 << 3600;
+    QTest::newRow("2 hours") << 2 << 7200;
+    QTest::newRow("off") << 0 << -1;
+}
+
+void TestMainWindow::automaticExchange()
+{
+    QFETCH(int, hours);
+    QFETCH(int, firstRunTick);
+    store().setValue(keys::ExchangeHours, hours);
+    TestWindow w;
+    const int limit = firstRunTick > 0 ? firstRunTick - 1 : 10000;
+    w.tick(limit);
+    QCOMPARE(w.runs.size(), 0);
+    if (firstRunTick < 0) {
+        QCOMPARE(w.ticksTowardsExchange(), limit); // counts on while off
+        return;
+    }
+    w.tick(1);
+    QCOMPARE(w.runs.size(), 1);
+    QCOMPARE(w.runs.first().fetchYields, false);
+    QCOMPARE(w.runs.first().showMessages, false);
+    QCOMPARE(w.ticksTowardsExchange(), 0);
+    w.tick(firstRunTick);
+    QCOMPARE(w.runs.size(), 2);
+}
+
+void TestMainWindow::intervalChangeTakesEffectNextTick()
+{
+    store().setValue(keys::ExchangeHours, 2);
+    TestWindow w;
+    w.tick(5000);
+    QCOMPARE(w.runs.size(), 0);
+    w.settingsStore()->setValue(keys::ExchangeHours, 1);
+    w.tick(1);
+    QCOMPARE(w.runs.size(), 1);
+}
+
+void TestMainWindow::versionCheckEvery3600Ticks()
+{
+    TestWindow w;
+    w.tick(3599);
+    QCOMPARE(w.versionChecks, 0);
+    w.tick(1);
+    QCOMPARE(w.versionChecks, 1);
+    w.tick(3600);
+    QCOMPARE(w.versionChecks, 2);
+}
+
+void TestMainWindow::hiddenStart_data()
+{
+    QTest::addColumn<bool>("shortcut");
+    QTest::addColumn<bool>("trayMode");
+    QTest::addColumn<int>("hours");
+    QTest::addColumn<bool>("hidden");
+    QTest::newRow("shortcut, tray mode, interval") << true << true << 1 << true;
+    QTest::newRow("no shortcut") << false << true << 1 << false;
+    QTest::newRow("tray mode off") << true << false << 1 << false;
+    QTest::newRow("interval off") << true << true << 0 << false;
+}
+
+void TestMainWindow::hiddenStart()
+{
+    QFETCH(bool, shortcut);
+    QFETCH(bool, trayMode);
+    QFETCH(int, hours);
+    QFETCH(bool, hidden);
+    if (shortcut)
+        QVERIFY(createStartupShortcut());
+    store().setValue(keys::TrayIcon, trayMode);
+    store().setValue(keys::ExchangeHours, hours);
+    TestWindow w;
+    w.show();
+    QTest::qWait(400);
+    QCOMPARE(w.isVisible(), !hidden);
+    QTest::qWait(1100); // the first tick of the real timer
+    QCOMPARE(w.runs.size(), hidden ? 1 : 0);
+    if (hidden) {
+        QCOMPARE(w.runs.first().fetchYields, false);
+        QCOMPARE(w.runs.first().showMessages, false);
+    }
+    w.hide();
+}
+
+void TestMainWindow::secondRequestDuringRunIgnored()
+{
+    makeDriveCFile(QStringLiteral("c:/alpro/iso32.exe"));
+    store().setValue(keys::ExchangeHours, 1);
+    TestWindow w;
+    int nested = 0;
+    w.during = [&] {
+        ++nested;
+        w.tick(3600); // the automatic exchange falls due in the middle of the run
+        w.onExchange();
+        QVERIFY(w.exchangeRunning());
+    };
+    w.onExchange();
+    QCOMPARE(nested, 1);
+    QCOMPARE(w.runs.size(), 1);
+    QVERIFY(!w.exchangeRunning());
+    w.during = nullptr;
+    w.onExchange(); // and once it is over, the next request runs
+    QCOMPARE(w.runs.size(), 2);
+}
+
+void TestMainWindow::unrecognisedSystem()
+{
+    TestWindow w;
+    QCOMPARE(w.milkingSystem(), 0);
+    {
+        ModalAnswerer answerer;
+        w.onExchange();
+        QCOMPARE(answerer.boxes.size(), 1);
+        QCOMPARE(answerer.boxes.first().title, QStringLiteral("Stablomat"));
+        QCOMPARE(answerer.boxes.first().text, QStringLiteral("Nebyl rozpoznán dojírenský systém."));
+        QCOMPARE(answerer.boxes.first().icon, QStringLiteral("information"));
+        QCOMPARE(w.runs.size(), 0);
+    }
+    ModalAnswerer answerer;
+    w.runExchange(false, false); // a timer run says nothing
+    QCOMPARE(answerer.boxes.size(), 0);
+}
+
+void TestMainWindow::buttonWithoutYieldExport()
+{
+    makeDriveCFile(QStringLiteral("c:/alpro/iso32.exe"));
+    TestWindow w;
+    QTest::mouseClick(w.form()->exchange, Qt::LeftButton);
+    QCOMPARE(w.runs.size(), 1);
+    QCOMPARE(w.runs.first().fetchYields, false);
+    QCOMPARE(w.runs.first().showMessages, true);
+}
+
+void TestMainWindow::trayActivation()
+{
+    TestWindow w;
+    w.hide();
+    emit w.tray()->activated(QSystemTrayIcon::DoubleClick);
+    QVERIFY(!w.isVisible());
+    emit w.tray()->activated(QSystemTrayIcon::Context);
+    emit w.tray()->activated(QSystemTrayIcon::MiddleClick);
+    QVERIFY(!w.isVisible());
+    emit w.tray()->activated(QSystemTrayIcon::Trigger);
+    QVERIFY(w.isVisible());
+    w.hide();
+}
+
+void TestMainWindow::trayMenu()
+{
+    TestWindow w;
+    const QList<QAction *> actions = w.tray()->contextMenu()->actions();
+    QCOMPARE(actions.size(), 3);
+    QCOMPARE(actions.at(0)->text(), QStringLiteral("&Obnovit"));
+    QVERIFY(actions.at(1)->isSeparator());
+    QCOMPARE(actions.at(2)->text(), QStringLiteral("&Ukončit"));
+    w.hide();
+    actions.at(0)->trigger();
+    QVERIFY(w.isVisible());
+    w.hide();
+}
+
+void TestMainWindow::closeWithTrayModeHides()
+{
+    store().setValue(keys::TrayIcon, true);
+    TestWindow w;
+    w.show();
+    QVERIFY(w.isVisible());
+    QVERIFY(w.close());
+    QVERIFY(!w.isVisible());
+    QVERIFY(w.tray()->isVisible());
+}
+
+// Answers the save dialog with a file name (or cancels it) once it is open.
+static void answerSaveDialog(const QString &fileName, QString *startName)
+{
+    QTimer::singleShot(50, [fileName, startName] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Uložení souboru"));
+        QCOMPARE(dialog->nameFilters(),
+                 QStringList({QStringLiteral("csv (*.csv *.CSV)"), QStringLiteral("Všechny soubory (*.*)")}));
+        if (startName) {
+            auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            *startName = edit ? edit->text() : QString();
+        }
+        if (fileName.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        dialog->setOption(QFileDialog::DontConfirmOverwrite);
+        dialog->selectFile(fileName);
+        if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            edit->setText(fileName);
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+}
+
+void TestMainWindow::save()
+{
+    makeDriveCFile(QStringLiteral("c:/alpro/iso32.exe"));
+    TestWindow w;
+    const QString text = QStringLiteral("USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO\n"
+                                        "203456789,1,20261207 05:10:00,,12.5\nčřž ů\n");
+    w.form()->textEdit->setPlainText(text);
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("vystup.csv"));
+    QString startName;
+    answerSaveDialog(target, &startName);
+    w.onSave();
+    QCOMPARE(startName, QStringLiteral("mleko.csv"));
+    const QByteArray bytes = readWholeFile(target);
+    QCOMPARE(bytes, text.toUtf8()); // UTF-8, no byte-order mark
+    QVERIFY(!bytes.startsWith("\xEF\xBB\xBF"));
+
+    // Saving again over the file truncates it.
+    w.form()->textEdit->setPlainText(QStringLiteral("x"));
+    answerSaveDialog(target, nullptr);
+    w.onSave();
+    QCOMPARE(readWholeFile(target), QByteArray("x"));
+}
+
+void TestMainWindow::saveCancelledOrUnwritable()
+{
+    TestWindow w;
+    w.form()->textEdit->setPlainText(QStringLiteral("data"));
+    QTemporaryDir dir;
+    ModalAnswerer answerer;
+    answerSaveDialog(QString(), nullptr);
+    w.onSave();
+    QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+    const QString missingDir = dir.filePath(QStringLiteral("missing/x.csv"));
+    QTimer::singleShot(50, [missingDir] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        dialog->setOption(QFileDialog::DontConfirmOverwrite);
+        dialog->selectFile(missingDir);
+        if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            edit->setText(missingDir);
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+    w.onSave();
+    QVERIFY(!QFile::exists(missingDir));
+    QCOMPARE(answerer.boxes.size(), 0); // nothing is reported
+}
+
+STABLOMAT_TEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,143 @@
+#include "app/platform.h"
+#include "common/testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+class TestPlatform : public QObject
+{
+    Q_OBJECT
+private slots:
+    void localPath_data();
+    void localPath();
+    void localPathDefaultPrefix();
+    void processListFindsRealChild();
+    void anotherInstance_data();
+    void anotherInstance();
+};
+
+void TestPlatform::localPath_data()
+{
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<QString>("windows");
+    QTest::addColumn<QString>("local");
+    QTest::newRow("lower drive") << "/w"
+                                 << "c:/alpro/iso32.exe"
+                                 << "/w/drive_c/alpro/iso32.exe";
+    QTest::newRow("upper drive") << "/w"
+                                 << "C:/DairyPln/dpdataexchange.exe"
+                                 << "/w/drive_c/DairyPln/dpdataexchange.exe";
+    QTest::newRow("blank kept") << "/w"
+                                << "c:/Program Files/UNIFORM/uniform.exe"
+                                << "/w/drive_c/Program Files/UNIFORM/uniform.exe";
+    QTest::newRow("backslashes") << "/w"
+                                 << "c:\\afifarm\\savefile"
+                                 << "/w/drive_c/afifarm/savefile";
+    QTest::newRow("trailing slash in prefix") << "/w/"
+                                              << "c:/afifarm"
+                                              << "/w/drive_c/afifarm";
+    QTest::newRow("bare drive") << "/w"
+                                << "c:"
+                                << "/w/drive_c/";
+    QTest::newRow("other drive untouched") << "/w"
+                                           << "d:/data/x"
+                                           << "d:/data/x";
+    QTest::newRow("local path untouched") << "/w"
+                                          << "/tmp/x.fdb"
+                                          << "/tmp/x.fdb";
+    QTest::newRow("relative untouched") << "/w"
+                                        << "mleko.csv"
+                                        << "mleko.csv";
+}
+
+void TestPlatform::localPath()
+{
+    QFETCH(QString, prefix);
+    QFETCH(QString, windows);
+    QFETCH(QString, local);
+    const QByteArray saved = qgetenv("WINEPREFIX");
+    qputenv("WINEPREFIX", prefix.toUtf8());
+    const QString got = platform::localPath(windows);
+    qputenv("WINEPREFIX", saved);
+    QCOMPARE(got, local);
+}
+
+void TestPlatform::localPathDefaultPrefix()
+{
+    const QByteArray saved = qgetenv("WINEPREFIX");
+    qunsetenv("WINEPREFIX");
+    const QString got = platform::localPath(QStringLiteral("c:/alpro/iso32.exe"));
+    qputenv("WINEPREFIX", saved);
+    QCOMPARE(got, QDir::homePath() + QStringLiteral("/.wine/drive_c/alpro/iso32.exe"));
+}
+
+// A child started from a copy of sleep under a chosen name shows up under that name and pid.
+static QProcess *startNamedSleeper(const QString &dir, const QString &name)
+{
+    const QString exe = dir + QLatin1Char('/') + name;
+    QFile::remove(exe);
+    if (!QFile::copy(QStringLiteral("/bin/sleep"), exe))
+        return nullptr;
+    auto *p = new QProcess;
+    p->start(exe, {QStringLiteral("30")});
+    if (!p->waitForStarted(5000)) {
+        delete p;
+        return nullptr;
+    }
+    return p;
+}
+
+void TestPlatform::processListFindsRealChild()
+{
+    QTemporaryDir dir;
+    QScopedPointer<QProcess> child(startNamedSleeper(dir.path(), QStringLiteral("stablomat-probe.exe")));
+    QVERIFY(child);
+    bool found = false;
+    for (const platform::ProcessEntry &e : platform::runningProcesses()) {
+        if (e.pid == child->processId()) {
+            QCOMPARE(e.exeName, QStringLiteral("stablomat-probe.exe"));
+            found = true;
+        }
+    }
+    child->kill();
+    child->waitForFinished();
+    QVERIFY(found);
+}
+
+void TestPlatform::anotherInstance_data()
+{
+    QTest::addColumn<QString>("runningName");
+    QTest::addColumn<QString>("askedName");
+    QTest::addColumn<bool>("skipOwnPid"); // the asking pid is the running one
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("same name") << "stablomat"
+                               << "stablomat" << false << true;
+    QTest::newRow("other name") << "stablomat2"
+                                << "stablomat" << false << false;
+    QTest::newRow("case differs") << "Stablomat"
+                                  << "stablomat" << false << false;
+    QTest::newRow("own process skipped by pid") << "stablomat"
+                                                << "stablomat" << true << false;
+}
+
+void TestPlatform::anotherInstance()
+{
+    QFETCH(QString, runningName);
+    QFETCH(QString, askedName);
+    QFETCH(bool, skipOwnPid);
+    QFETCH(bool, expected);
+    QTemporaryDir dir;
+    // A unique suffix keeps processes of other test runs out of the picture.
+    const QString suffix = QStringLiteral("-%1").arg(QCoreApplication::applicationPid());
+    QScopedPointer<QProcess> child(startNamedSleeper(dir.path(), runningName + suffix));
+    QVERIFY(child);
+    const qint64 asking = skipOwnPid ? child->processId() : QCoreApplication::applicationPid();
+    const bool got = platform::anotherInstanceRunning(askedName + suffix, asking);
+    child->kill();
+    child->waitForFinished();
+    QCOMPARE(got, expected);
+}
+
+STABLOMAT_TEST_MAIN_CORE(TestPlatform)
+#include "tst_platform.moc"

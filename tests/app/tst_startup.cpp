@@ -1,0 +1,200 @@
+#include "app/startup.h"
+#include "common/testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+
+// Starts the real program (the start-up harness) as its own process under a chosen file name.
+class TestStartup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void secondInstanceRefused();
+    void otherNamesAllowed_data();
+    void otherNamesAllowed();
+    void noTray();
+    void closeWithTrayModeOff();
+    void closeWithTrayModeOn();
+
+private:
+    struct Outcome
+    {
+        int exitCode = -1;
+        QStringList lines;
+        QString errors;
+    };
+    Outcome run(const QString &name, const QString &mode, const QStringList &extraEnv = {});
+    QString settingsFile() const { return home.path() + QStringLiteral("/config/Brantol/stablomat.conf"); }
+    void startSleeper(const QString &name);
+
+    QTemporaryDir home;
+    QTemporaryDir bin;
+    QProcess *sleeper = nullptr;
+    QString unique;
+};
+
+void TestStartup::init()
+{
+    unique = QStringLiteral("stablomat-%1").arg(QCoreApplication::applicationPid());
+    QDir(home.path()).removeRecursively();
+    QDir().mkpath(home.path() + QStringLiteral("/config"));
+}
+
+void TestStartup::cleanup()
+{
+    if (sleeper) {
+        sleeper->kill();
+        sleeper->waitForFinished();
+        delete sleeper;
+        sleeper = nullptr;
+    }
+}
+
+void TestStartup::startSleeper(const QString &name)
+{
+    QDir().mkpath(bin.path() + QStringLiteral("/other"));
+    const QString exe = bin.path() + QStringLiteral("/other/") + name;
+    QFile::remove(exe);
+    QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), exe));
+    sleeper = new QProcess;
+    sleeper->start(exe, {QStringLiteral("60")});
+    QVERIFY(sleeper->waitForStarted());
+}
+
+TestStartup::Outcome TestStartup::run(const QString &name, const QString &mode, const QStringList &extraEnv)
+{
+    const QString exe = bin.path() + QLatin1Char('/') + name;
+    QFile::remove(exe);
+    if (!QFile::copy(QStringLiteral(STARTUP_HARNESS), exe))
+        return {};
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/data"));
+    env.insert(QStringLiteral("WINEPREFIX"), home.path() + QStringLiteral("/wine"));
+    env.insert(QStringLiteral("HARNESS_MODE"), mode);
+    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    for (const QString &kv : extraEnv)
+        env.insert(kv.section(QLatin1Char('='), 0, 0), kv.section(QLatin1Char('='), 1));
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(bin.path());
+    p.start(exe, QStringList());
+    Outcome o;
+    if (!p.waitForFinished(30000)) {
+        p.kill();
+        p.waitForFinished();
+        o.errors = QStringLiteral("harness did not finish");
+        return o;
+    }
+    o.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    o.lines = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    o.errors = QString::fromUtf8(p.readAllStandardError());
+    return o;
+}
+
+static QString boxLine(const QString &title, QString text)
+{
+    return QStringLiteral("BOX\t") + title + QLatin1Char('\t') +
+           text.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+}
+
+void TestStartup::secondInstanceRefused()
+{
+    startSleeper(unique);
+    const Outcome o = run(unique, QStringLiteral("show"));
+    QVERIFY2(o.exitCode == 0, qPrintable(o.errors));
+    const QString expected =
+        QStringLiteral("Program stablomat.exe je již spuštěn a jsou zakázány\njeho vícenasobné "
+                       "instance.\n\nSpuštěný program se bude nacházet dole v panelu úloh.");
+    QCOMPARE(secondInstanceText(), expected);
+    // The message names stablomat.exe whatever the real file is called, and no window comes up.
+    QCOMPARE(o.lines, QStringList{boxLine(QStringLiteral("Systray"), expected)});
+}
+
+void TestStartup::otherNamesAllowed_data()
+{
+    QTest::addColumn<QString>("runningSuffix");
+    QTest::newRow("nothing else running") << QString();
+    QTest::newRow("other file name running") << QStringLiteral("-copy");
+    QTest::newRow("name differing in case running") << QStringLiteral("CASE");
+}
+
+void TestStartup::otherNamesAllowed()
+{
+    QFETCH(QString, runningSuffix);
+    if (runningSuffix == QLatin1String("CASE"))
+        startSleeper(unique.toUpper());
+    else if (!runningSuffix.isEmpty())
+        startSleeper(unique + runningSuffix);
+    const Outcome o = run(unique, QStringLiteral("show"));
+    QVERIFY2(o.exitCode == 0, qPrintable(o.errors));
+    QCOMPARE(o.lines.size(), 1);
+    const QStringList parts = o.lines.first().split(QLatin1Char('\t'));
+    QCOMPARE(parts.size(), 3);
+    QCOMPARE(parts.at(0), QStringLiteral("WINDOW"));
+    const QStringList geometry = parts.at(1).split(QLatin1Char(' '));
+    const QStringList desktop = parts.at(2).split(QLatin1Char(' '));
+    const int w = geometry.at(2).toInt(), h = geometry.at(3).toInt();
+    QCOMPARE(QSize(w, h), QSize(626, 464));
+    // Centred on the desktop.
+    QCOMPARE(geometry.at(0).toInt(), (desktop.at(0).toInt() - w) / 2);
+    QCOMPARE(geometry.at(1).toInt(), (desktop.at(1).toInt() - h) / 2);
+}
+
+void TestStartup::noTray()
+{
+    const Outcome o = run(unique, QStringLiteral("show"), {QStringLiteral("QT_QPA_PLATFORM=offscreen")});
+    QCOMPARE(o.exitCode, 1);
+    QCOMPARE(o.lines,
+             QStringList{boxLine(QStringLiteral("Systray"),
+                                 QStringLiteral("I couldn't detect any system tray on this system."))});
+    // The main window was built (settings read and the identifier stored) but never shown.
+    QVERIFY(QSettings(settingsFile(), QSettings::IniFormat)
+                .value(QStringLiteral("settings/uuid"))
+                .toString()
+                .size() == 38);
+}
+
+void TestStartup::closeWithTrayModeOff()
+{
+    {
+        QSettings s(settingsFile(), QSettings::IniFormat);
+        s.setValue(QStringLiteral("settings/trayicon"), false);
+        s.setValue(QStringLiteral("settings/dojeni2"), true);
+        s.setValue(QStringLiteral("settings/od_hodina2"), QStringLiteral("abc"));
+    }
+    const Outcome o = run(unique, QStringLiteral("close"));
+    QVERIFY2(o.exitCode == 0, qPrintable(o.errors));
+    // The process ended at the close: the harness never saw it again.
+    QCOMPARE(o.lines.size(), 1);
+    QVERIFY(o.lines.first().startsWith(QStringLiteral("WINDOW\t")));
+    // The milking periods of the run were saved all the same.
+    QSettings s(settingsFile(), QSettings::IniFormat);
+    QCOMPARE(s.value(QStringLiteral("settings/dojeni2")).toBool(), true);
+    QCOMPARE(s.value(QStringLiteral("settings/od_hodina2")).toString(), QStringLiteral("0"));
+    QVERIFY(s.contains(QStringLiteral("settings/do_hodina3")));
+}
+
+void TestStartup::closeWithTrayModeOn()
+{
+    {
+        QSettings s(settingsFile(), QSettings::IniFormat);
+        s.setValue(QStringLiteral("settings/trayicon"), true);
+        s.setValue(QStringLiteral("settings/od_hodina1"), QStringLiteral("abc"));
+    }
+    const Outcome o = run(unique, QStringLiteral("close"));
+    QVERIFY2(o.exitCode == 0, qPrintable(o.errors));
+    QCOMPARE(o.lines.size(), 2);
+    QCOMPARE(o.lines.at(1), QStringLiteral("HIDDEN"));
+    // Quit from the tray menu is orderly: the periods are written by the destructor.
+    QSettings s(settingsFile(), QSettings::IniFormat);
+    QCOMPARE(s.value(QStringLiteral("settings/od_hodina1")).toString(), QStringLiteral("0"));
+}
+
+STABLOMAT_TEST_MAIN_CORE(TestStartup)
+#include "tst_startup.moc"

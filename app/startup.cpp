@@ -5,9 +5,25 @@
 
 #include <QApplication>
 #include <QDesktopWidget>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
+
+// A tray host started at the same log-on may come up a moment after the program.
+static bool systemTrayAvailable(int graceMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (waited.elapsed() >= graceMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(50);
+    }
+    return true;
+}
 
 QString secondInstanceText()
 {
@@ -33,7 +49,7 @@ int runStablomat(int argc, char **argv, const std::function<void()> &started)
     int status = 1;
     {
         MainWindow window(nullptr);
-        if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (!systemTrayAvailable(3000)) {
             QMessageBox::critical(
                 nullptr, QApplication::translate("main", "Systray"),
                 QApplication::translate("main", "I couldn't detect any system tray on this system."));

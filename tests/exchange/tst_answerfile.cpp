@@ -134,7 +134,7 @@ void TestAnswerFile::noAnswer()
     clock.start();
     QVERIFY(!exchange::openAnswer(file, dir.filePath("missing.txt")));
     const qint64 ms = clock.elapsed();
-    QVERIFY2(ms >= 3 * 25 && ms < 2000, qPrintable(QString::number(ms)));
+    QVERIFY2(ms >= 3 * 25 && ms < 3000, qPrintable(QString::number(ms)));
     QVERIFY(!file.isOpen());
     // A directory is no answer either.
     QVERIFY(!exchange::openAnswer(file, dir.path()));
@@ -155,7 +155,7 @@ void TestAnswerFile::answerAppearsWhileWaiting()
     QElapsedTimer clock;
     clock.start();
     QVERIFY(exchange::openAnswer(file, path));
-    QVERIFY(clock.elapsed() < 1500);
+    QVERIFY(clock.elapsed() < 5000);
     const QStringList lines = exchange::readAnswerLines(file);
     QCOMPARE(lines, QStringList{"VN201863   1220240105 1"});
 }

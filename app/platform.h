@@ -31,3 +31,36 @@ bool removeLogonStart(const QString &baseName);
 QString logonStartPath(const QString &baseName); // empty where there is no such entry
 
 } // namespace platform
+
+// ---- Converter shell: the command interpreter that runs the milking systems' converters ----
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <memory>
+
+class QProcess;
+
+namespace platform {
+
+struct ConverterShell
+{
+    QString program; // "cmd.exe" on Windows, "/bin/sh" elsewhere
+    QStringList arguments;
+    bool printsBanner; // cmd.exe greets before it reads; sh does not
+};
+
+ConverterShell converterShell();
+
+// The command that runs program (a file name in the working directory) with its arguments,
+// quoted for the interpreter.
+QString converterCommand(const QString &program, const QStringList &arguments);
+
+// Everything typed into the interpreter: reach workDir, run the command, exit with its status.
+QByteArray converterShellInput(const QString &workDir, const QString &command);
+
+// A process for the interpreter that endConverterProcess() can end together with what it runs.
+std::unique_ptr<QProcess> newConverterProcess();
+void endConverterProcess(QProcess &process);
+
+} // namespace platform

@@ -107,3 +107,67 @@ bool removeLogonStart(const QString &baseName)
 }
 
 } // namespace platform
+
+// ---- Converter shell ----
+
+#include <QProcess>
+
+#include <signal.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+// The shell and the converter get a process group of their own, so both can be ended at once.
+class GroupProcess : public QProcess
+{
+protected:
+    void setupChildProcess() override { ::setpgid(0, 0); }
+};
+
+QString shellQuoted(const QString &text)
+{
+    QString quoted = text;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+} // namespace
+
+ConverterShell converterShell()
+{
+    return {QStringLiteral("/bin/sh"), {}, false};
+}
+
+QString converterCommand(const QString &program, const QStringList &arguments)
+{
+    QString command = shellQuoted(QStringLiteral("./") + program);
+    for (const QString &a : arguments)
+        command += QLatin1Char(' ') + shellQuoted(a);
+    // The converter must not read the commands meant for the shell.
+    return command + QStringLiteral(" </dev/null");
+}
+
+QByteArray converterShellInput(const QString &workDir, const QString &command)
+{
+    const QString input = QStringLiteral("cd ") + shellQuoted(workDir) + QStringLiteral(" || exit 1\n") +
+                          command + QStringLiteral("\nexit\n");
+    return QFile::encodeName(input);
+}
+
+std::unique_ptr<QProcess> newConverterProcess()
+{
+    return std::make_unique<GroupProcess>();
+}
+
+void endConverterProcess(QProcess &process)
+{
+    const qint64 pid = process.processId();
+    if (pid > 0)
+        ::kill(-static_cast<pid_t>(pid), SIGKILL);
+    process.kill();
+    process.waitForFinished(5000);
+}
+
+} // namespace platform

@@ -45,3 +45,66 @@ bool removeLogonStart(const QString &)
 }
 
 } // namespace platform
+
+// ---- Converter shell ----
+
+#include <QProcess>
+
+namespace platform {
+
+namespace {
+
+QString cmdQuoted(const QString &text)
+{
+    if (!text.isEmpty() && !text.contains(QLatin1Char(' ')) && !text.contains(QLatin1Char('&')) &&
+        !text.contains(QLatin1Char('^')))
+        return text;
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+} // namespace
+
+ConverterShell converterShell()
+{
+    return {QStringLiteral("cmd.exe"), {QString()}, true};
+}
+
+QString converterCommand(const QString &program, const QStringList &arguments)
+{
+    QString command = cmdQuoted(program);
+    for (const QString &a : arguments)
+        command += QLatin1Char(' ') + cmdQuoted(a);
+    return command;
+}
+
+QByteArray converterShellInput(const QString &workDir, const QString &command)
+{
+    // cmd.exe reads "\n\r"-ended lines; the drive is switched before "cd" so that another
+    // drive's directory is reached. The exit status is the converter's.
+    const QString end = QStringLiteral("\n\r");
+    QString input;
+    if (workDir.size() >= 2 && workDir.at(1) == QLatin1Char(':'))
+        input += workDir.left(2) + end;
+    input += QStringLiteral("cd ") + cmdQuoted(workDir) + end;
+    input += command + end;
+    input += QStringLiteral("exit %ERRORLEVEL%") + end;
+    return input.toLatin1();
+}
+
+std::unique_ptr<QProcess> newConverterProcess()
+{
+    return std::make_unique<QProcess>();
+}
+
+void endConverterProcess(QProcess &process)
+{
+    // End the converter too, not only the interpreter that started it.
+    const qint64 pid = process.processId();
+    if (pid > 0)
+        QProcess::execute(QStringLiteral("taskkill"), {QStringLiteral("/F"), QStringLiteral("/T"),
+                                                       QStringLiteral("/PID"), QString::number(pid)});
+    process.kill();
+    process.waitForFinished(5000);
+}
+
+} // namespace platform

@@ -1,0 +1,232 @@
+#include "exchange/adis.h"
+
+namespace adis {
+
+namespace {
+
+// A function, not a static: entity tables are themselves static objects of other files.
+QString namedNumber()
+{
+    return QStringLiteral("     0");
+}
+
+bool allDigits(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    return true;
+}
+
+// Value of a 6-character entity number field, leading blanks allowed; -1 when it is none.
+int entityValue(const QString &field)
+{
+    if (field.size() != 6)
+        return -1;
+    int i = 0;
+    while (i < field.size() && field.at(i) == QLatin1Char(' '))
+        ++i;
+    const QString digits = field.mid(i);
+    if (digits.isEmpty() || !allDigits(digits))
+        return -1;
+    return digits.toInt();
+}
+
+} // namespace
+
+Entity::Entity(const QString &number, const QVector<Item> &items) : entityNumber(number), itemList(items)
+{
+    offsets.reserve(itemList.size());
+    for (const Item &it : itemList) {
+        offsets.append(length);
+        length += qMax(0, it.width);
+    }
+}
+
+Entity Entity::named(const QVector<Item> &items)
+{
+    Entity e(namedNumber(), items);
+    e.namedFields = true;
+    return e;
+}
+
+bool Entity::isValid() const
+{
+    if (namedFields ? entityNumber != namedNumber() : (entityNumber.size() != 6 || !allDigits(entityNumber)))
+        return false;
+    if (itemList.isEmpty())
+        return false;
+    for (const Item &it : itemList) {
+        if (it.width < 1 || it.decimals < NoDecimals || it.decimals > 9)
+            return false;
+        if (namedFields) {
+            if (it.id.isEmpty() || it.id.contains(QLatin1Char(',')) || it.id.contains(QLatin1Char('\\')))
+                return false;
+        } else if (it.id.size() != 8 || !allDigits(it.id) || it.width > 99) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int Entity::indexOf(const QString &id) const
+{
+    for (int k = 0; k < itemList.size(); ++k) {
+        if (itemList.at(k).id == id)
+            return k;
+    }
+    return -1;
+}
+
+QString Entity::itemLine(const QString &type) const
+{
+    QString line = type + entityNumber;
+    for (int k = 0; k < itemList.size(); ++k) {
+        const Item &it = itemList.at(k);
+        if (namedFields) {
+            if (k > 0)
+                line += QLatin1Char(',');
+            line += it.id + QLatin1Char('\\') + QString::number(it.width);
+            if (it.decimals != NoDecimals)
+                line += QLatin1Char('.') + QString::number(it.decimals);
+        } else {
+            line += it.id + QStringLiteral("%1").arg(it.width, 2, 10, QLatin1Char('0')) +
+                    QString::number(qMax(0, it.decimals));
+        }
+    }
+    return line;
+}
+
+QString Entity::valuePrefix(bool header) const
+{
+    return (header ? QStringLiteral("VH") : QStringLiteral("VN")) + entityNumber;
+}
+
+QString Entity::captionLine(bool closed) const
+{
+    QString line = QStringLiteral("CN      ");
+    for (int k = 0; k < itemList.size(); ++k) {
+        const bool last = k == itemList.size() - 1;
+        line += QLatin1Char('|');
+        line += (last && !closed) ? itemList.at(k).caption : itemList.at(k).caption.leftJustified(10);
+    }
+    if (closed)
+        line += QLatin1Char('|');
+    return line;
+}
+
+bool Entity::isValueLine(const QString &line, bool header) const
+{
+    if (!line.startsWith(header ? QLatin1String("VH") : QLatin1String("VN")))
+        return false;
+    const int want = entityValue(entityNumber);
+    return want >= 0 && entityValue(line.mid(2, 6)) == want;
+}
+
+bool Entity::cut(const QString &line, Values *values, bool header) const
+{
+    if (!isValueLine(line, header))
+        return false;
+    if (values)
+        *values = cutAny(line);
+    return true;
+}
+
+Values Entity::cutAny(const QString &line) const
+{
+    // A line end left on the line is no part of the last value.
+    int end = line.size();
+    while (end > 0 && (line.at(end - 1) == QLatin1Char('\r') || line.at(end - 1) == QLatin1Char('\n')))
+        --end;
+    QStringList fields;
+    fields.reserve(itemList.size());
+    for (int k = 0; k < itemList.size(); ++k) {
+        const int from = offsets.at(k);
+        if (from >= end)
+            fields.append(QString());
+        else
+            fields.append(line.mid(from, qMin(itemList.at(k).width, end - from)).trimmed());
+    }
+    return Values(fields, end, end >= length);
+}
+
+ValueLine::ValueLine(const Entity &e, bool header) : entity(e), line(e.valuePrefix(header)) {}
+
+ValueLine &ValueLine::put(const QString &value, bool right, Overflow overflow)
+{
+    if (next >= entity.size()) {
+        extra = true;
+        return *this;
+    }
+    const int width = entity.width(next++);
+    if (value.size() > width) {
+        if (overflow == Overflow::Cut) {
+            line += value.left(width);
+        } else {
+            line += value;
+            tooLong = true;
+        }
+        return *this;
+    }
+    line += right ? value.rightJustified(width) : value.leftJustified(width);
+    return *this;
+}
+
+ValueLine &ValueLine::code(const QString &value, Overflow overflow)
+{
+    if (value.isNull())
+        return unknown();
+    return put(value, true, overflow);
+}
+
+ValueLine &ValueLine::number(qint64 value, Overflow overflow)
+{
+    return put(QString::number(value), true, overflow);
+}
+
+ValueLine &ValueLine::text(const QString &value, Overflow overflow)
+{
+    if (value.isNull())
+        return unknown();
+    return put(value, false, overflow);
+}
+
+ValueLine &ValueLine::date(const QDate &value)
+{
+    if (!value.isValid())
+        return unknown();
+    return put(value.toString(QStringLiteral("yyyyMMdd")), false, Overflow::Keep);
+}
+
+ValueLine &ValueLine::unknown()
+{
+    if (next >= entity.size()) {
+        extra = true;
+        return *this;
+    }
+    return put(QString(entity.width(next), QLatin1Char('?')), true, Overflow::Keep);
+}
+
+QString ValueLine::toString() const
+{
+    QString result = line;
+    for (int k = next; k < entity.size(); ++k)
+        result += QString(entity.width(k), QLatin1Char('?'));
+    return result;
+}
+
+QString comment(const QString &text)
+{
+    return QStringLiteral("CN") + text;
+}
+
+QString fileText(const QStringList &lines)
+{
+    QString text;
+    for (const QString &l : lines)
+        text += l + QLatin1Char('\n');
+    return text;
+}
+
+} // namespace adis

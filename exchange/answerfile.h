@@ -1,0 +1,41 @@
+// Waiting for a converter's answer file and reading it line by line.
+//
+//   QFile answer;
+//   if (!exchange::openAnswer(answer, answerPath))
+//       return;                                   // no answer: the run ends silently
+//   for (const QString &line : exchange::readAnswerLines(answer)) ...
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QFile;
+class QIODevice;
+class QTextCodec;
+
+namespace exchange {
+
+// How long an adapter waits for an answer: attempts, and the pause between two of them.
+struct AnswerWait
+{
+    int attempts = 120;
+    int delayMs = 1000;
+};
+
+AnswerWait answerWait();
+// Tests shorten the wait; AnswerWait() restores the usual one.
+void setAnswerWait(const AnswerWait &wait);
+
+// Opens the file for reading; when it cannot be opened yet, lets pending events run, sleeps and
+// tries again, up to answerWait().attempts times in all. True when the file is open.
+bool openAnswer(QFile &file, const QString &path);
+
+// Lines longer than this are no answer lines; they are skipped without being held in memory.
+constexpr int MaxAnswerLineBytes = 64 * 1024;
+
+// The lines of an answer, without their line ends (LF, CR LF or a stray CR before the LF), decoded
+// with the codec (the system's when null). Lines holding a NUL byte (binary data) and overlong
+// lines are left out.
+QStringList readAnswerLines(QIODevice &device, QTextCodec *codec = nullptr);
+
+} // namespace exchange

@@ -1,0 +1,156 @@
+#include "common/testsupport.h"
+#include "exchange/answerfields.h"
+
+class TestAnswerFields : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void date_data();
+    void date();
+    void decimal_data();
+    void decimal();
+    void seconds_data();
+    void seconds();
+    void dateTime_data();
+    void dateTime();
+    void text_data();
+    void text();
+};
+
+void TestAnswerFields::date_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QDate>("expected");
+    const QDate d(2023, 3, 7);
+    QTest::newRow("leading zeros") << "07.03.2023" << d;
+    QTest::newRow("no leading zeros") << "7.3.2023" << d;
+    QTest::newRow("eight digits") << "20230307" << d;
+    QTest::newRow("day of two digits") << "17.3.2023" << QDate(2023, 3, 17);
+    QTest::newRow("blanks around") << " 20230307 " << d;
+    QTest::newRow("all unknown") << "????????" << QDate();
+    QTest::newRow("? inside digits") << "2023?307" << QDate();
+    QTest::newRow("? inside dotted") << "07.03.20?3" << QDate();
+    QTest::newRow("empty") << "" << QDate();
+    QTest::newRow("blank") << "         " << QDate();
+    QTest::newRow("seven digits") << "2023030" << QDate();
+    QTest::newRow("no such day") << "20230230" << QDate();
+    QTest::newRow("no such month") << "07.13.2023" << QDate();
+    QTest::newRow("garbage") << "\xc3\xa9x.y.z" << QDate();
+}
+
+void TestAnswerFields::date()
+{
+    QFETCH(QString, text);
+    QFETCH(QDate, expected);
+    const QDate got = parseDate(text);
+    QCOMPARE(got.isValid(), expected.isValid());
+    if (expected.isValid())
+        QCOMPARE(got, expected);
+}
+
+void TestAnswerFields::decimal_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("null");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("comma") << "12,5" << false << "12.5";
+    QTest::newRow("point") << "12.5" << false << "12.5";
+    QTest::newRow("every comma") << "1,2,3" << false << "1.2.3";
+    QTest::newRow("blanks kept") << " 7,25" << false << " 7.25";
+    QTest::newRow("? in the middle") << "12?5" << true << "";
+    QTest::newRow("all unknown") << "????" << true << "";
+    QTest::newRow("empty") << "" << false << "";
+}
+
+void TestAnswerFields::decimal()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, null);
+    QFETCH(QString, expected);
+    const QVariant got = parseDecimal(text);
+    QCOMPARE(got.isNull(), null);
+    if (!null)
+        QCOMPARE(got.toString(), expected);
+}
+
+void TestAnswerFields::seconds_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("null");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("01:30:00") << "01:30:00" << false << 5400;
+    QTest::newRow("midnight") << "00:00:00" << false << 0;
+    QTest::newRow("last second") << "23:59:59" << false << 86399;
+    QTest::newRow("not a time") << "1:30" << false << 0;
+    QTest::newRow("no such hour") << "25:00:00" << false << 0;
+    QTest::newRow("empty") << "" << false << 0;
+    QTest::newRow("unknown") << "??:??:??" << true << 0;
+    QTest::newRow("? at the end") << "01:30:0?" << true << 0;
+}
+
+void TestAnswerFields::seconds()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, null);
+    QFETCH(int, expected);
+    const QVariant got = parseSeconds(text);
+    QCOMPARE(got.isNull(), null);
+    if (!null) {
+        QCOMPARE(got.type(), QVariant::Int);
+        QCOMPARE(got.toInt(), expected);
+    }
+}
+
+void TestAnswerFields::dateTime_data()
+{
+    QTest::addColumn<QDate>("date");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QDateTime>("expected");
+    const QDate d(2024, 1, 15);
+    QTest::newRow("time") << d << "05:42:10" << QDateTime(d, QTime(5, 42, 10), Qt::LocalTime);
+    QTest::newRow("unparsable gives midnight") << d << "0542" << QDateTime(d, QTime(0, 0), Qt::LocalTime);
+    QTest::newRow("unknown") << d << "05:4?:10" << QDateTime();
+    QTest::newRow("invalid date") << QDate() << "05:42:10" << QDateTime();
+}
+
+void TestAnswerFields::dateTime()
+{
+    QFETCH(QDate, date);
+    QFETCH(QString, text);
+    QFETCH(QDateTime, expected);
+    const QDateTime got = parseDateTime(date, text);
+    QCOMPARE(got.isValid(), expected.isValid());
+    if (expected.isValid()) {
+        QCOMPARE(got, expected);
+        QCOMPARE(got.timeSpec(), Qt::LocalTime);
+    }
+}
+
+void TestAnswerFields::text_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("null");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("only ?") << "??????" << true << "";
+    QTest::newRow("empty") << "" << true << "";
+    QTest::newRow("? padded") << "  ??? " << true << "";
+    QTest::newRow("blank only") << "     " << true << "";
+    QTest::newRow("code with inner blanks") << "  CZ 000 123 " << false << "CZ 000 123";
+    QTest::newRow("plain") << "HOL-123" << false << "HOL-123";
+    QTest::newRow("? among other characters") << " AB?C " << false << "AB?C";
+}
+
+void TestAnswerFields::text()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, null);
+    QFETCH(QString, expected);
+    const QString got = cleanText(text);
+    QCOMPARE(got.isNull(), null);
+    if (!null)
+        QCOMPARE(got, expected);
+}
+
+STABLOMAT_TEST_MAIN_CORE(TestAnswerFields)
+#include "tst_answerfields.moc"

@@ -1,0 +1,164 @@
+#include "common/testsupport.h"
+#include "exchange/adis.h"
+#include "exchange/answerfields.h"
+#include "exchange/answerfile.h"
+
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTextCodec>
+
+namespace {
+
+const adis::Entity Cow("201863", {{"00201896", 6, 0}, {"00200050", 8, 0}, {"00900085", 1, 0}});
+
+QStringList linesOf(const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return exchange::readAnswerLines(buffer, QTextCodec::codecForName("UTF-8"));
+}
+
+QList<adis::Values> recordsOf(const QByteArray &bytes)
+{
+    QList<adis::Values> records;
+    for (const QString &line : linesOf(bytes)) {
+        adis::Values v;
+        if (Cow.cut(line, &v))
+            records.append(v);
+    }
+    return records;
+}
+
+} // namespace
+
+class TestAnswerFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { exchange::setAnswerWait(exchange::AnswerWait()); }
+    void lineEnds_data();
+    void lineEnds();
+    void badInput_data();
+    void badInput();
+    void encodings();
+    void noAnswer();
+    void answerAppearsWhileWaiting();
+};
+
+void TestAnswerFile::lineEnds_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("LF") << QByteArray("CN x\nVN201863   12\n") << QStringList{"CN x", "VN201863   12"};
+    QTest::newRow("CR LF") << QByteArray("CN x\r\nVN201863   12\r\n") << QStringList{"CN x", "VN201863   12"};
+    QTest::newRow("no final line end")
+        << QByteArray("CN x\r\nVN201863   12") << QStringList{"CN x", "VN201863   12"};
+    QTest::newRow("doubled CR") << QByteArray("VN201863   12\r\r\n") << QStringList{"VN201863   12"};
+    QTest::newRow("empty lines kept") << QByteArray("\r\n\nZN\r\n") << QStringList{"", "", "ZN"};
+    QTest::newRow("empty file") << QByteArray() << QStringList{};
+}
+
+void TestAnswerFile::lineEnds()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, lines);
+    QCOMPARE(linesOf(bytes), lines);
+}
+
+void TestAnswerFile::badInput_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<QString>("cow"); // of the first record
+    const QByteArray good = "VN201863    12202401051\r\n";
+    QTest::newRow("good") << good << 1 << "12";
+    QTest::newRow("empty file") << QByteArray() << 0 << "";
+    QTest::newRow("one enormous line") << "VN201863" + QByteArray(20 * 1024 * 1024, '7') << 0 << "";
+    QTest::newRow("enormous line, then a good one")
+        << "VN201863" + QByteArray(3 * exchange::MaxAnswerLineBytes, ' ') + "\n" + good << 1 << "12";
+    QTest::newRow("line of the limit")
+        << "VN201863   77" + QByteArray(exchange::MaxAnswerLineBytes - 13, ' ') + "\n"
+        << 1 << "77";
+    QTest::newRow("NUL in a value line") << QByteArray("VN201863    13\0\0\0\0\0\0\0\0"
+                                                       "1\r\n",
+                                                       25) +
+                                                good
+                                         << 1 << "12";
+    QByteArray binary(256 * 1024, '\0');
+    QRandomGenerator rng(42);
+    for (char &c : binary)
+        c = char(rng.bounded(256));
+    QTest::newRow("binary") << binary << 0 << "";
+    QTest::newRow("binary around a good line") << binary + "\n" + good + binary << 1 << "12";
+}
+
+void TestAnswerFile::badInput()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, records);
+    QFETCH(QString, cow);
+    const QList<adis::Values> got = recordsOf(bytes);
+    QCOMPARE(got.size(), records);
+    if (records > 0)
+        QCOMPARE(got.first().at(0), cow);
+}
+
+void TestAnswerFile::encodings()
+{
+    // A byte that is no UTF-8 stands for one character: later fields stay in place.
+    const QByteArray latin = "VN201863 K\xe9\xe8"
+                             "12202401051\n";
+    const QList<adis::Values> r = recordsOf(latin);
+    QCOMPARE(r.size(), 1);
+    QCOMPARE(r.first().at(1), "20240105");
+    QCOMPARE(r.first().at(2), "1");
+    // Windows-1250 read as such.
+    QBuffer buffer;
+    buffer.setData("CN Kr\xe1va \x9a\n");
+    buffer.open(QIODevice::ReadOnly);
+    QCOMPARE(exchange::readAnswerLines(buffer, QTextCodec::codecForName("Windows-1250")),
+             QStringList{QString::fromUtf8("CN Kráva š")});
+}
+
+void TestAnswerFile::noAnswer()
+{
+    QCOMPARE(exchange::answerWait().attempts, 120);
+    QCOMPARE(exchange::answerWait().delayMs, 1000);
+    exchange::setAnswerWait({4, 25});
+    QTemporaryDir dir;
+    QFile file;
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!exchange::openAnswer(file, dir.filePath("missing.txt")));
+    const qint64 ms = clock.elapsed();
+    QVERIFY2(ms >= 3 * 25 && ms < 3000, qPrintable(QString::number(ms)));
+    QVERIFY(!file.isOpen());
+    // A directory is no answer either.
+    QVERIFY(!exchange::openAnswer(file, dir.path()));
+}
+
+void TestAnswerFile::answerAppearsWhileWaiting()
+{
+    // The answer is written by a timer: it can only fire when the wait lets events run.
+    exchange::setAnswerWait({200, 10});
+    QTemporaryDir dir;
+    const QString path = dir.filePath("fout.ads");
+    QTimer::singleShot(100, [path] {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("VN201863   1220240105 1\r\n");
+    });
+    QFile file;
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(exchange::openAnswer(file, path));
+    QVERIFY(clock.elapsed() < 5000);
+    const QStringList lines = exchange::readAnswerLines(file);
+    QCOMPARE(lines, QStringList{"VN201863   1220240105 1"});
+}
+
+STABLOMAT_TEST_MAIN_CORE(TestAnswerFile)
+#include "tst_answerfile.moc"

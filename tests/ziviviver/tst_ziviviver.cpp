@@ -8,6 +8,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 using Z = ZARiruvOzav;
 
@@ -123,7 +125,11 @@ private slots:
     void removeNonNumericChars();
     void urlPolicy_data();
     void urlPolicy();
+    void endpoint_data();
+    void endpoint();
     void plainHttpToRemoteHostIsRefusedWithoutTraffic();
+    void parseSyncAnswer_data();
+    void parseSyncAnswer();
 
     void attach_data();
     void attach();
@@ -132,6 +138,7 @@ private slots:
     void slowRegistryTimesOut();
     void faultyAnswers_data();
     void faultyAnswers();
+    void forgottenSessionEndsTheAttach();
 
     void sameRecordsTwiceAreStoredOnce();
     void nullFieldsTravelAsAbsentValues();
@@ -222,6 +229,27 @@ void TestZiviviver::urlPolicy()
     QCOMPARE(zavra::checkRegistryUrl(QUrl(url, QUrl::StrictMode)), expected);
 }
 
+void TestZiviviver::endpoint_data()
+{
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("host only") << "http://127.0.0.1:8080"
+                               << "http://127.0.0.1:8080/api/v1/sync";
+    QTest::newRow("trailing slash") << "https://cloud.example.org/"
+                                    << "https://cloud.example.org/api/v1/sync";
+    QTest::newRow("path prefix") << "https://cloud.example.org/zavra//"
+                                 << "https://cloud.example.org/zavra/api/v1/sync";
+    QTest::newRow("query and fragment dropped") << "https://cloud.example.org/z?x=1#top"
+                                                << "https://cloud.example.org/z/api/v1/sync";
+}
+
+void TestZiviviver::endpoint()
+{
+    QFETCH(QString, base);
+    QFETCH(QString, expected);
+    QCOMPARE(zavra::endpoint(QUrl(base), "sync").toString(), expected);
+}
+
 void TestZiviviver::plainHttpToRemoteHostIsRefusedWithoutTraffic()
 {
     // A lookup or a connection attempt would end in Unreachable, not InsecureUrl.
@@ -243,6 +271,67 @@ void TestZiviviver::plainHttpToRemoteHostIsRefusedWithoutTraffic()
         z.attach(nullptr, QVariant("1001"), mode, "ZAVRA", "jan", "tajne heslo", nullptr, nullptr, nullptr),
         int(zavra::InsecureUrl));
     QCOMPARE(registry.requests().size(), before);
+}
+
+void TestZiviviver::parseSyncAnswer_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("rows");
+    const QByteArray counts =
+        R"("received":{"animals":3,"inseminations":2,"pregnancies":1,"dryOffs":0,"plans":4})";
+    QTest::newRow("complete") << QByteArray("{" + counts +
+                                            R"(,"inseminations":[{"cislo":"1","datum":"2024-02-30"},
+        {"cislo":"2","datum":"2024-03-01","poradi":2,"byk":"b","byk_jmeno":"n","udaj6":"x"}]})")
+                              << 0 << 2;
+    QTest::newRow("no rows") << QByteArray("{" + counts + R"(,"inseminations":[]})") << 0 << 0;
+    QTest::newRow("counter missing")
+        << QByteArray(
+               R"({"received":{"animals":3,"inseminations":2,"pregnancies":1,"dryOffs":0},"inseminations":[]})")
+        << int(zavra::MalformedAnswer) << 0;
+    QTest::newRow("counter not a number")
+        << QByteArray(
+               R"({"received":{"animals":"3","inseminations":2,"pregnancies":1,"dryOffs":0,"plans":4},"inseminations":[]})")
+        << int(zavra::MalformedAnswer) << 0;
+    QTest::newRow("rows missing") << QByteArray("{" + counts + "}") << int(zavra::MalformedAnswer) << 0;
+    QTest::newRow("row without life number")
+        << QByteArray("{" + counts + R"(,"inseminations":[{"cislo":"1"},{"datum":"2024-01-01"}]})")
+        << int(zavra::MalformedAnswer) << 0;
+    QTest::newRow("life number as a number")
+        << QByteArray("{" + counts + R"(,"inseminations":[{"cislo":1}]})") << int(zavra::MalformedAnswer)
+        << 0;
+}
+
+void TestZiviviver::parseSyncAnswer()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(int, result);
+    QFETCH(int, rows);
+    const QJsonDocument doc = QJsonDocument::fromJson(answer);
+    QVERIFY(doc.isObject());
+    QList<Z::zavra_ins_row_t> list;
+    zavra::SyncCounters counters;
+    QCOMPARE(zavra::parseSyncAnswer(doc.object(), list, counters), result);
+    QCOMPARE(list.size(), rows);
+    if (result < 0) {
+        QCOMPARE(counters.animals, 0); // nothing half-filled
+        return;
+    }
+    QCOMPARE(counters.animals, 3);
+    QCOMPARE(counters.inseminations, 2);
+    QCOMPARE(counters.pregnancies, 1);
+    QCOMPARE(counters.dryOffs, 0);
+    QCOMPARE(counters.plans, 4);
+    if (rows == 2) {
+        QVERIFY(!list.at(0).datum.isValid()); // an impossible date stays in the list, invalid
+        QVERIFY(list.at(0).poradi.isNull());
+        QVERIFY(list.at(0).byk.isNull());
+        QCOMPARE(list.at(1).datum, QDate(2024, 3, 1));
+        QCOMPARE(list.at(1).poradi, QVariant(2));
+        QCOMPARE(list.at(1).byk_jmeno, QVariant(QString("n")));
+        QCOMPARE(list.at(1).udaj6, QVariant(QString("x")));
+        QVERIFY(list.at(1).udaj7.isNull());
+    }
 }
 
 void TestZiviviver::attach_data()
@@ -397,6 +486,42 @@ void TestZiviviver::faultyAnswers()
     QVERIFY(!z.loggedIn);
     QCOMPARE(faulty.requests("/api/v1/attach").size(), 1);
     QCOMPARE(faulty.stop(), 0);
+}
+
+void TestZiviviver::forgottenSessionEndsTheAttach()
+{
+    Z z(nullptr);
+    const int mode = 0;
+    QCOMPARE(
+        z.attach(nullptr, QVariant("1001"), mode, "ZAVRA", "jan", "tajne heslo", nullptr, nullptr, nullptr),
+        0);
+    QVERIFY(z.loggedIn);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "sessions");
+        db.setDatabaseName(registry.dbPath());
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("DELETE FROM sessions"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("sessions");
+
+    const Records r = sampleRecords();
+    QList<Z::zavra_ins_row_t> rows;
+    int c[5] = {9, 9, 9, 9, 9};
+    const bool complete = true;
+    QCOMPARE(z.syncZavra(true, 1, 30, 1, 30, true, complete, r.animals, r.inseminations, r.pregnancies,
+                         r.dryOffs, r.plans, rows, c[0], c[1], c[2], c[3], c[4]),
+             int(zavra::SessionExpired));
+    QCOMPARE(c[0], 0);
+    QCOMPARE(registry.requests("/api/v1/sync").last().value("status").toInt(), 401);
+    const int syncs = registry.requests("/api/v1/sync").size();
+    QCOMPARE(z.syncZavra(true, 1, 30, 1, 30, true, complete, r.animals, r.inseminations, r.pregnancies,
+                         r.dryOffs, r.plans, rows, c[0], c[1], c[2], c[3], c[4]),
+             int(zavra::NotAttached));
+    QCOMPARE(registry.requests("/api/v1/sync").size(), syncs);
+    QVERIFY(rows.isEmpty());
+    z.detach();
 }
 
 void TestZiviviver::sameRecordsTwiceAreStoredOnce()
@@ -602,18 +727,30 @@ void TestZiviviver::downloadWindow()
     }
 }
 
+// A self-signed certificate and its key made with the openssl command; false when that failed.
+static bool makeCertificate(const QTemporaryDir &dir, const QString &name, const QString &altNames)
+{
+    QProcess openssl;
+    openssl.start("openssl",
+                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                   "-keyout", dir.filePath(name + ".key"), "-out", dir.filePath(name + ".pem"), "-days", "2",
+                   "-subj", "/CN=" + name, "-addext", "subjectAltName=" + altNames});
+    if (!openssl.waitForFinished(20000) || openssl.exitCode() != 0) {
+        qWarning("openssl: %s", openssl.readAllStandardError().constData());
+        return false;
+    }
+    return true;
+}
+
 void TestZiviviver::httpsVerifiesThePeer()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString cert = dir.filePath("cert.pem");
-    const QString key = dir.filePath("key.pem");
-    QProcess openssl;
-    openssl.start("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                              "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=localhost",
-                              "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"});
-    QVERIFY(openssl.waitForFinished(20000));
-    QVERIFY2(openssl.exitCode() == 0, openssl.readAllStandardError().constData());
+    QVERIFY(makeCertificate(dir, "localhost", "DNS:localhost,IP:127.0.0.1"));
+    QVERIFY(makeCertificate(dir, "stranger", "DNS:localhost,IP:127.0.0.1"));
+    QVERIFY(makeCertificate(dir, "elsewhere", "DNS:registry.example.invalid"));
+    const QString cert = dir.filePath("localhost.pem");
+    const QString key = dir.filePath("localhost.key");
 
     RegistryProcess secure;
     QVERIFY(secure.start({"--tls-cert", cert, "--tls-key", key}));
@@ -630,13 +767,29 @@ void TestZiviviver::httpsVerifiesThePeer()
     }
     QCOMPARE(secure.requests().size(), 0); // refused in the handshake, before any request
 
-    qputenv("ZAVRA_CA_FILE", dir.filePath("missing.pem").toUtf8());
-    {
+    // A missing CA file, another certificate, and the right issuer for another host name.
+    for (const QString &ca : {dir.filePath("missing.pem"), dir.filePath("stranger.pem")}) {
+        qputenv("ZAVRA_CA_FILE", ca.toUtf8());
         Z z(nullptr);
         QCOMPARE(z.attach(nullptr, QVariant("1001"), mode, "ZAVRA", "jan", "tajne heslo", nullptr, nullptr,
                           nullptr),
                  int(zavra::TlsFailure));
     }
+    {
+        RegistryProcess misnamed;
+        QVERIFY(misnamed.start(
+            {"--tls-cert", dir.filePath("elsewhere.pem"), "--tls-key", dir.filePath("elsewhere.key")}));
+        QVERIFY(misnamed.addUser("1001", "jan", "tajne heslo"));
+        qputenv("ZAVRA_CA_FILE", dir.filePath("elsewhere.pem").toUtf8());
+        qputenv("ZAVRA_URL", misnamed.url("https").toUtf8());
+        Z z(nullptr);
+        QCOMPARE(z.attach(nullptr, QVariant("1001"), mode, "ZAVRA", "jan", "tajne heslo", nullptr, nullptr,
+                          nullptr),
+                 int(zavra::TlsFailure));
+        QCOMPARE(misnamed.requests().size(), 0);
+        QCOMPARE(misnamed.stop(), 0);
+    }
+    QCOMPARE(secure.requests().size(), 0);
 
     qputenv("ZAVRA_CA_FILE", cert.toUtf8());
     for (const QString &host : {QString("127.0.0.1"), QString("localhost")}) {

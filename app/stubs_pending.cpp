@@ -5,5 +5,3 @@ bool MainWindow::askForMilkingPeriods()
 {
     return false;
 }
-
-void MainWindow::onNastaveni() {}

@@ -31,3 +31,13 @@ bool removeLogonStart(const QString &baseName);
 QString logonStartPath(const QString &baseName); // empty where there is no such entry
 
 } // namespace platform
+
+// Self-update: the script that replaces the program with the unpacked "stablomat.zip" once the
+// program has ended. It lives and runs in the program's directory.
+namespace platform {
+
+QString updateScriptName();                      // "upgrade.bat" on Windows, "upgrade.sh" elsewhere
+QByteArray updateScript(const QString &exeName); // the script's bytes; exeName: the executable's file name
+bool startUpdateScript(const QString &dir);      // starts it detached, working directory dir
+
+} // namespace platform

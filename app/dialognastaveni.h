@@ -30,8 +30,6 @@ public:
     bool removeStartupShortcut();
     void updateShortcutState();
 
-    Ui::DialogNastaveni *form() const { return ui; }
-
 public slots:
     void onSCCreate();
     void onSCDelete();

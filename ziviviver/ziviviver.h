@@ -26,6 +26,7 @@ enum Error {
     TlsFailure = -7,      // the registry's certificate could not be verified
     UnknownFarm = -8,     // the cloud number is not known to the registry
     Rejected = -9,        // the registry refused the records (bad request)
+    SessionExpired = -10, // the registry no longer knows the session of this attach
 };
 }
 

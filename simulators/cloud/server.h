@@ -1,0 +1,25 @@
+// The HTTP(S) side of the reference herd registry.
+#pragma once
+
+#include <QString>
+
+namespace registry {
+
+struct ServeOptions
+{
+    QString db;
+    int port = 0; // 0: any free port
+    QString bind = "127.0.0.1";
+    QString tlsCert;
+    QString tlsKey;
+    int delayMs = 0; // every answer waits this long first
+    QString fault;   // "", "500", "html" or "truncated": how the API routes misbehave
+    bool hasUpdateReply = false;
+    QString updateReply;
+    QString updateDir;
+};
+
+// Serves until SIGTERM or SIGINT; prints "listening on <port>" once bound. Returns the exit code.
+int serve(const ServeOptions &options);
+
+} // namespace registry

@@ -1,0 +1,387 @@
+#include "registryclient_p.h"
+
+#include <QDateTime>
+#include <QEventLoop>
+#include <QFile>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QTimer>
+
+#include <cmath>
+#include <memory>
+
+namespace zavra {
+
+const char *const DefaultRegistryUrl = "https://cloud.zavra.cz";
+
+QUrl registryUrl()
+{
+    const QString env = qEnvironmentVariable("ZAVRA_URL").trimmed();
+    return QUrl(env.isEmpty() ? QString(DefaultRegistryUrl) : env, QUrl::StrictMode);
+}
+
+bool isLoopbackHost(const QString &host)
+{
+    if (host.compare("localhost", Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address(host);
+    return !address.isNull() && address.isLoopback();
+}
+
+int checkRegistryUrl(const QUrl &url)
+{
+    if (!url.isValid() || url.host().isEmpty())
+        return InsecureUrl;
+    const QString scheme = url.scheme().toLower();
+    if (scheme == "https")
+        return 0;
+    if (scheme == "http" && isLoopbackHost(url.host()))
+        return 0;
+    return InsecureUrl;
+}
+
+QUrl endpoint(const QUrl &base, const QString &name)
+{
+    QUrl url = base;
+    QString path = url.path();
+    while (path.endsWith('/'))
+        path.chop(1);
+    url.setPath(path + "/api/v1/" + name);
+    url.setQuery(QString());
+    url.setFragment(QString());
+    return url;
+}
+
+int timeoutMs()
+{
+    bool ok = false;
+    const int ms = qEnvironmentVariable("ZAVRA_TIMEOUT_MS").toInt(&ok);
+    return ok && ms > 0 ? ms : DefaultTimeoutMs;
+}
+
+QJsonValue textValue(const QVariant &v)
+{
+    if (v.isNull())
+        return QJsonValue(QJsonValue::Undefined);
+    if (v.type() == QVariant::Date)
+        return v.toDate().toString(Qt::ISODate);
+    if (!v.canConvert<QString>())
+        return QJsonValue(QJsonValue::Undefined);
+    return v.toString();
+}
+
+QJsonValue intValue(const QVariant &v)
+{
+    bool ok = false;
+    const int n = v.isNull() ? 0 : v.toInt(&ok);
+    return ok ? QJsonValue(n) : QJsonValue(QJsonValue::Undefined);
+}
+
+QJsonValue anyValue(const QVariant &v)
+{
+    if (v.isNull())
+        return QJsonValue(QJsonValue::Undefined);
+    switch (v.type()) {
+    case QVariant::Date:
+        return v.toDate().toString(Qt::ISODate);
+    case QVariant::DateTime:
+        return v.toDateTime().toString(Qt::ISODate);
+    case QVariant::Bool:
+        return v.toBool();
+    case QVariant::Int:
+    case QVariant::UInt:
+    case QVariant::LongLong:
+    case QVariant::ULongLong:
+    case QVariant::Double:
+        return v.toDouble();
+    default:
+        return textValue(v);
+    }
+}
+
+QVariant variantFrom(const QJsonValue &v)
+{
+    if (v.isUndefined() || v.isNull())
+        return QVariant();
+    if (v.isDouble()) {
+        const double d = v.toDouble();
+        if (std::floor(d) == d && std::fabs(d) <= 2147483647.0)
+            return static_cast<int>(d);
+    }
+    return v.toVariant();
+}
+
+namespace {
+
+// Inserts only defined values, so that null fields travel as absent ones.
+void put(QJsonObject &o, const char *key, const QJsonValue &v)
+{
+    if (!v.isUndefined())
+        o.insert(key, v);
+}
+
+QJsonObject eventHead(const QString &cislo, const QDate &datum)
+{
+    return QJsonObject{{"cislo", cislo}, {"datum", datum.toString(Qt::ISODate)}};
+}
+
+// An event without a life number or a valid date cannot be stored by the registry.
+bool sendable(const QString &cislo, const QDate &datum)
+{
+    return !cislo.isEmpty() && datum.isValid();
+}
+
+int counter(const QJsonObject &o, const char *key, int &value)
+{
+    const QJsonValue v = o.value(key);
+    if (!v.isDouble() || v.toDouble() < 0 || std::floor(v.toDouble()) != v.toDouble())
+        return MalformedAnswer;
+    value = v.toInt();
+    return 0;
+}
+
+} // namespace
+
+QJsonObject attachRequest(const QString &cloud, int mode, const QString &service, const QString &user,
+                          const QString &password)
+{
+    return QJsonObject{
+        {"cloud", cloud}, {"mode", mode}, {"service", service}, {"user", user}, {"password", password}};
+}
+
+QJsonObject syncRequest(const SyncArguments &args, const QMap<QString, ZARiruvOzav::ddata_zv_t> &animals,
+                        const QList<ZARiruvOzav::ddata_ins_t> &inseminations,
+                        const QList<ZARiruvOzav::ddata_br_t> &pregnancies,
+                        const QList<ZARiruvOzav::ddata_za_t> &dryOffs,
+                        const QList<ZARiruvOzav::ddata_plany_t> &plans)
+{
+    QJsonObject body{{"shortNumbers", args.shortNumbers}, {"download", args.download},
+                     {"insDays", args.insDays},           {"send", args.send},
+                     {"sendDays", args.sendDays},         {"sendInseminations", args.sendInseminations},
+                     {"complete", args.complete}};
+
+    QJsonArray animalList;
+    for (auto it = animals.constBegin(); it != animals.constEnd(); ++it) {
+        const QString cislo = it->cislo.isEmpty() ? it.key() : it->cislo;
+        if (cislo.isEmpty())
+            continue;
+        QJsonObject o{{"cislo", cislo}};
+        put(o, "tech_cislo", textValue(it->tech_cislo));
+        put(o, "transponder", textValue(it->transponder));
+        put(o, "vyrazena", textValue(it->vyrazena));
+        animalList.append(o);
+    }
+    body.insert("animals", animalList);
+
+    // With the send flag off no event leaves the farm; inseminations only when allowed.
+    if (args.send != 1)
+        return body;
+    if (args.sendInseminations) {
+        QJsonArray list;
+        for (const ZARiruvOzav::ddata_ins_t &r : inseminations) {
+            if (!sendable(r.cislo, r.datum))
+                continue;
+            QJsonObject o = eventHead(r.cislo, r.datum);
+            put(o, "druh", intValue(r.druh));
+            put(o, "poradi", intValue(r.poradi));
+            if (!r.byk.isNull())
+                o.insert("byk", r.byk);
+            list.append(o);
+        }
+        body.insert("inseminations", list);
+    }
+    QJsonArray pregnancyList;
+    for (const ZARiruvOzav::ddata_br_t &r : pregnancies) {
+        if (!sendable(r.cislo, r.datum))
+            continue;
+        QJsonObject o = eventHead(r.cislo, r.datum);
+        put(o, "druh", intValue(r.druh));
+        put(o, "udaj1", anyValue(r.udaj1));
+        put(o, "udaj2", anyValue(r.udaj2));
+        put(o, "udaj3", anyValue(r.udaj3));
+        pregnancyList.append(o);
+    }
+    body.insert("pregnancies", pregnancyList);
+    QJsonArray dryOffList;
+    for (const ZARiruvOzav::ddata_za_t &r : dryOffs) {
+        if (!sendable(r.cislo, r.datum))
+            continue;
+        QJsonObject o = eventHead(r.cislo, r.datum);
+        put(o, "udaj", anyValue(r.udaj));
+        dryOffList.append(o);
+    }
+    body.insert("dryOffs", dryOffList);
+    QJsonArray planList;
+    for (const ZARiruvOzav::ddata_plany_t &r : plans) {
+        if (!sendable(r.cislo, r.datum))
+            continue;
+        QJsonObject o = eventHead(r.cislo, r.datum);
+        put(o, "druh", intValue(r.druh));
+        planList.append(o);
+    }
+    body.insert("plans", planList);
+    return body;
+}
+
+int parseAttachAnswer(const QJsonObject &answer, bool &loggedIn, QString &session)
+{
+    if (!answer.value("loggedIn").isBool())
+        return MalformedAnswer;
+    loggedIn = answer.value("loggedIn").toBool();
+    session = answer.value("session").toString();
+    if (loggedIn && session.isEmpty())
+        return MalformedAnswer;
+    return 0;
+}
+
+int parseSyncAnswer(const QJsonObject &answer, QList<ZARiruvOzav::zavra_ins_row_t> &rows,
+                    SyncCounters &counters)
+{
+    const QJsonObject received = answer.value("received").toObject();
+    SyncCounters c;
+    if (counter(received, "animals", c.animals) || counter(received, "inseminations", c.inseminations) ||
+        counter(received, "pregnancies", c.pregnancies) || counter(received, "dryOffs", c.dryOffs) ||
+        counter(received, "plans", c.plans))
+        return MalformedAnswer;
+    if (!answer.value("inseminations").isArray())
+        return MalformedAnswer;
+    QList<ZARiruvOzav::zavra_ins_row_t> parsed;
+    for (const QJsonValue &v : answer.value("inseminations").toArray()) {
+        const QJsonObject o = v.toObject();
+        if (!v.isObject() || !o.value("cislo").isString())
+            return MalformedAnswer;
+        ZARiruvOzav::zavra_ins_row_t row;
+        row.cislo = o.value("cislo").toString();
+        row.datum = QDate::fromString(o.value("datum").toString(), Qt::ISODate);
+        const QVariant poradi = variantFrom(o.value("poradi"));
+        row.poradi = poradi.type() == QVariant::Int ? poradi : QVariant();
+        row.byk = o.value("byk").isString() ? QVariant(o.value("byk").toString()) : QVariant();
+        row.byk_jmeno =
+            o.value("byk_jmeno").isString() ? QVariant(o.value("byk_jmeno").toString()) : QVariant();
+        row.udaj1 = variantFrom(o.value("udaj1"));
+        QVariant *details[] = {&row.udaj6,  &row.udaj7,  &row.udaj8,  &row.udaj9,  &row.udaj10,
+                               &row.udaj11, &row.udaj12, &row.udaj13, &row.udaj14, &row.udaj15};
+        for (int i = 0; i < 10; ++i)
+            *details[i] = variantFrom(o.value(QString("udaj%1").arg(i + 6)));
+        parsed.append(row);
+    }
+    rows.append(parsed);
+    counters = c;
+    return 0;
+}
+
+int statusError(int status, const QString &error)
+{
+    if (status == 404 && error == "unknown_farm")
+        return UnknownFarm;
+    if (status == 401)
+        return SessionExpired;
+    if (status == 400 || status == 413 || status == 422)
+        return Rejected;
+    return HttpStatus;
+}
+
+namespace {
+
+// ZAVRA_CA_FILE: PEM certificates trusted besides the system's. False when it is set but unusable.
+bool extraCertificates(QList<QSslCertificate> &certificates)
+{
+    const QString path = qEnvironmentVariable("ZAVRA_CA_FILE");
+    if (path.isEmpty())
+        return true;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    certificates = QSslCertificate::fromData(file.readAll(), QSsl::Pem);
+    return !certificates.isEmpty();
+}
+
+int transportError(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::TimeoutError:
+        return Timeout;
+    case QNetworkReply::SslHandshakeFailedError:
+        return TlsFailure;
+    default:
+        return Unreachable;
+    }
+}
+
+} // namespace
+
+int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject &body, const QString &session,
+             QJsonObject &answer)
+{
+    if (checkRegistryUrl(url) != 0)
+        return InsecureUrl;
+
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+    request.setRawHeader("Accept", "application/json");
+    request.setHeader(QNetworkRequest::UserAgentHeader, "ziviviver/1");
+    if (!session.isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + session.toUtf8());
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    if (url.scheme().compare("https", Qt::CaseInsensitive) == 0) {
+        QList<QSslCertificate> extra;
+        if (!extraCertificates(extra))
+            return TlsFailure;
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        if (!extra.isEmpty())
+            tls.setCaCertificates(tls.caCertificates() + extra);
+        request.setSslConfiguration(tls);
+    }
+    // A proxy from the environment must not see requests meant for this machine.
+    network.setProxy(isLoopbackHost(url.host()) ? QNetworkProxy(QNetworkProxy::NoProxy)
+                                                : QNetworkProxy(QNetworkProxy::DefaultProxy));
+
+    std::unique_ptr<QNetworkReply> reply(
+        network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact)));
+    bool timedOut = false;
+    bool tlsRefused = false;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+        timedOut = true;
+        reply->abort();
+    });
+    QObject::connect(reply.get(), &QNetworkReply::sslErrors, &loop, [&] { tlsRefused = true; });
+    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    timer.start(timeoutMs());
+    if (!reply->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    timer.stop();
+
+    if (timedOut)
+        return Timeout;
+    if (tlsRefused)
+        return TlsFailure;
+    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!statusAttribute.isValid())
+        return transportError(reply->error());
+    const int status = statusAttribute.toInt();
+    const QByteArray data = reply->readAll();
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(data, &parseError);
+    if (status != 200)
+        return statusError(status, doc.object().value("error").toString());
+    // An answer cut off after its headers still has a status.
+    if (reply->error() != QNetworkReply::NoError)
+        return MalformedAnswer;
+    if (parseError.error != QJsonParseError::NoError || !doc.isObject())
+        return MalformedAnswer;
+    answer = doc.object();
+    return 0;
+}
+
+} // namespace zavra

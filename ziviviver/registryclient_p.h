@@ -1,0 +1,76 @@
+// Private to the library: the herd-registry protocol (docs/cloud-api.md) as plain functions, and
+// the blocking HTTP exchange under them.
+#pragma once
+
+#include "ziviviver.h"
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QUrl>
+
+class QNetworkAccessManager;
+
+namespace zavra {
+
+extern const char *const DefaultRegistryUrl;
+const int DefaultTimeoutMs = 30000;
+
+// ZAVRA_URL when set, else the built-in address.
+QUrl registryUrl();
+// 0 when requests may go to `url`; InsecureUrl for plain http to a host that is not loopback,
+// another scheme or an unusable URL.
+int checkRegistryUrl(const QUrl &url);
+bool isLoopbackHost(const QString &host);
+// The URL of an API request (`name` is "attach", "sync" or "detach") under the base URL.
+QUrl endpoint(const QUrl &base, const QString &name);
+// ZAVRA_TIMEOUT_MS when it is a positive number, else DefaultTimeoutMs.
+int timeoutMs();
+
+// JSON forms of the record fields: undefined (left out of the object) for a null QVariant.
+QJsonValue textValue(const QVariant &v);
+QJsonValue intValue(const QVariant &v);
+QJsonValue anyValue(const QVariant &v);
+QVariant variantFrom(const QJsonValue &v); // null QVariant for an absent or null value
+
+QJsonObject attachRequest(const QString &cloud, int mode, const QString &service, const QString &user,
+                          const QString &password);
+
+struct SyncArguments
+{
+    bool shortNumbers = false;
+    int download = 0;
+    int insDays = 0;
+    int send = 0;
+    int sendDays = 0;
+    bool sendInseminations = false;
+    bool complete = true;
+};
+QJsonObject syncRequest(const SyncArguments &args, const QMap<QString, ZARiruvOzav::ddata_zv_t> &animals,
+                        const QList<ZARiruvOzav::ddata_ins_t> &inseminations,
+                        const QList<ZARiruvOzav::ddata_br_t> &pregnancies,
+                        const QList<ZARiruvOzav::ddata_za_t> &dryOffs,
+                        const QList<ZARiruvOzav::ddata_plany_t> &plans);
+
+// 0, or MalformedAnswer when the answer lacks what the API promises.
+int parseAttachAnswer(const QJsonObject &answer, bool &loggedIn, QString &session);
+
+struct SyncCounters
+{
+    int animals = 0;
+    int inseminations = 0;
+    int pregnancies = 0;
+    int dryOffs = 0;
+    int plans = 0;
+};
+int parseSyncAnswer(const QJsonObject &answer, QList<ZARiruvOzav::zavra_ins_row_t> &rows,
+                    SyncCounters &counters);
+
+// The error code for an answer with HTTP status `status` (not 200) and error code `error`.
+int statusError(int status, const QString &error);
+
+// One POST of a JSON object, waiting in a local event loop at most timeoutMs(). On success (0)
+// `answer` holds the answer object; otherwise the result is an error code.
+int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject &body, const QString &session,
+             QJsonObject &answer);
+
+} // namespace zavra

@@ -6,6 +6,7 @@
 #include <QDate>
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 
 using Animal = ZARiruvOzav::ddata_zv_t;
@@ -42,3 +43,12 @@ QDate sendWindowStart(int sendDays, const QDate &today);
 
 // An event is sent when sendDays is above 0 and its date is valid and on or after the window start.
 bool inSendWindow(const QDate &date, int sendDays, const QDate &today);
+
+// Inseminations the milking system already holds: life number followed by the date in Qt's text
+// form (an invalid date leaves the life number alone). A downloaded row whose key is known is not
+// written back.
+using KnownInseminations = QSet<QString>;
+inline QString knownInseminationKey(const QString &lifeNumber, const QDate &date)
+{
+    return lifeNumber + date.toString(Qt::TextDate);
+}

@@ -62,6 +62,15 @@ bool inMilkingPeriod(const QDateTime &when, const QDateTime &from, const QDateTi
     return when.isValid() && from.isValid() && to.isValid() && when >= from && when <= to;
 }
 
+bool addMilkInPeriod(MilkMap &map, const QDateTime &from, const QDateTime &to, const QString &lifeNumber,
+                     double milk, const QDateTime &when, bool singlePrecision)
+{
+    if (!(milk > 0.0) || !inMilkingPeriod(when, from, to))
+        return false;
+    addMilk(map, lifeNumber, milk, when, singlePrecision);
+    return true;
+}
+
 const char *const MilkYieldHeader = "USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO";
 
 QString milkYieldCsv(const MilkMap &period1, const MilkMap &period2, const MilkMap &period3)

@@ -50,6 +50,11 @@ void addMilk(MilkMap &map, const QString &lifeNumber, double milk, const QDateTi
 // True when `when` lies within [from, to]; a period with a null bound collects nothing.
 bool inMilkingPeriod(const QDateTime &when, const QDateTime &from, const QDateTime &to);
 
+// Counts one milking in a period's map when it lies inside the period and its milk is above 0;
+// returns whether it was counted.
+bool addMilkInPeriod(MilkMap &map, const QDateTime &from, const QDateTime &to, const QString &lifeNumber,
+                     double milk, const QDateTime &when, bool singlePrecision = false);
+
 extern const char *const MilkYieldHeader; // "USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO"
 
 // The header line, then period 1, 2 and 3, each in life-number order; every line ends with "\n".

@@ -12,6 +12,7 @@ private slots:
     void sendWindow_data();
     void sendWindow();
     void animalMapLastRowWins();
+    void knownInseminations();
 };
 
 void TestRecords::lifeNumber_data()
@@ -102,6 +103,19 @@ void TestRecords::animalMapLastRowWins()
     // A default record holds null values, which the library treats as absent.
     QVERIFY(later.transponder.isNull());
     QVERIFY(later.vyrazena.isNull());
+}
+
+void TestRecords::knownInseminations()
+{
+    KnownInseminations known;
+    known.insert(knownInseminationKey(QStringLiteral("123"), QDate(2024, 2, 3)));
+    QVERIFY(known.contains(knownInseminationKey(QStringLiteral("123"), QDate(2024, 2, 3))));
+    QVERIFY(!known.contains(knownInseminationKey(QStringLiteral("123"), QDate(2024, 2, 4))));
+    QVERIFY(!known.contains(knownInseminationKey(QStringLiteral("1234"), QDate(2024, 2, 3))));
+    // A downloaded row without a valid date never matches a held insemination.
+    QVERIFY(!known.contains(knownInseminationKey(QStringLiteral("123"), QDate())));
+    QCOMPARE(knownInseminationKey(QStringLiteral("123"), QDate(2024, 2, 3)),
+             QStringLiteral("123") + QDate(2024, 2, 3).toString(Qt::TextDate));
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestRecords)

@@ -20,6 +20,8 @@ private slots:
     void csvEmpty();
     void periodBounds_data();
     void periodBounds();
+    void periodCounting_data();
+    void periodCounting();
 };
 
 void TestSummary::initTestCase()
@@ -154,6 +156,32 @@ void TestSummary::periodBounds()
     QCOMPARE(inMilkingPeriod(when, QDateTime(d, QTime(0, 0, 0)), QDateTime(d, QTime(11, 59, 59))), inside);
     // A milking not in use has null bounds and collects nothing.
     QVERIFY(!inMilkingPeriod(when, QDateTime(), QDateTime()));
+}
+
+void TestSummary::periodCounting_data()
+{
+    QTest::addColumn<double>("milk");
+    QTest::addColumn<QTime>("time");
+    QTest::addColumn<bool>("counted");
+    QTest::newRow("inside") << 8.5 << QTime(6, 0) << true;
+    QTest::newRow("no milk") << 0.0 << QTime(6, 0) << false;
+    QTest::newRow("negative milk") << -1.0 << QTime(6, 0) << false;
+    QTest::newRow("not a number") << qQNaN() << QTime(6, 0) << false;
+    QTest::newRow("outside") << 8.5 << QTime(13, 0) << false;
+}
+
+void TestSummary::periodCounting()
+{
+    QFETCH(double, milk);
+    QFETCH(QTime, time);
+    QFETCH(bool, counted);
+    const QDate d(2024, 1, 2);
+    MilkMap map;
+    QCOMPARE(addMilkInPeriod(map, QDateTime(d, QTime(0, 0)), QDateTime(d, QTime(11, 59, 59)),
+                             QStringLiteral("5"), milk, QDateTime(d, time)),
+             counted);
+    // A milking that is not counted creates no entry, so the cow gets no line.
+    QCOMPARE(map.size(), counted ? 1 : 0);
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestSummary)

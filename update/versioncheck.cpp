@@ -21,6 +21,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 const int versionCheckTimeoutMs = 60000;
@@ -66,11 +67,7 @@ void MainWindow::getVersionFromServerReplyFinished(QNetworkReply *netReply)
 
     int result = 0;
     {
-        DialogInfo info(this);
-        info.setWindowTitle(QStringLiteral("Stablomat"));
-        info.show();
-        info.setText(tr("Stahování nové verze ..."));
-        QCoreApplication::processEvents();
+        const std::unique_ptr<DialogInfo> info = openProgressDialog(this, tr("Stahování nové verze ..."));
         QApplication::setOverrideCursor(Qt::WaitCursor);
         result = downloadUpdate(offer.archiveAddress);
         QApplication::restoreOverrideCursor();

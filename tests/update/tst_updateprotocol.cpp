@@ -49,6 +49,12 @@ void TestUpdateProtocol::formBody_data()
     QTest::newRow("percent sign") << "u"
                                   << ""
                                   << "50%" << 1 << QByteArray("x64=0&uuid=u&vnc_id=&staj=50%25&dsystem=1");
+    QTest::newRow("documented example") << "{5f0c8a52-1d3e-4b7a-9c21-0e6f4d8b9a13}"
+                                        << "5678"
+                                        << "Statek U Lípy & syn +1" << 3
+                                        << QByteArray("x64=0&uuid=%7B5f0c8a52-1d3e-4b7a-9c21-0e6f4d8b9a13%7D&"
+                                                      "vnc_id=5678&staj=Statek U L\xc3\xadpy %26 "
+                                                      "syn %2B1&dsystem=3");
     QTest::newRow("plus is not read as a blank")
         << "u"
         << ""

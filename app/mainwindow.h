@@ -33,6 +33,9 @@ public:
     void detectMilkingSystem();
     void computeMilkingPeriods();
     virtual void sendVersionCheck();
+    // Downloads the update archive and writes the update script: 0, or -1 download failed,
+    // -2 downloaded file missing, -3 script not created.
+    int downloadUpdate(const QString &address);
 
     // Adapters, one per milking system, each defined in its own folder under adapters/.
     void exchangeDelaval(const bool &FetchYields, const bool &ShowMessages);
@@ -87,6 +90,7 @@ protected:
     QNetworkAccessManager *networkManager;
 
     bool exchangeInProgress = false;
+    bool updateInProgress = false;
 
     // Marks an exchange as running for its lifetime; a second request meanwhile is refused.
     class ExchangeGuard

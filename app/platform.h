@@ -64,3 +64,13 @@ std::unique_ptr<QProcess> newConverterProcess();
 void endConverterProcess(QProcess &process);
 
 } // namespace platform
+
+// Self-update: the script that replaces the program with the unpacked "stablomat.zip" once the
+// program has ended. It lives and runs in the program's directory.
+namespace platform {
+
+QString updateScriptName();                      // "upgrade.bat" on Windows, "upgrade.sh" elsewhere
+QByteArray updateScript(const QString &exeName); // the script's bytes; exeName: the executable's file name
+bool startUpdateScript(const QString &dir);      // starts it detached, working directory dir
+
+} // namespace platform

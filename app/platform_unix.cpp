@@ -171,3 +171,45 @@ void endConverterProcess(QProcess &process)
 }
 
 } // namespace platform
+
+// Self-update.
+#include <QProcess>
+
+namespace platform {
+
+QString updateScriptName()
+{
+    return QStringLiteral("upgrade.sh");
+}
+
+QByteArray updateScript(const QString &exeName)
+{
+    const QString name = shellQuoted(exeName);
+    // A process runs the program while its exe link names the executable (" (deleted)" once replaced).
+    const QString text = QStringLiteral("#!/bin/sh\n"
+                                        "running() {\n"
+                                        "  for p in /proc/[0-9]*; do\n"
+                                        "    e=$(readlink \"$p/exe\" 2>/dev/null) || continue\n"
+                                        "    e=${e% (deleted)}\n"
+                                        "    [ \"${e##*/}\" = %1 ] && return 0\n"
+                                        "  done\n"
+                                        "  return 1\n"
+                                        "}\n"
+                                        "while running; do\n"
+                                        "  echo \"STABLOMAT is still running\"\n"
+                                        "  sleep 1\n"
+                                        "done\n"
+                                        "\n"
+                                        "unzip -o stablomat.zip\n"
+                                        "chmod +x ./%1 2>/dev/null\n"
+                                        "./%1 >/dev/null 2>&1 &")
+                             .arg(name);
+    return text.toLocal8Bit();
+}
+
+bool startUpdateScript(const QString &dir)
+{
+    return QProcess::startDetached(QStringLiteral("/bin/sh"), {updateScriptName()}, dir);
+}
+
+} // namespace platform

@@ -108,3 +108,39 @@ void endConverterProcess(QProcess &process)
 }
 
 } // namespace platform
+
+// Self-update.
+#include <QProcess>
+#include <QTextCodec>
+
+namespace platform {
+
+QString updateScriptName()
+{
+    return QStringLiteral("upgrade.bat");
+}
+
+QByteArray updateScript(const QString &)
+{
+    const QString text = QStringLiteral(":LOOP\n"
+                                        "tasklist /fi \"ImageName eq stablomat.exe\" /fo csv 2>NUL | find /I "
+                                        "\"stablomat.exe\">NUL\n"
+                                        "if \"%ERRORLEVEL%\"==\"0\" (\n"
+                                        "  ECHO STABLOMAT is still running\n"
+                                        "  TIMEOUT /T 1\n"
+                                        "  GOTO LOOP\n"
+                                        ")\n"
+                                        "\n"
+                                        "unzip -xo stablomat.zip\n"
+                                        "start /b stablomat.exe");
+    // Written as "WIN-1250", the name Qt knows as Windows-1250.
+    QTextCodec *codec = QTextCodec::codecForName("Windows-1250");
+    return codec ? codec->fromUnicode(text) : text.toLatin1();
+}
+
+bool startUpdateScript(const QString &dir)
+{
+    return QProcess::startDetached(QStringLiteral("cmd"), {QStringLiteral("/c"), updateScriptName()}, dir);
+}
+
+} // namespace platform

@@ -1,9 +1,2 @@
 // Operations whose real bodies arrive with their own features; until then they do nothing.
 #include "app/mainwindow.h"
-
-bool MainWindow::askForMilkingPeriods()
-{
-    return false;
-}
-
-void MainWindow::onNastaveni() {}

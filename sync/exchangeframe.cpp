@@ -1,0 +1,121 @@
+#include "sync/exchangeframe.h"
+
+#include "app/dialoginfo.h"
+#include "app/mainwindow.h"
+#include "app/settingskeys.h"
+#include "ui_mainwindow.h"
+
+#include <QMessageBox>
+
+ExchangeFrame::ExchangeFrame(MainWindow *w, const bool &ShowMessages, const FrameOptions &options)
+    : window(w), showMessages_(ShowMessages), insDays_(0), sendDays_(0), today_(QDate::currentDate())
+{
+    if (options.clearText)
+        window->form()->textEdit->clear();
+    const QSettings *settings = window->settingsStore();
+    insDays_ = readInt(settings, keys::InsDays);
+    sendDays_ = readInt(settings, keys::SendDays);
+    if (options.progressDialog)
+        progress = openProgressDialog(window, progressText(ProgressStep::Creating));
+}
+
+ExchangeFrame::~ExchangeFrame() = default;
+
+QDate ExchangeFrame::sendWindowStart() const
+{
+    return ::sendWindowStart(sendDays_, today_);
+}
+
+bool ExchangeFrame::inSendWindow(const QDate &date) const
+{
+    return ::inSendWindow(date, sendDays_, today_);
+}
+
+QString ExchangeFrame::progressText(ProgressStep step)
+{
+    switch (step) {
+    case ProgressStep::Waiting:
+        return tr("Čekám na sestavu...");
+    case ProgressStep::Processing:
+        return tr("Zpracovávám sestavu...");
+    case ProgressStep::Creating:
+        break;
+    }
+    return tr("Vytvářím sestavu...");
+}
+
+void ExchangeFrame::setProgress(ProgressStep step)
+{
+    if (progress)
+        updateProgressDialog(progress.get(), progressText(step));
+}
+
+void ExchangeFrame::inform(const QString &text) const
+{
+    QMessageBox::information(window, QStringLiteral("Stablomat"), text, QMessageBox::Ok);
+}
+
+SyncResult ExchangeFrame::synchronise(const HerdRecords &records, const SyncOptions &options,
+                                      const WriteBack &writeBack)
+{
+    SyncResult result;
+    if (!synchronisationWanted())
+        return result;
+
+    const QSettings *settings = window->settingsStore();
+    const QString password = readString(settings, keys::CloudPassword);
+    const QString user = readString(settings, keys::CloudUser);
+    const QString cloudNumber = readString(settings, keys::CloudNumber);
+
+    ZARiruvOzav zavra(nullptr);
+    const int mode = 0;
+    result.code = zavra.attach(nullptr, QVariant(cloudNumber), mode, QStringLiteral("ZAVRA"), user, password,
+                               nullptr, nullptr, nullptr);
+    if (result.code < 0) {
+        result.status = SyncStatus::AttachFailed;
+        if (showMessages_)
+            inform(errorMessage(result.code));
+    } else if (!zavra.loggedIn) {
+        result.status = SyncStatus::CredentialsRefused;
+        if (showMessages_)
+            inform(tr("Neplatné přihlašovací údaje."));
+    } else {
+        const bool complete = true;
+        QList<DownloadedInsemination> downloaded;
+        SentCounts sent;
+        result.code = zavra.syncZavra(options.shortNumbers, insDays_ > 0 ? 1 : 0, insDays_,
+                                      sendDays_ > 0 ? 1 : 0, sendDays_, options.sendInseminations, complete,
+                                      records.animals, records.inseminations, records.pregnancies,
+                                      records.dryOffs, records.plans, downloaded, sent.animals,
+                                      sent.inseminations, sent.pregnancies, sent.dryOffs, sent.plans);
+        if (result.code < 0) {
+            // Reported in timer runs too: the data did not reach the cloud.
+            result.status = SyncStatus::SyncFailed;
+            inform(errorMessage(result.code));
+        } else {
+            result.downloaded = downloaded;
+            result.sent = sent;
+            std::optional<int> written = 0;
+            if (!downloaded.isEmpty() && writeBack)
+                written = writeBack(result.downloaded);
+            if (!written) {
+                result.status = SyncStatus::WriteBackFailed;
+            } else {
+                result.status = SyncStatus::Done;
+                result.written = *written;
+                result.resultText =
+                    resultText(options.resultForm, result.downloaded.size(), result.written, result.sent);
+                if (showMessages_)
+                    inform(successMessage(result.resultText));
+            }
+        }
+    }
+    zavra.detach();
+    return result;
+}
+
+void ExchangeFrame::finish(const QString &text)
+{
+    window->form()->textEdit->setPlainText(text);
+    progress.reset();
+}

@@ -1,0 +1,113 @@
+// The steps every adapter's exchange run shares: settings, progress dialog, the cloud
+// synchronisation with its messages, and the text the run leaves in the main window.
+#pragma once
+
+#include "sync/records.h"
+#include "sync/summary.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class DialogInfo;
+class MainWindow;
+
+struct FrameOptions
+{
+    bool clearText = true;       // the Uniform adapter keeps the text area until its end
+    bool progressDialog = false; // the converter-driven adapters show "Vytvářím sestavu..."
+};
+
+// The syncZavra arguments that differ between the adapters.
+struct SyncOptions
+{
+    bool shortNumbers = true; // no life number sent has 9 or more digits
+    bool sendInseminations = false;
+    ResultForm resultForm = ResultForm::Short;
+};
+
+// Writes the downloaded inseminations into the milking system and returns Written. Called only
+// after a successful syncZavra that returned at least one row. std::nullopt: the write-back failed
+// (and has said so itself); the run then shows no result.
+using WriteBack = std::function<std::optional<int>(const QList<DownloadedInsemination> &downloaded)>;
+
+enum class SyncStatus
+{
+    NotRun,             // both day windows 0: the cloud was not contacted
+    AttachFailed,       // attach returned a negative code
+    CredentialsRefused, // attach succeeded, loggedIn false
+    SyncFailed,         // syncZavra returned a negative code
+    WriteBackFailed,    // the write-back returned std::nullopt
+    Done,
+};
+
+struct SyncResult
+{
+    SyncStatus status = SyncStatus::NotRun;
+    int code = 0;                             // result of the last library call made (negative on a failure)
+    QList<DownloadedInsemination> downloaded; // valid only when syncZavra succeeded
+    int written = 0;
+    SentCounts sent;
+    QString resultText; // set when status is Done
+    bool succeeded() const { return status == SyncStatus::Done; }
+};
+
+enum class ProgressStep
+{
+    Creating,
+    Waiting,
+    Processing
+};
+
+// One exchange run of an adapter; lives on the adapter's stack. Destroying it closes the progress
+// dialog, so an adapter that gives up early just returns.
+class ExchangeFrame
+{
+    Q_DECLARE_TR_FUNCTIONS(ExchangeFrame)
+
+public:
+    // Clears the text area (unless told not to), reads insDays and sendDays, and shows the progress
+    // dialog with "Vytvářím sestavu..." when asked to.
+    ExchangeFrame(MainWindow *window, const bool &ShowMessages, const FrameOptions &options = FrameOptions());
+    ~ExchangeFrame();
+    ExchangeFrame(const ExchangeFrame &) = delete;
+    ExchangeFrame &operator=(const ExchangeFrame &) = delete;
+
+    int insDays() const { return insDays_; }
+    int sendDays() const { return sendDays_; }
+    bool showMessages() const { return showMessages_; }
+    // The date the run started; the send window counts back from it.
+    QDate today() const { return today_; }
+    QDate sendWindowStart() const;
+    bool inSendWindow(const QDate &date) const;
+    // Whether synchronise() will contact the cloud (insDays or sendDays above 0).
+    bool synchronisationWanted() const { return insDays_ > 0 || sendDays_ > 0; }
+
+    // Changes the progress text and lets the dialog repaint; nothing without a progress dialog.
+    void setProgress(ProgressStep step);
+
+    // attach, syncZavra, write-back, result message, detach; shows the messages the run's
+    // ShowMessages allows (a failed syncZavra always).
+    SyncResult synchronise(const HerdRecords &records, const SyncOptions &options,
+                           const WriteBack &writeBack = WriteBack());
+
+    // Last step of a run: the text area gets `text`, the progress dialog closes.
+    void finish(const QString &text);
+
+    // An information box titled "Stablomat", parented to the main window, with one OK button.
+    void inform(const QString &text) const;
+
+    static QString progressText(ProgressStep step);
+
+private:
+    MainWindow *window;
+    bool showMessages_;
+    int insDays_;
+    int sendDays_;
+    QDate today_;
+    std::unique_ptr<DialogInfo> progress;
+};

@@ -1,0 +1,91 @@
+#include "sync/summary.h"
+
+#include <QCoreApplication>
+
+static QString tr(const char *text)
+{
+    return QCoreApplication::translate("ExchangeFrame", text);
+}
+
+static QString counterLine(const char *caption, int value)
+{
+    return tr(caption) + QStringLiteral(": ") + QString::number(value);
+}
+
+QString resultText(ResultForm form, int downloaded, int written, const SentCounts &sent)
+{
+    const QString received = tr("Inseminací") + QStringLiteral(": ") + QString::number(downloaded) +
+                             QStringLiteral("/") + QString::number(written);
+    if (form == ResultForm::WithHeadings) {
+        const QString indent = QStringLiteral("\n  ");
+        return tr("Přijato") + indent + received + QStringLiteral("\n") + tr("Odesláno") + indent +
+               counterLine("Technologické označení", sent.animals) + indent +
+               counterLine("Inseminací", sent.inseminations) + indent +
+               counterLine("Březost", sent.pregnancies) + indent + counterLine("Zasušení", sent.dryOffs) +
+               indent + counterLine("Plány", sent.plans);
+    }
+    const QString nl = QStringLiteral("\n");
+    return received + nl + counterLine("Technologické označení", sent.animals) + nl +
+           counterLine("Březost", sent.pregnancies) + nl + counterLine("Zasušení", sent.dryOffs) + nl +
+           counterLine("Plány", sent.plans);
+}
+
+QString successMessage(const QString &resultText)
+{
+    return tr("Proběhla úspěšná datová výměna.") + QStringLiteral("\n\n") + resultText;
+}
+
+QString errorMessage(int code)
+{
+    return tr("Chyba: ") + QString::number(code);
+}
+
+void addMilk(MilkMap &map, const QString &lifeNumber, double milk, const QDateTime &when,
+             bool singlePrecision)
+{
+    auto it = map.find(lifeNumber);
+    if (it == map.end()) {
+        MilkEntry entry;
+        entry.lifeNumber = lifeNumber;
+        it = map.insert(lifeNumber, entry);
+    }
+    if (singlePrecision)
+        it->milk = static_cast<double>(static_cast<float>(it->milk) + static_cast<float>(milk));
+    else
+        it->milk += milk;
+    if (!it->when.isValid())
+        it->when = when;
+}
+
+bool inMilkingPeriod(const QDateTime &when, const QDateTime &from, const QDateTime &to)
+{
+    return when.isValid() && from.isValid() && to.isValid() && when >= from && when <= to;
+}
+
+bool addMilkInPeriod(MilkMap &map, const QDateTime &from, const QDateTime &to, const QString &lifeNumber,
+                     double milk, const QDateTime &when, bool singlePrecision)
+{
+    if (!(milk > 0.0) || !inMilkingPeriod(when, from, to))
+        return false;
+    addMilk(map, lifeNumber, milk, when, singlePrecision);
+    return true;
+}
+
+const char *const MilkYieldHeader = "USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO";
+
+QString milkYieldCsv(const MilkMap &period1, const MilkMap &period2, const MilkMap &period3)
+{
+    QString text = QLatin1String(MilkYieldHeader) + QLatin1Char('\n');
+    const MilkMap *periods[] = {&period1, &period2, &period3};
+    for (int p = 0; p < 3; ++p) {
+        const QString number = QString::number(p + 1);
+        for (auto it = periods[p]->cbegin(); it != periods[p]->cend(); ++it) {
+            const QDateTime &when = it->when;
+            text += it.key() + QLatin1Char(',') + number + QLatin1Char(',') +
+                    when.date().toString(QStringLiteral("yyyyMMdd")) + QLatin1Char(' ') +
+                    when.time().toString(QStringLiteral("hh:mm:ss")) + QStringLiteral(",,") +
+                    QString::asprintf("%.1f", it->milk) + QLatin1Char('\n');
+        }
+    }
+    return text;
+}

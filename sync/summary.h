@@ -1,0 +1,62 @@
+// The texts an exchange run ends with: the result message and the milk-yield CSV.
+#pragma once
+
+#include <QDateTime>
+#include <QMap>
+#include <QString>
+
+// The five counters syncZavra returns, in its order.
+struct SentCounts
+{
+    int animals = 0; // technological designations
+    int inseminations = 0;
+    int pregnancies = 0;
+    int dryOffs = 0;
+    int plans = 0;
+};
+
+enum class ResultForm
+{
+    WithHeadings, // "Přijato" / "Odesláno" with the insemination counter (the adapter that sends them)
+    Short,        // one line per counter, the insemination counter left out
+};
+
+// downloaded: rows in the downloaded list; written: how many of them the adapter wrote back.
+QString resultText(ResultForm form, int downloaded, int written, const SentCounts &sent);
+
+// "Proběhla úspěšná datová výměna." followed by an empty line and the result text.
+QString successMessage(const QString &resultText);
+
+// A negative result of the synchronisation library: "Chyba: " and the number.
+QString errorMessage(int code);
+
+// One cow's milk in one milking period.
+struct MilkEntry
+{
+    QString lifeNumber;
+    double milk = 0.0;
+    QDateTime when; // the first milking counted
+};
+
+// Life number -> entry; QMap keeps the life numbers in ascending text order.
+using MilkMap = QMap<QString, MilkEntry>;
+
+// Adds one milking to the cow's entry, creating it; the entry keeps the first date-time it got.
+// singlePrecision sums in float, as the DeLaval adapter does ("%.1f" of a float sum can differ
+// from the double one, e.g. 12.35).
+void addMilk(MilkMap &map, const QString &lifeNumber, double milk, const QDateTime &when,
+             bool singlePrecision = false);
+
+// True when `when` lies within [from, to]; a period with a null bound collects nothing.
+bool inMilkingPeriod(const QDateTime &when, const QDateTime &from, const QDateTime &to);
+
+// Counts one milking in a period's map when it lies inside the period and its milk is above 0;
+// returns whether it was counted.
+bool addMilkInPeriod(MilkMap &map, const QDateTime &from, const QDateTime &to, const QString &lifeNumber,
+                     double milk, const QDateTime &when, bool singlePrecision = false);
+
+extern const char *const MilkYieldHeader; // "USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO"
+
+// The header line, then period 1, 2 and 3, each in life-number order; every line ends with "\n".
+QString milkYieldCsv(const MilkMap &period1, const MilkMap &period2 = MilkMap(),
+                     const MilkMap &period3 = MilkMap());

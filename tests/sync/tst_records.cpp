@@ -1,0 +1,122 @@
+#include "common/testsupport.h"
+
+#include "sync/records.h"
+
+class TestRecords : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void lifeNumber_data();
+    void lifeNumber();
+    void sendWindow_data();
+    void sendWindow();
+    void animalMapLastRowWins();
+    void knownInseminations();
+};
+
+void TestRecords::lifeNumber_data()
+{
+    QTest::addColumn<QString>("registration");
+    QTest::addColumn<QString>("lifeNumber");
+    QTest::addColumn<bool>("isLong");
+
+    QTest::newRow("plain") << "12345678"
+                           << "12345678" << false;
+    QTest::newRow("country prefix, blanks, leading zero") << "CZ 012 345 678"
+                                                          << "12345678" << false;
+    QTest::newRow("leading zeros to nine digits") << "CZ000123456789"
+                                                  << "123456789" << true;
+    QTest::newRow("separators") << "CZ-1234.5678/9"
+                                << "123456789" << true;
+    QTest::newRow("minus sign is not a digit") << "-42"
+                                               << "42" << false;
+    QTest::newRow("empty") << ""
+                           << "0" << false;
+    QTest::newRow("no digit") << "CZ ?"
+                              << "0" << false;
+    QTest::newRow("only zeros") << "000"
+                                << "0" << false;
+    QTest::newRow("largest 64-bit") << "9223372036854775807"
+                                    << "9223372036854775807" << true;
+    QTest::newRow("too large for 64 bits") << "9223372036854775808"
+                                           << "0" << false;
+    QTest::newRow("twenty digits") << "12345678901234567890"
+                                   << "0" << false;
+    QTest::newRow("zeros before a large value") << "0009223372036854775807"
+                                                << "9223372036854775807" << true;
+    QTest::newRow("non-ASCII digits dropped") << QString::fromUtf8("\u0661\u0662 7") << "7" << false;
+}
+
+void TestRecords::lifeNumber()
+{
+    QFETCH(QString, registration);
+    QFETCH(QString, lifeNumber);
+    QFETCH(bool, isLong);
+    QCOMPARE(normalisedLifeNumber(registration), lifeNumber);
+    QCOMPARE(isLongLifeNumber(normalisedLifeNumber(registration)), isLong);
+}
+
+void TestRecords::sendWindow_data()
+{
+    QTest::addColumn<QDate>("date");
+    QTest::addColumn<int>("sendDays");
+    QTest::addColumn<bool>("sent");
+
+    const QDate today(2024, 3, 1); // leap year: the window crosses 29 February
+    QTest::newRow("today") << today << 1 << true;
+    QTest::newRow("first day of the window") << QDate(2024, 2, 23) << 7 << true;
+    QTest::newRow("day before the window") << QDate(2024, 2, 22) << 7 << false;
+    QTest::newRow("29 February, one day back") << QDate(2024, 2, 29) << 1 << true;
+    QTest::newRow("28 February, one day back") << QDate(2024, 2, 28) << 1 << false;
+    QTest::newRow("future date") << QDate(2024, 3, 5) << 1 << true;
+    QTest::newRow("window 0") << today << 0 << false;
+    QTest::newRow("negative window") << today << -3 << false;
+    QTest::newRow("invalid date") << QDate() << 10000 << false;
+    QTest::newRow("old event, wide window") << QDate(1999, 1, 1) << 100000 << true;
+}
+
+void TestRecords::sendWindow()
+{
+    QFETCH(QDate, date);
+    QFETCH(int, sendDays);
+    QFETCH(bool, sent);
+    const QDate today(2024, 3, 1);
+    QCOMPARE(inSendWindow(date, sendDays, today), sent);
+    if (sendDays > 0)
+        QCOMPARE(sendWindowStart(sendDays, today), today.addDays(-sendDays));
+}
+
+void TestRecords::animalMapLastRowWins()
+{
+    HerdRecords records;
+    Animal first;
+    first.cislo = normalisedLifeNumber(QStringLiteral("CZ 0123"));
+    first.tech_cislo = QStringLiteral("7");
+    records.animals.insert(first.cislo, first);
+    Animal later;
+    later.cislo = normalisedLifeNumber(QStringLiteral("123"));
+    later.tech_cislo = QStringLiteral("8");
+    records.animals.insert(later.cislo, later);
+    QCOMPARE(records.animals.size(), 1);
+    QCOMPARE(records.animals.value(QStringLiteral("123")).tech_cislo.toString(), QStringLiteral("8"));
+    // A default record holds null values, which the library treats as absent.
+    QVERIFY(later.transponder.isNull());
+    QVERIFY(later.vyrazena.isNull());
+}
+
+void TestRecords::knownInseminations()
+{
+    KnownInseminations known;
+    known.insert(knownInseminationKey(QStringLiteral("123"), QDate(2024, 2, 3)));
+    QVERIFY(known.contains(knownInseminationKey(QStringLiteral("123"), QDate(2024, 2, 3))));
+    QVERIFY(!known.contains(knownInseminationKey(QStringLiteral("123"), QDate(2024, 2, 4))));
+    QVERIFY(!known.contains(knownInseminationKey(QStringLiteral("1234"), QDate(2024, 2, 3))));
+    // A downloaded row without a valid date never matches a held insemination.
+    QVERIFY(!known.contains(knownInseminationKey(QStringLiteral("123"), QDate())));
+    QCOMPARE(knownInseminationKey(QStringLiteral("123"), QDate(2024, 2, 3)),
+             QStringLiteral("123") + QDate(2024, 2, 3).toString(Qt::TextDate));
+}
+
+STABLOMAT_TEST_MAIN_CORE(TestRecords)
+#include "tst_records.moc"

@@ -1,0 +1,157 @@
+#include "servers.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QUrl>
+#include <QUrlQuery>
+
+Registry::~Registry()
+{
+    if (process.state() != QProcess::NotRunning) {
+        process.terminate();
+        if (!process.waitForFinished(5000)) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+}
+
+bool Registry::start(const QStringList &serveOptions)
+{
+    tls = serveOptions.contains(QStringLiteral("--tls-cert"));
+    process.setProgram(QStringLiteral(REGISTRY_EXE));
+    process.setArguments(QStringList{QStringLiteral("serve"), QStringLiteral("--db"),
+                                     dir.filePath(QStringLiteral("registry.sqlite")),
+                                     QStringLiteral("--port"), QStringLiteral("0")} +
+                         serveOptions);
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start();
+    if (!process.waitForStarted(10000))
+        return false;
+    QByteArray out;
+    QElapsedTimer clock;
+    clock.start();
+    const QRegularExpression listening(QStringLiteral("listening on (\\d+)"));
+    while (clock.elapsed() < 10000) {
+        if (!process.waitForReadyRead(200) && process.state() == QProcess::NotRunning)
+            break;
+        out += process.readAllStandardOutput();
+        const QRegularExpressionMatch m = listening.match(QString::fromUtf8(out));
+        if (m.hasMatch()) {
+            listeningPort = m.captured(1).toInt();
+            return listeningPort > 0;
+        }
+    }
+    qWarning("registry did not start: %s", process.readAllStandardError().constData());
+    return false;
+}
+
+QString Registry::base() const
+{
+    return QStringLiteral("%1://127.0.0.1:%2").arg(tls ? "https" : "http").arg(listeningPort);
+}
+
+QList<QJsonObject> Registry::requests() const
+{
+    QProcess list;
+    list.start(QStringLiteral(REGISTRY_EXE), {QStringLiteral("requests"), QStringLiteral("--db"),
+                                              dir.filePath(QStringLiteral("registry.sqlite"))});
+    list.waitForFinished(10000);
+    QList<QJsonObject> entries;
+    const QList<QByteArray> lines = list.readAllStandardOutput().split('\n');
+    for (const QByteArray &line : lines) {
+        if (!line.trimmed().isEmpty())
+            entries.append(QJsonDocument::fromJson(line).object());
+    }
+    return entries;
+}
+
+QList<QJsonObject> Registry::requests(const QString &method, const QString &pathPrefix) const
+{
+    QList<QJsonObject> matching;
+    const QList<QJsonObject> all = requests();
+    for (const QJsonObject &entry : all) {
+        if (entry.value(QStringLiteral("method")).toString() == method &&
+            entry.value(QStringLiteral("path")).toString().startsWith(pathPrefix))
+            matching.append(entry);
+    }
+    return matching;
+}
+
+bool SelfSignedCertificate::create(const QString &directory)
+{
+    certFile = directory + QStringLiteral("/cert.pem");
+    keyFile = directory + QStringLiteral("/key.pem");
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", keyFile, "-out", certFile,
+                   "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+    return openssl.waitForFinished(30000) && openssl.exitStatus() == QProcess::NormalExit &&
+           openssl.exitCode() == 0 && QFile::exists(certFile);
+}
+
+RawHttpServer::RawHttpServer()
+{
+    listen(QHostAddress::LocalHost);
+    connect(this, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = nextPendingConnection()) {
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
+}
+
+QString RawHttpServer::base() const
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(serverPort());
+}
+
+void RawHttpServer::answer(QTcpSocket *socket)
+{
+    const QByteArray request = socket->property("request").toByteArray() + socket->readAll();
+    socket->setProperty("request", request);
+    const int headerEnd = request.indexOf("\r\n\r\n");
+    if (headerEnd < 0)
+        return;
+    disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
+    const QList<QByteArray> requestLine = request.left(request.indexOf("\r\n")).split(' ');
+    const QUrl target(QString::fromLatin1(requestLine.value(1)));
+    paths.append(target.path());
+
+    QByteArray response;
+    if (target.path() == QLatin1String("/cut")) {
+        response = "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: 100000\r\n"
+                   "Connection: close\r\n\r\n" +
+                   QByteArray(1000, 'x');
+    } else if (target.path() == QLatin1String("/redirect")) {
+        const QByteArray to =
+            QUrlQuery(target).queryItemValue(QStringLiteral("to"), QUrl::FullyDecoded).toLatin1();
+        response =
+            "HTTP/1.1 302 Found\r\nLocation: " + to + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    } else {
+        response = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\nConnection: close\r\n\r\nnot found";
+    }
+    socket->write(response);
+    socket->disconnectFromHost();
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+QByteArray randomBytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}

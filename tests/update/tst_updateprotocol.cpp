@@ -1,0 +1,212 @@
+// The version check's form and the update server's reply, without a network.
+#include "app/platform.h"
+#include "common/testsupport.h"
+#include "update/updateprotocol.h"
+
+class TestUpdateProtocol : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void formBody_data();
+    void formBody();
+    void vncId_data();
+    void vncId();
+    void vncIdFromDriveC_data();
+    void vncIdFromDriveC();
+    void reply_data();
+    void reply();
+    void ownVersion();
+    void serverUrl_data();
+    void serverUrl();
+};
+
+void TestUpdateProtocol::formBody_data()
+{
+    QTest::addColumn<QString>("uuid");
+    QTest::addColumn<QString>("vncId");
+    QTest::addColumn<QString>("staj");
+    QTest::addColumn<int>("dsystem");
+    QTest::addColumn<QByteArray>("body");
+
+    QTest::newRow("plain") << "u1"
+                           << "1234"
+                           << "Farma" << 3 << QByteArray("x64=0&uuid=u1&vnc_id=1234&staj=Farma&dsystem=3");
+    QTest::newRow("braced uuid") << "{0b5e3c1a-9d2f-4e61-8a70-1c2d3e4f5a6b}"
+                                 << ""
+                                 << "" << 0
+                                 << QByteArray(
+                                        "x64=0&uuid=%7B0b5e3c1a-9d2f-4e61-8a70-1c2d3e4f5a6b%7D&vnc_id=&staj=&"
+                                        "dsystem=0");
+    QTest::newRow("blanks and diacritics stay as they are")
+        << "u"
+        << ""
+        << "Statek U Lípy" << 6 << QByteArray("x64=0&uuid=u&vnc_id=&staj=Statek U L\xc3\xadpy&dsystem=6");
+    QTest::newRow("delimiters in the farm name are encoded")
+        << "u"
+        << ""
+        << "A&B=C" << 7 << QByteArray("x64=0&uuid=u&vnc_id=&staj=A%26B%3DC&dsystem=7");
+    QTest::newRow("percent sign") << "u"
+                                  << ""
+                                  << "50%" << 1 << QByteArray("x64=0&uuid=u&vnc_id=&staj=50%25&dsystem=1");
+    QTest::newRow("documented example") << "{5f0c8a52-1d3e-4b7a-9c21-0e6f4d8b9a13}"
+                                        << "5678"
+                                        << "Statek U Lípy & syn +1" << 3
+                                        << QByteArray("x64=0&uuid=%7B5f0c8a52-1d3e-4b7a-9c21-0e6f4d8b9a13%7D&"
+                                                      "vnc_id=5678&staj=Statek U L\xc3\xadpy %26 "
+                                                      "syn %2B1&dsystem=3");
+    QTest::newRow("plus is not read as a blank")
+        << "u"
+        << ""
+        << "Agro+" << 2 << QByteArray("x64=0&uuid=u&vnc_id=&staj=Agro%2B&dsystem=2");
+}
+
+void TestUpdateProtocol::formBody()
+{
+    QFETCH(QString, uuid);
+    QFETCH(QString, vncId);
+    QFETCH(QString, staj);
+    QFETCH(int, dsystem);
+    QFETCH(QByteArray, body);
+    QCOMPARE(update::versionCheckBody(uuid, vncId, staj, dsystem), body);
+}
+
+void TestUpdateProtocol::vncId_data()
+{
+    QTest::addColumn<QList<QByteArray>>("configs");
+    QTest::addColumn<QString>("id");
+
+    const QByteArray typical =
+        "[admin]\r\nservice_commandline=-autoreconnect ID:1234 -connect repeater.example:5901\r\n"
+        "loopback=0\r\n";
+    QTest::newRow("ID:1234 gives 1234") << QList<QByteArray>{typical} << "1234";
+    QTest::newRow("no colon: sent whole")
+        << QList<QByteArray>{"service_commandline=-id -ID1234 -x\n"} << "-ID1234";
+    QTest::newRow("last piece with ID wins") << QList<QByteArray>{"service_commandline=ID:1 ID:2\n"} << "2";
+    QTest::newRow("second file wins")
+        << QList<QByteArray>{typical, "service_commandline=-autoreconnect ID:5678\n"} << "5678";
+    QTest::newRow("second file without an ID keeps the first")
+        << QList<QByteArray>{typical, "[admin]\nservice_commandline=-autoreconnect\n"} << "1234";
+    QTest::newRow("more colons: the second piece")
+        << QList<QByteArray>{"service_commandline=ID:77:88\n"} << "77";
+    QTest::newRow("case-sensitive key") << QList<QByteArray>{"Service_Commandline=ID:1234\n"} << "";
+    QTest::newRow("case-sensitive ID") << QList<QByteArray>{"service_commandline=id:1234\n"} << "";
+    QTest::newRow("key elsewhere on the line")
+        << QList<QByteArray>{"; old service_commandline=ID:42\n"} << "42";
+    QTest::newRow("no key") << QList<QByteArray>{"[admin]\nID:99\n"} << "";
+    QTest::newRow("nothing installed") << QList<QByteArray>{} << "";
+}
+
+void TestUpdateProtocol::vncId()
+{
+    QFETCH(QList<QByteArray>, configs);
+    QFETCH(QString, id);
+    QCOMPARE(update::vncIdFromConfigs(configs), id);
+}
+
+void TestUpdateProtocol::vncIdFromDriveC_data()
+{
+    QTest::addColumn<QByteArray>("first");  // "Program Files", empty: not installed
+    QTest::addColumn<QByteArray>("second"); // "Program Files (x86)"
+    QTest::addColumn<QString>("id");
+
+    QTest::newRow("none") << QByteArray() << QByteArray() << "";
+    QTest::newRow("64-bit only") << QByteArray("service_commandline=ID:111\r\n") << QByteArray() << "111";
+    QTest::newRow("32-bit only") << QByteArray() << QByteArray("service_commandline=ID:222\r\n") << "222";
+    QTest::newRow("both") << QByteArray("service_commandline=ID:111\r\n")
+                          << QByteArray("service_commandline=ID:222\r\n") << "222";
+}
+
+void TestUpdateProtocol::vncIdFromDriveC()
+{
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, second);
+    QFETCH(QString, id);
+    TestEnvironment::resetDriveC();
+    if (!first.isEmpty())
+        QVERIFY(!makeDriveCFile("c:/Program Files/UltraVNC/UltraVNC.ini", first).isEmpty());
+    if (!second.isEmpty())
+        QVERIFY(!makeDriveCFile("c:/Program Files (x86)/UltraVNC/UltraVNC.ini", second).isEmpty());
+    QCOMPARE(update::readVncId(), id);
+}
+
+void TestUpdateProtocol::reply_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("newer");
+    QTest::addColumn<QString>("address");
+
+    const QString zip = QStringLiteral("https://u.example/stablomat.zip");
+    QTest::newRow("1.3 is ours") << QByteArray("a,b,c,1.3,https://u.example/stablomat.zip") << false << zip;
+    QTest::newRow("1.03 is ours") << QByteArray("a,b,c,1.03,https://u.example/stablomat.zip") << false << zip;
+    QTest::newRow("1.4") << QByteArray("a,b,c,1.4,https://u.example/stablomat.zip") << true << zip;
+    QTest::newRow("1.04") << QByteArray("a,b,c,1.04,https://u.example/stablomat.zip") << true << zip;
+    QTest::newRow("2.0") << QByteArray("a,b,c,2.0,https://u.example/stablomat.zip") << true << zip;
+    QTest::newRow("1.2 is older") << QByteArray("a,b,c,1.2,https://u.example/stablomat.zip") << false << zip;
+    QTest::newRow("1.0.4") << QByteArray("a,b,c,1.0.4,https://u.example/stablomat.zip") << false << zip;
+    QTest::newRow("1.x reads 256") << QByteArray("a,b,c,1.x,https://u.example/stablomat.zip") << false << zip;
+    QTest::newRow("2.x reads 512") << QByteArray("a,b,c,2.x,https://u.example/stablomat.zip") << true << zip;
+    QTest::newRow("no full stop") << QByteArray("a,b,c,104,https://u.example/stablomat.zip") << false << zip;
+    QTest::newRow("empty fields count") << QByteArray(",,,1.4,") << true << "";
+    QTest::newRow("huge major, no overflow") << QByteArray("a,b,c,9999999.0,x") << true << "x";
+    QTest::newRow("huge minor reads 0") << QByteArray("a,b,c,1.99999999999,x") << false << "x";
+    QTest::newRow("four fields") << QByteArray("a,b,1.4,https://u.example/stablomat.zip") << false << "";
+    QTest::newRow("six fields") << QByteArray("a,b,c,1.4,https://u.example/stablomat.zip,f") << false << "";
+    QTest::newRow("empty body") << QByteArray() << false << "";
+}
+
+void TestUpdateProtocol::reply()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(bool, newer);
+    QFETCH(QString, address);
+    const update::UpdateOffer offer = update::parseUpdateReply(body);
+    QCOMPARE(offer.newer, newer);
+    QCOMPARE(offer.archiveAddress, address);
+}
+
+void TestUpdateProtocol::ownVersion()
+{
+    QCOMPARE(update::versionValue(update::ProgramVersion), qint64(259));
+    QCOMPARE(update::versionValue(QStringLiteral("1.0.4")), qint64(-1));
+}
+
+void TestUpdateProtocol::serverUrl_data()
+{
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("permitted");
+
+    QTest::newRow("https") << "https://update.example.cz"
+                           << "https://update.example.cz/user_stablomat_update.php" << true;
+    QTest::newRow("trailing slash") << "https://update.example.cz/"
+                                    << "https://update.example.cz/user_stablomat_update.php" << true;
+    QTest::newRow("http loopback") << "http://127.0.0.1:8080"
+                                   << "http://127.0.0.1:8080/user_stablomat_update.php" << true;
+    QTest::newRow("http ::1") << "http://[::1]:8080"
+                              << "http://[::1]:8080/user_stablomat_update.php" << true;
+    QTest::newRow("http localhost") << "http://localhost:8080"
+                                    << "http://localhost:8080/user_stablomat_update.php" << true;
+    QTest::newRow("http elsewhere refused") << "http://update.example.cz"
+                                            << "http://update.example.cz/user_stablomat_update.php" << false;
+    QTest::newRow("http lookalike refused")
+        << "http://127.0.0.1.example.cz"
+        << "http://127.0.0.1.example.cz/user_stablomat_update.php" << false;
+    QTest::newRow("ftp refused") << "ftp://127.0.0.1"
+                                 << "ftp://127.0.0.1/user_stablomat_update.php" << false;
+    QTest::newRow("no host refused") << ""
+                                     << "/user_stablomat_update.php" << false;
+}
+
+void TestUpdateProtocol::serverUrl()
+{
+    QFETCH(QString, base);
+    QFETCH(QString, url);
+    QFETCH(bool, permitted);
+    const QUrl built = update::versionCheckUrl(base);
+    QCOMPARE(built.toString(), url);
+    QCOMPARE(update::permittedServerUrl(built), permitted);
+}
+
+STABLOMAT_TEST_MAIN_CORE(TestUpdateProtocol)
+#include "tst_updateprotocol.moc"

@@ -1,0 +1,115 @@
+#include "update/updateprotocol.h"
+
+#include "app/platform.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QStringList>
+#include <QUrlQuery>
+
+#ifndef STABLOMAT_UPDATE_URL_DEFAULT
+#define STABLOMAT_UPDATE_URL_DEFAULT "https://update.brantol.cz"
+#endif
+
+namespace update {
+
+QString serverBase()
+{
+    const QString fromEnvironment = qEnvironmentVariable("STABLOMAT_UPDATE_URL");
+    return fromEnvironment.isEmpty() ? QStringLiteral(STABLOMAT_UPDATE_URL_DEFAULT) : fromEnvironment;
+}
+
+QUrl versionCheckUrl(const QString &base)
+{
+    QString address = base;
+    while (address.endsWith(QLatin1Char('/')))
+        address.chop(1);
+    return QUrl(address + CheckPath);
+}
+
+bool permittedServerUrl(const QUrl &url)
+{
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("https"))
+        return true;
+    if (scheme != QLatin1String("http"))
+        return false;
+    if (url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address(url.host());
+    return !address.isNull() && address.isLoopback();
+}
+
+QByteArray versionCheckBody(const QString &uuid, const QString &vncId, const QString &staj, int dsystem)
+{
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("x64"), QStringLiteral("0"));
+    query.addQueryItem(QStringLiteral("uuid"), uuid);
+    query.addQueryItem(QStringLiteral("vnc_id"), vncId);
+    query.addQueryItem(QStringLiteral("staj"), staj);
+    query.addQueryItem(QStringLiteral("dsystem"), QString::number(dsystem));
+    QUrl url;
+    url.setQuery(query);
+    // Qt leaves "+" as it is, and a form decoder reads it as a blank.
+    return url.query().replace(QLatin1Char('+'), QLatin1String("%2B")).toUtf8();
+}
+
+QString vncIdFromConfigs(const QList<QByteArray> &configs)
+{
+    const QString marker = QStringLiteral("service_commandline=");
+    QString candidate;
+    for (const QByteArray &config : configs) {
+        const QList<QByteArray> lines = config.split('\n');
+        for (const QByteArray &raw : lines) {
+            QString line = QString::fromUtf8(raw);
+            line.remove(QLatin1Char('\r'));
+            if (!line.contains(marker))
+                continue;
+            line.remove(marker);
+            const QStringList pieces = line.split(QLatin1Char(' '));
+            for (const QString &piece : pieces) {
+                if (piece.contains(QLatin1String("ID")))
+                    candidate = piece;
+            }
+        }
+    }
+    const QStringList parts = candidate.split(QLatin1Char(':'));
+    return parts.size() >= 2 ? parts.at(1) : candidate;
+}
+
+QString readVncId()
+{
+    const QString files[] = {QStringLiteral("c:/Program Files/UltraVNC/UltraVNC.ini"),
+                             QStringLiteral("c:/Program Files (x86)/UltraVNC/UltraVNC.ini")};
+    QList<QByteArray> configs;
+    for (const QString &name : files) {
+        QFile file(platform::localPath(name));
+        if (file.open(QIODevice::ReadOnly))
+            configs.append(file.readAll());
+    }
+    return vncIdFromConfigs(configs);
+}
+
+qint64 versionValue(const QString &version)
+{
+    const QStringList pieces = version.split(QLatin1Char('.'));
+    if (pieces.size() != 2)
+        return -1;
+    // A piece that is not a number counts as 0.
+    return qint64(pieces.at(0).toInt()) * 256 + pieces.at(1).toInt();
+}
+
+UpdateOffer parseUpdateReply(const QByteArray &body)
+{
+    UpdateOffer offer;
+    const QStringList fields = QString::fromUtf8(body).split(QLatin1Char(','));
+    if (fields.size() != 5)
+        return offer;
+    offer.archiveAddress = fields.at(4);
+    offer.newer = versionValue(fields.at(3)) > versionValue(ProgramVersion);
+    return offer;
+}
+
+} // namespace update

@@ -16,6 +16,8 @@ enum class Role
     Any,
     Heifer,
     Dry,
+    Open,
+    Fresh, // calved, not served since
     Abortion,
     Culled,
     Slaughtered,
@@ -288,8 +290,14 @@ bool fits(const Cow &c, Role role)
         return c.calvings.isEmpty();
     case Role::Dry:
         return !c.calvings.isEmpty() && c.lastDryOff() > c.lastCalving();
+    case Role::Open: {
+        const PregnancyCheck *check = c.lastPregnancyCheck();
+        return !c.calvings.isEmpty() && check && !check->pregnant && check->date > c.lastCalving();
+    }
     case Role::Abortion:
-        return c.lastAbortion().isValid() && (c.calvings.isEmpty() || c.lastAbortion() > c.lastCalving());
+        return !c.calvings.isEmpty() && c.lastAbortion() > c.lastCalving();
+    case Role::Fresh:
+        return !c.calvings.isEmpty() && c.lastInsemination() && c.lastInsemination()->date < c.lastCalving();
     case Role::Any:
         return !c.calvings.isEmpty();
     case Role::Culled:
@@ -325,6 +333,8 @@ QVector<Role> assignRoles(int count, Dice &d)
     give(Role::Heifer, 6, 1);
     give(Role::Abortion, 2, 2);
     give(Role::Dry, 4, 1);
+    give(Role::Open, 2, 1);
+    give(Role::Fresh, 2, 1);
     return roles;
 }
 
@@ -361,12 +371,14 @@ Herd generateHerd(const GeneratorOptions &options)
     ctx.bulls = herd.bulls;
 
     const QVector<Role> roles = assignRoles(count, d);
-    // Nine significant digits for about one cow in fifty, at least one.
+    // Nine significant digits for one cow in fifty, at least one.
     QVector<bool> longNumber(count, false);
-    if (options.longNumbers && count > 0) {
-        for (int i = 0; i < count; ++i)
-            longNumber[i] = d.chance(0.02);
-        longNumber[d.range(0, count - 1)] = true;
+    for (int n = options.longNumbers && count > 0 ? qMax(1, count / 50) : 0; n > 0;) {
+        const int i = d.range(0, count - 1);
+        if (!longNumber.at(i)) {
+            longNumber[i] = true;
+            --n;
+        }
     }
 
     QSet<quint64> numbers;

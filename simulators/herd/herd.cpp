@@ -41,11 +41,14 @@ public:
         first = false;
     }
 
+    // The member's name and colon; with no name only the separator, for the caller to go on.
     void key(const char *name)
     {
         if (!first)
             out += ',';
         first = false;
+        if (!name)
+            return;
         out += '"';
         out += name;
         out += "\":";
@@ -115,6 +118,18 @@ public:
         out += ']';
     }
 
+    // Members kept from a file as they were read.
+    void extras(const QJsonObject &extra)
+    {
+        for (auto it = extra.constBegin(); it != extra.constEnd(); ++it) {
+            key(nullptr);
+            quoted(it.key());
+            out += ':';
+            const QByteArray wrapped = QJsonDocument(QJsonArray{it.value()}).toJson(QJsonDocument::Compact);
+            out += wrapped.mid(1, wrapped.size() - 2);
+        }
+    }
+
     void quoted(const QString &text)
     {
         out += '"';
@@ -181,6 +196,7 @@ void writeCow(JsonWriter &w, const Cow &c)
         if (m.stall != 0)
             w.integer("stall", m.stall);
     });
+    w.extras(c.extra);
     w.end();
 }
 
@@ -315,8 +331,24 @@ public:
         return true;
     }
 
+    static QJsonObject unknownMembers(const QJsonObject &o, const QStringList &known)
+    {
+        QJsonObject extra;
+        for (auto it = o.constBegin(); it != o.constEnd(); ++it) {
+            if (!known.contains(it.key()))
+                extra.insert(it.key(), it.value());
+        }
+        return extra;
+    }
+
     bool cow(const QJsonObject &o, Cow *c, const QString &where)
     {
+        static const QStringList known{
+            "registration", "parlour",       "transponder",     "name",       "birth",           "dam",
+            "sire",         "group",         "status",          "statusDate", "doNotInseminate", "calvings",
+            "heats",        "inseminations", "pregnancyChecks", "dryOffs",    "abortions",       "plans",
+            "milkings"};
+        c->extra = unknownMembers(o, known);
         QString status;
         if (!string(o, "registration", &c->registration, where, true) ||
             !integer(o, "parlour", &c->parlour, where, true) ||
@@ -665,6 +697,13 @@ QByteArray Herd::toJson() const
     out += ",\n  \"version\": " + QByteArray::number(FormatVersion);
     out += ",\n  \"referenceDay\": ";
     w.quoted(dateText(referenceDay));
+    for (auto it = extra.constBegin(); it != extra.constEnd(); ++it) {
+        out += ",\n  ";
+        w.quoted(it.key());
+        out += ": ";
+        const QByteArray wrapped = QJsonDocument(QJsonArray{it.value()}).toJson(QJsonDocument::Compact);
+        out += wrapped.mid(1, wrapped.size() - 2);
+    }
     out += ",\n  \"bulls\": [";
     for (int i = 0; i < bulls.size(); ++i) {
         out += i > 0 ? ",\n    " : "\n    ";
@@ -673,6 +712,7 @@ QByteArray Herd::toJson() const
         w.string("code", b.code);
         w.optionalString("name", b.name);
         w.optionalString("herdBook", b.herdBook);
+        w.extras(b.extra);
         w.end();
     }
     out += bulls.isEmpty() ? "]" : "\n  ]";
@@ -726,8 +766,10 @@ bool Herd::fromJson(const QByteArray &json, QString *error)
         if (!r.string(o, "code", &b.code, where, true) || !r.string(o, "name", &b.name, where) ||
             !r.string(o, "herdBook", &b.herdBook, where))
             return failed(r.error);
+        b.extra = Reader::unknownMembers(o, {"code", "name", "herdBook"});
         loaded.bulls.append(b);
     }
+    loaded.extra = Reader::unknownMembers(top, {"format", "version", "referenceDay", "bulls", "cows"});
     loaded.cows.reserve(cowList.size());
     for (int i = 0; i < cowList.size(); ++i) {
         const QString where = QStringLiteral("cow %1").arg(i + 1);

@@ -5,6 +5,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QTime>
@@ -79,6 +80,9 @@ struct Cow
     QVector<Plan> plans;
     QVector<Milking> milkings;
 
+    // Members of the herd file that this model does not know, kept as they were.
+    QJsonObject extra;
+
     bool isPresent() const { return status == Status::Present; }
     int lactation() const { return calvings.size(); }
     // The last entry of each list; invalid dates / nullptr when the list is empty.
@@ -103,7 +107,8 @@ struct Bull
 {
     QString code; // as used in inseminations
     QString name;
-    QString herdBook; // herd-book number, empty when not known
+    QString herdBook;  // herd-book number, empty when not known
+    QJsonObject extra; // members this model does not know
 };
 
 // Registration number reduced to its digits with leading zeros dropped ("CZ 012 345678" gives
@@ -116,6 +121,7 @@ public:
     QDate referenceDay; // "today" of the herd: the day of the latest milkings
     QVector<Cow> cows;
     QVector<Bull> bulls;
+    QJsonObject extra; // top-level members this model does not know
 
     // The present cow with that parlour number, else any cow with it; nullptr when none.
     Cow *cowByParlour(int parlour);

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 
 using herd::Cow;
 using herd::Herd;
@@ -85,6 +86,7 @@ private slots:
     void roundTrip();
     void malformedHerdFiles_data();
     void malformedHerdFiles();
+    void unknownMembersAreKept();
     void saveFailureLeavesOldFile();
     void significantDigits_data();
     void significantDigits();
@@ -295,6 +297,28 @@ void TestHerdModel::malformedHerdFiles()
     QCOMPARE(h.referenceDay, Today);
 }
 
+void TestHerdModel::unknownMembersAreKept()
+{
+    const QByteArray json = "{\"format\":\"stablomat-herd\",\"version\":1,\"referenceDay\":\"2024-05-14\","
+                            "\"farm\":{\"name\":\"Dvůr\",\"stalls\":[1,2]},"
+                            "\"bulls\":[{\"code\":\"HO 1\",\"kiCode\":7}],"
+                            "\"cows\":[{\"registration\":\"CZ 1\",\"parlour\":1,\"dierId\":12,"
+                            "\"tag\":\"A \\\"1\\\"\",\"flags\":null}]}";
+    Herd h;
+    QString error;
+    QVERIFY2(h.fromJson(json, &error), qPrintable(error));
+    QCOMPARE(h.cows.at(0).extra.value("dierId").toInt(), 12);
+    Herd back;
+    QVERIFY2(back.fromJson(h.toJson(), &error), qPrintable(error));
+    QCOMPARE(back.extra.value("farm").toObject().value("name").toString(), QString("Dvůr"));
+    QCOMPARE(back.extra.value("farm").toObject().value("stalls").toArray().size(), 2);
+    QCOMPARE(back.bulls.at(0).extra.value("kiCode").toInt(), 7);
+    QCOMPARE(back.cows.at(0).extra.value("dierId").toInt(), 12);
+    QCOMPARE(back.cows.at(0).extra.value("tag").toString(), QString("A \"1\""));
+    QVERIFY(back.cows.at(0).extra.contains("flags"));
+    QCOMPARE(back.toJson(), h.toJson());
+}
+
 void TestHerdModel::saveFailureLeavesOldFile()
 {
     Herd h;
@@ -348,7 +372,9 @@ void TestHerdModel::lookups()
     present.registration = "CZ 022222222";
     present.parlour = 7;
     h.cows << gone << present;
-    h.bulls << herd::Bull{"HO 1", "One", ""};
+    herd::Bull bull;
+    bull.code = "HO 1";
+    h.bulls << bull;
 
     QVERIFY(h.cowByParlour(7));
     QCOMPARE(h.cowByParlour(7)->registration, QString("CZ 022222222"));

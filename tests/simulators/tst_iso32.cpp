@@ -387,6 +387,11 @@ void TestIso32::herdFileFromEnvironment()
 void TestIso32::importsWriteBack()
 {
     herd::Herd before = loadHerd();
+    // What other stand-ins keep in the herd file survives the import.
+    before.extra.insert("farm", "Dvůr u lesa");
+    before.cows[0].extra.insert("dierId", 4711);
+    QString error;
+    QVERIFY(before.save(herdPath(), &error));
     // A two-digit cow served since calving, a cow whose next service gets no ordinal, a culled
     // cow and a number the herd does not have.
     const herd::Cow *a = nullptr;
@@ -435,6 +440,8 @@ void TestIso32::importsWriteBack()
 
     const herd::Herd after = loadHerd();
     QVERIFY(after.problems().isEmpty());
+    QCOMPARE(after.extra.value("farm").toString(), QString("Dvůr u lesa"));
+    QCOMPARE(after.cows.at(0).extra.value("dierId").toInt(), 4711);
     const herd::Cow *a2 = after.cowByParlour(a->parlour);
     const herd::Cow *b2 = after.cowByParlour(b->parlour);
     QCOMPARE(a2->inseminations.size(), aCount + 1);

@@ -1,0 +1,409 @@
+// Stand-in for DeLaval's ISO converter iso32.exe (Alpro, DelPro).
+//
+//   iso32.exe -f <input> -o <output> -x   answers the cow request with one tab-separated line per cow
+//   iso32.exe -f <input> -o <output>      imports an insemination record file into the herd
+//
+// The herd is "herd.json" in the working directory, or the file named by HERD_FILE. A request or
+// record file it does not understand gets no answer and a non-zero exit status.
+//
+// For fault-injection tests:
+//   ISO32_DELAY_MS            wait this long before answering
+//   ISO32_LINE_DELAY_MS       wait this long after each line written
+//   ISO32_CRASH_AFTER_LINES   abort after writing (or importing) this many lines
+//   ISO32_DIRECT_WRITE=1      write the answer in place instead of under a temporary name
+//   ISO32_DATE_FORMAT         "dd.MM.yyyy" (default), "d.M.yyyy", "yyyyMMdd" or "mixed"
+//   ISO32_EXIT_CODE           exit status after a complete answer
+#include "adapters/delaval/delavalformat.h"
+#include "herd.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QTextStream>
+#include <QThread>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+int envInt(const char *name, int fallback)
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok ? value : fallback;
+}
+
+// ---- writing the answer, atomically unless told otherwise ----
+
+class AnswerWriter
+{
+public:
+    explicit AnswerWriter(const QString &path)
+        : direct(qEnvironmentVariable("ISO32_DIRECT_WRITE") == QLatin1String("1")),
+          lineDelay(envInt("ISO32_LINE_DELAY_MS", 0)), crashAfter(envInt("ISO32_CRASH_AFTER_LINES", -1))
+    {
+        if (direct) {
+            plain = std::make_unique<QFile>(path);
+            file = plain.get();
+        } else {
+            safe = std::make_unique<QSaveFile>(path);
+            file = safe.get();
+        }
+    }
+
+    bool open() { return file->open(QIODevice::WriteOnly | QIODevice::Truncate); }
+
+    bool line(const QString &text)
+    {
+        const QByteArray bytes = text.toUtf8() + "\r\n";
+        if (file->write(bytes) != bytes.size())
+            return false;
+        ++written;
+        if (lineDelay > 0 || crashAfter >= 0) {
+            // Whatever was written is on disk when the process stops.
+            if (plain)
+                plain->flush();
+            else
+                safe->flush();
+        }
+        if (lineDelay > 0)
+            QThread::msleep(static_cast<unsigned long>(lineDelay));
+        if (crashAfter >= 0 && written >= crashAfter)
+            std::abort();
+        return true;
+    }
+
+    bool commit()
+    {
+        if (crashAfter >= 0 && written >= crashAfter)
+            std::abort();
+        if (plain) {
+            const bool ok = plain->flush();
+            plain->close();
+            return ok && plain->error() == QFileDevice::NoError;
+        }
+        return safe->commit();
+    }
+
+    QString errorString() const { return file->errorString(); }
+
+private:
+    bool direct;
+    int lineDelay;
+    int crashAfter;
+    int written = 0;
+    std::unique_ptr<QFile> plain;
+    std::unique_ptr<QSaveFile> safe;
+    QFileDevice *file = nullptr;
+};
+
+// ---- reading the input ----
+
+QStringList readLines(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return {};
+    }
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    for (QString &l : lines) {
+        if (l.endsWith(QLatin1Char('\r')))
+            l.chop(1);
+    }
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+bool isCommentOrBlank(const QString &line)
+{
+    return line.isEmpty() || line.startsWith(QLatin1String("CN"));
+}
+
+// The header block's DH and VH lines, then the given lines, then "ZN" as the last line: comments
+// and blank lines aside, nothing else. Value lines are collected when a definition is given.
+bool understood(const QStringList &lines, const QStringList &expected, const adis::Entity *records,
+                QStringList *valueLines, QString *why)
+{
+    const QStringList header = delaval::headerBlock();
+    QStringList want{header.at(4), header.at(5)};
+    want << expected;
+    int next = 0;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString &l = lines.at(i);
+        if (isCommentOrBlank(l))
+            continue;
+        if (next < want.size()) {
+            if (l != want.at(next)) {
+                *why = QStringLiteral("line %1 is not \"%2\"").arg(i + 1).arg(want.at(next));
+                return false;
+            }
+            ++next;
+            continue;
+        }
+        if (l == QLatin1String("ZN")) {
+            for (int k = i + 1; k < lines.size(); ++k) {
+                if (!lines.at(k).isEmpty()) {
+                    *why = QStringLiteral("line %1 follows \"ZN\"").arg(k + 1);
+                    return false;
+                }
+            }
+            return true;
+        }
+        if (records && records->isValueLine(l)) {
+            valueLines->append(l);
+            continue;
+        }
+        *why = QStringLiteral("line %1 is not understood: \"%2\"").arg(i + 1).arg(l.left(60));
+        return false;
+    }
+    *why = next < want.size() ? QStringLiteral("\"%1\" missing").arg(want.at(next))
+                              : QStringLiteral("no \"ZN\"");
+    return false;
+}
+
+// ---- the cow answer ----
+
+class Fields
+{
+public:
+    explicit Fields(int cow) : dateStyle(cow) {}
+
+    QString unknown(int column) const
+    {
+        return QString(delaval::cowRequest().width(column), QLatin1Char('?'));
+    }
+    QString text(int column, const QString &value) const { return value.isEmpty() ? unknown(column) : value; }
+    QString date(int column, const QDate &value) const
+    {
+        if (!value.isValid())
+            return unknown(column);
+        return value.toString(format());
+    }
+    QString number(int column, int value, bool known = true) const
+    {
+        return known ? QString::number(value) : unknown(column);
+    }
+
+private:
+    QString format() const
+    {
+        static const QString chosen = qEnvironmentVariable("ISO32_DATE_FORMAT", QStringLiteral("dd.MM.yyyy"));
+        if (chosen != QLatin1String("mixed"))
+            return chosen;
+        static const QStringList all{QStringLiteral("dd.MM.yyyy"), QStringLiteral("d.M.yyyy"),
+                                     QStringLiteral("yyyyMMdd")};
+        return all.at(dateStyle % all.size());
+    }
+
+    int dateStyle;
+};
+
+QString kg(double value)
+{
+    // The converter writes the decimal comma of the farm PC's locale.
+    return QString::number(value, 'f', 2).replace(QLatin1Char('.'), QLatin1Char(','));
+}
+
+QString answerLine(const herd::Cow &c, const QDate &today, int index)
+{
+    using namespace delaval::col;
+    const Fields f(index);
+    QStringList v;
+    v.reserve(Count);
+    const herd::Insemination *ins = c.lastInsemination();
+    const herd::PregnancyCheck *check = c.lastPregnancyCheck();
+    v << QString::number(c.parlour) << f.date(Birth1, c.birth) << f.date(Birth2, c.birth)
+      << f.text(CowId, c.registration) << f.text(DamId, c.dam) << f.text(FatherId, c.sire)
+      << QStringLiteral("2") << f.unknown(ActivityTag) << f.text(ShortTransponder, c.transponder.right(5))
+      << f.unknown(HdxTransponder) << f.text(Transponder, c.transponder)
+      << f.number(Group, c.group, c.group > 0) << f.date(CalvingDate, c.lastCalving())
+      << QString::number(c.lactation()) << f.date(HeatDate, c.lastHeat())
+      << f.date(InseminationDate, ins ? ins->date : QDate())
+      << f.number(InseminationNo, ins ? ins->ordinal : 0, ins != nullptr)
+      << f.number(Pregnant, check && check->pregnant ? 1 : 0, check != nullptr)
+      << f.date(PregnancyDate, check ? check->date : QDate()) << f.date(DryDate, c.lastDryOff())
+      << f.date(AbortionDate, c.lastAbortion()) << QStringLiteral("0")
+      << f.text(SireName, ins ? ins->sire : QString());
+
+    // Four milkings a day at most; the rest unknown.
+    auto day = [&](const QDate &date, int milk, int duration, int time, bool withDate) {
+        const QVector<herd::Milking> ms = c.milkingsOn(date);
+        for (int k = 0; k < 4; ++k)
+            v << (k < ms.size() ? kg(ms.at(k).kg) : f.unknown(milk + k));
+        for (int k = 0; k < 4; ++k)
+            v << (k < ms.size() ? QString::number(ms.at(k).seconds) : f.unknown(duration + k));
+        for (int k = 0; k < 4; ++k)
+            v << (k < ms.size() ? ms.at(k).time.toString(QStringLiteral("hh:mm:ss")) : f.unknown(time + k));
+        if (withDate)
+            v << f.date(RealDate, date) << QString::number(c.isPresent() ? 0 : 1);
+    };
+    day(today, Milk1, Duration1, Time1, true);
+    day(today.addDays(-1), MilkY1, DurationY1, TimeY1, false);
+    v << QString(); // the converter closes every line with a tab
+    return v.join(QLatin1Char('\t'));
+}
+
+int exportCows(const QStringList &request, const QString &herdPath, const QString &outputPath)
+{
+    QString why;
+    QStringList none;
+    if (!understood(request, {delaval::cowRequest().request()}, nullptr, &none, &why)) {
+        err() << "iso32: request not understood: " << why << "\n";
+        return 3;
+    }
+    herd::Herd h;
+    if (!h.load(herdPath, &why)) {
+        err() << "iso32: " << why << "\n";
+        return 4;
+    }
+    const QDate today = h.referenceDay.isValid() ? h.referenceDay : QDate::currentDate();
+    QVector<const herd::Cow *> order;
+    order.reserve(h.cows.size());
+    for (const herd::Cow &c : h.cows)
+        order.append(&c);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const herd::Cow *a, const herd::Cow *b) { return a->parlour < b->parlour; });
+
+    QThread::msleep(static_cast<unsigned long>(qMax(0, envInt("ISO32_DELAY_MS", 0))));
+    AnswerWriter out(outputPath);
+    if (!out.open()) {
+        err() << "iso32: cannot write " << outputPath << ": " << out.errorString() << "\n";
+        return 5;
+    }
+    for (int i = 0; i < order.size(); ++i) {
+        if (!out.line(answerLine(*order.at(i), today, i))) {
+            err() << "iso32: cannot write " << outputPath << ": " << out.errorString() << "\n";
+            return 5;
+        }
+    }
+    if (!out.commit()) {
+        err() << "iso32: cannot write " << outputPath << ": " << out.errorString() << "\n";
+        return 5;
+    }
+    return envInt("ISO32_EXIT_CODE", 0);
+}
+
+// ---- the insemination import ----
+
+int importInseminations(const QStringList &records, const QString &herdPath, const QString &outputPath)
+{
+    const adis::Entity &table = delaval::inseminationRecord();
+    QString why;
+    QStringList valueLines;
+    if (!understood(records, {table.definition()}, &table, &valueLines, &why)) {
+        err() << "iso32: record file not understood: " << why << "\n";
+        return 3;
+    }
+    herd::Herd h;
+    if (!h.load(herdPath, &why)) {
+        err() << "iso32: " << why << "\n";
+        return 4;
+    }
+    QThread::msleep(static_cast<unsigned long>(qMax(0, envInt("ISO32_DELAY_MS", 0))));
+    const int crashAfter = envInt("ISO32_CRASH_AFTER_LINES", -1);
+
+    QStringList log;
+    int imported = 0;
+    for (int n = 0; n < valueLines.size(); ++n) {
+        if (crashAfter >= 0 && n >= crashAfter)
+            std::abort();
+        const QString &line = valueLines.at(n);
+        const adis::Values v = table.cutAny(line);
+        const QString what = QStringLiteral("record %1 (cow %2, %3): ").arg(n + 1).arg(v.at(0), v.at(1));
+        if (line.size() != table.lineLength()) {
+            log << what + QStringLiteral("skipped, line of %1 characters instead of %2")
+                              .arg(line.size())
+                              .arg(table.lineLength());
+            continue;
+        }
+        bool numeric = false;
+        const int parlour = v.at(0).toInt(&numeric);
+        herd::Cow *cow = numeric ? h.cowByParlour(parlour) : nullptr;
+        if (!cow || !cow->isPresent()) {
+            log << what + QStringLiteral("skipped, no such cow in the herd");
+            continue;
+        }
+        const QDate date = QDate::fromString(v.at(1), QStringLiteral("yyyyMMdd"));
+        if (v.isUnknown(1) || !date.isValid()) {
+            log << what + QStringLiteral("skipped, no insemination date");
+            continue;
+        }
+        bool known = false;
+        for (const herd::Insemination &i : cow->inseminations)
+            known = known || i.date == date;
+        if (known) {
+            log << what + QStringLiteral("skipped, already recorded");
+            continue;
+        }
+        herd::Insemination ins;
+        ins.date = date;
+        ins.sire = v.isUnknown(3) ? QString() : v.at(3);
+        const int ordinal = v.isUnknown(2) ? 0 : v.at(2).toInt();
+        // The system numbers a service itself when the record does not.
+        ins.ordinal = ordinal > 0 ? ordinal : cow->ordinalFor(date);
+        cow->addInsemination(ins);
+        ++imported;
+        log << what + QStringLiteral("imported");
+    }
+    if (imported > 0 && !h.save(herdPath, &why)) {
+        err() << "iso32: " << why << "\n";
+        return 4;
+    }
+    log.prepend(QStringLiteral("%1 of %2 inseminations imported").arg(imported).arg(valueLines.size()));
+
+    AnswerWriter out(outputPath);
+    bool written = out.open();
+    for (const QString &l : qAsConst(log))
+        written = written && out.line(l);
+    if (!written || !out.commit()) {
+        err() << "iso32: cannot write " << outputPath << ": " << out.errorString() << "\n";
+        return 5;
+    }
+    return envInt("ISO32_EXIT_CODE", 0);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QString input;
+    QString output;
+    bool exportMode = false;
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        if ((a == QLatin1String("-f") || a == QLatin1String("-o")) && i + 1 < args.size())
+            (a == QLatin1String("-f") ? input : output) = args.at(++i);
+        else if (a == QLatin1String("-x"))
+            exportMode = true;
+        else {
+            err() << "iso32: unknown argument \"" << a << "\"\n";
+            return 2;
+        }
+    }
+    if (input.isEmpty() || output.isEmpty()) {
+        err() << "usage: iso32.exe -f <input> -o <output> [-x]\n";
+        return 2;
+    }
+    const QString herdPath =
+        qEnvironmentVariable("HERD_FILE", QDir::current().filePath(QStringLiteral("herd.json")));
+
+    QString why;
+    const QStringList lines = readLines(input, &why);
+    if (!why.isEmpty()) {
+        err() << "iso32: " << why << "\n";
+        return 3;
+    }
+    return exportMode ? exportCows(lines, herdPath, output) : importInseminations(lines, herdPath, output);
+}

@@ -9,7 +9,7 @@ packages=(
     # run: Qt plugins for SQLite and Firebird, unzip for the self-update
     libqt5sql5-sqlite libqt5sql5-ibase unzip
     # reference herd registry and simulators
-    libcpp-httplib-dev libssl-dev libsqlite3-dev zip
+    libcpp-httplib-dev libssl-dev libsqlite3-dev zip openssl ca-certificates
     # headless GUI tests: virtual display, tray host, fonts, screenshots
     xvfb xauth x11-utils trayer python3 fonts-dejavu-core imagemagick xdotool
 )

@@ -318,7 +318,7 @@ int transportError(QNetworkReply::NetworkError error)
 } // namespace
 
 int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject &body, const QString &session,
-             QJsonObject &answer)
+             QJsonObject &answer, int limitMs)
 {
     if (checkRegistryUrl(url) != 0)
         return InsecureUrl;
@@ -357,7 +357,7 @@ int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject 
     });
     QObject::connect(reply.get(), &QNetworkReply::sslErrors, &loop, [&] { tlsRefused = true; });
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    timer.start(timeoutMs());
+    timer.start(limitMs > 0 ? qMin(limitMs, timeoutMs()) : timeoutMs());
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     timer.stop();

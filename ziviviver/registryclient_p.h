@@ -14,6 +14,7 @@ namespace zavra {
 
 extern const char *const DefaultRegistryUrl;
 const int DefaultTimeoutMs = 30000;
+const int DetachTimeoutMs = 5000; // a farewell is not worth a long wait
 
 // ZAVRA_URL when set, else the built-in address.
 QUrl registryUrl();
@@ -68,9 +69,10 @@ int parseSyncAnswer(const QJsonObject &answer, QList<ZARiruvOzav::zavra_ins_row_
 // The error code for an answer with HTTP status `status` (not 200) and error code `error`.
 int statusError(int status, const QString &error);
 
-// One POST of a JSON object, waiting in a local event loop at most timeoutMs(). On success (0)
-// `answer` holds the answer object; otherwise the result is an error code.
+// One POST of a JSON object, waiting in a local event loop at most timeoutMs() (and at most
+// `limitMs` when that is positive). On success (0) `answer` holds the answer object; otherwise the
+// result is an error code.
 int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject &body, const QString &session,
-             QJsonObject &answer);
+             QJsonObject &answer, int limitMs = 0);
 
 } // namespace zavra

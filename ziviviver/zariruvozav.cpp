@@ -95,7 +95,8 @@ void ZARiruvOzav::detach()
 {
     if (!d->session.isEmpty()) {
         QJsonObject answer;
-        zavra::postJson(d->network, zavra::endpoint(d->base, "detach"), QJsonObject(), d->session, answer);
+        zavra::postJson(d->network, zavra::endpoint(d->base, "detach"), QJsonObject(), d->session, answer,
+                        zavra::DetachTimeoutMs);
     }
     d->session.clear();
     loggedIn = false;

@@ -11,7 +11,6 @@ private slots:
     void lifeNumber();
     void sendWindow_data();
     void sendWindow();
-    void animalMapLastRowWins();
     void knownInseminations();
 };
 
@@ -85,24 +84,6 @@ void TestRecords::sendWindow()
     QCOMPARE(inSendWindow(date, sendDays, today), sent);
     if (sendDays > 0)
         QCOMPARE(sendWindowStart(sendDays, today), today.addDays(-sendDays));
-}
-
-void TestRecords::animalMapLastRowWins()
-{
-    HerdRecords records;
-    Animal first;
-    first.cislo = normalisedLifeNumber(QStringLiteral("CZ 0123"));
-    first.tech_cislo = QStringLiteral("7");
-    records.animals.insert(first.cislo, first);
-    Animal later;
-    later.cislo = normalisedLifeNumber(QStringLiteral("123"));
-    later.tech_cislo = QStringLiteral("8");
-    records.animals.insert(later.cislo, later);
-    QCOMPARE(records.animals.size(), 1);
-    QCOMPARE(records.animals.value(QStringLiteral("123")).tech_cislo.toString(), QStringLiteral("8"));
-    // A default record holds null values, which the library treats as absent.
-    QVERIFY(later.transponder.isNull());
-    QVERIFY(later.vyrazena.isNull());
 }
 
 void TestRecords::knownInseminations()

@@ -1,0 +1,41 @@
+# Installation layout and the Debian package.
+include(GNUInstallDirs)
+
+install(TARGETS stablomat RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/stablomat.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT program)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/pics/milk-icon.png
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps RENAME stablomat.png COMPONENT program)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/src/milk-icon.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME stablomat.svg COMPONENT program)
+
+# The stand-ins of the milking systems and the reference registry are for tests and demos only.
+option(STABLOMAT_INSTALL_SIMULATORS "Install the simulators and the reference herd registry" OFF)
+if(STABLOMAT_INSTALL_SIMULATORS)
+  foreach(t zavra-registry herd-generator farm-tool iso32 dpdataexchange taurus afifarm-sim herdmetrix-seed)
+    if(TARGET ${t})
+      install(TARGETS ${t} RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/stablomat/simulators
+              COMPONENT simulators)
+    endif()
+  endforeach()
+endif()
+
+set(CPACK_PACKAGE_NAME stablomat)
+set(CPACK_PACKAGE_VENDOR "Brantol")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Herd data exchange between the milking parlour and the Zavra registry")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Stablomat runs in the system tray of a dairy farm's office PC. It reads the herd data of the\n"
+    "installed milking-parlour software, syncs it with the Zavra cloud herd registry, writes the\n"
+    "inseminations recorded there back into the milking system and sums the day's milk per cow.")
+set(CPACK_PACKAGE_CONTACT "Brantol <podpora@brantol.cz>")
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL OFF)
+set(CPACK_COMPONENTS_ALL program)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded at run time, so the shared-library scan cannot see them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5sql5-ibase, libqt5sql5-sqlite, unzip, ca-certificates")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
+include(CPack)

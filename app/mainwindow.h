@@ -91,6 +91,7 @@ protected:
 
     bool exchangeInProgress = false;
     bool updateInProgress = false;
+    bool updateRefusalShown = false; // the "cannot update here" notice, once per run
 
     // Marks an exchange as running for its lifetime; a second request meanwhile is refused.
     class ExchangeGuard

@@ -2,6 +2,8 @@
 
 #include "app/platform.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QHostAddress>
 #include <QStringList>
@@ -110,6 +112,21 @@ UpdateOffer parseUpdateReply(const QByteArray &body)
     offer.archiveAddress = fields.at(4);
     offer.newer = versionValue(fields.at(3)) > versionValue(ProgramVersion);
     return offer;
+}
+
+QString updateBlockedReason(const QString &programDir, bool writable)
+{
+    const QString dir = QDir::cleanPath(programDir) + QLatin1Char('/');
+    if (dir.startsWith(QLatin1String("/usr/")))
+        return QCoreApplication::translate("MainWindow",
+                                           "Je k dispozici nová verze programu. Program je nainstalován z balíčku, "
+                                           "novou verzi nainstalujte správcem balíčků.");
+    if (!writable)
+        return QCoreApplication::translate("MainWindow",
+                                           "Je k dispozici nová verze programu, ale do složky programu nelze "
+                                           "zapisovat:\n%1\nAktualizaci musí provést správce počítače.")
+            .arg(QDir::toNativeSeparators(QDir::cleanPath(programDir)));
+    return QString();
 }
 
 } // namespace update

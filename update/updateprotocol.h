@@ -38,4 +38,8 @@ struct UpdateOffer
 // Five fields separated by ","; anything else offers nothing.
 UpdateOffer parseUpdateReply(const QByteArray &body);
 
+// Why a program in programDir cannot replace itself (installed from a package, or a directory the
+// user may not write); empty when it can.
+QString updateBlockedReason(const QString &programDir, bool writable);
+
 } // namespace update

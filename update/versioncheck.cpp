@@ -63,6 +63,16 @@ void MainWindow::getVersionFromServerReplyFinished(QNetworkReply *netReply)
         qDebug() << "version check: update postponed, the program is busy";
         return;
     }
+    // An installed program that cannot replace itself says so once, instead of failing half-way.
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const QString blocked = update::updateBlockedReason(programDir, QFileInfo(programDir).isWritable());
+    if (!blocked.isEmpty()) {
+        if (!updateRefusalShown) {
+            updateRefusalShown = true;
+            QMessageBox::information(this, QStringLiteral("Stablomat"), blocked, QMessageBox::Ok);
+        }
+        return;
+    }
     updateInProgress = true;
 
     int result = 0;

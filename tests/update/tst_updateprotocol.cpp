@@ -8,6 +8,8 @@ class TestUpdateProtocol : public QObject
     Q_OBJECT
 
 private slots:
+    void updateBlocked_data();
+    void updateBlocked();
     void formBody_data();
     void formBody();
     void vncId_data();
@@ -206,6 +208,35 @@ void TestUpdateProtocol::serverUrl()
     const QUrl built = update::versionCheckUrl(base);
     QCOMPARE(built.toString(), url);
     QCOMPARE(update::permittedServerUrl(built), permitted);
+}
+
+void TestUpdateProtocol::updateBlocked_data()
+{
+    QTest::addColumn<QString>("dir");
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<QString>("expected"); // "" can update, "package", "readonly"
+    QTest::newRow("own folder") << "/home/farma/stablomat" << true << "";
+    QTest::newRow("installed from a package") << "/usr/bin" << true << "package";
+    QTest::newRow("package, written as /usr/bin/") << "/usr/bin/" << false << "package";
+    QTest::newRow("folder the user may not write") << "/opt/stablomat" << false << "readonly";
+    QTest::newRow("a folder merely named usr") << "/home/usr" << true << "";
+    QTest::newRow("windows folder") << "C:/Program Files/Stablomat" << false << "readonly";
+}
+
+void TestUpdateProtocol::updateBlocked()
+{
+    QFETCH(QString, dir);
+    QFETCH(bool, writable);
+    QFETCH(QString, expected);
+    const QString reason = update::updateBlockedReason(dir, writable);
+    if (expected.isEmpty()) {
+        QVERIFY2(reason.isEmpty(), qPrintable(reason));
+    } else if (expected == QLatin1String("package")) {
+        QVERIFY(reason.contains(QStringLiteral("správcem balíčků")));
+    } else {
+        QVERIFY(reason.contains(QStringLiteral("nelze zapisovat")));
+        QVERIFY2(reason.contains(QDir::toNativeSeparators(QDir::cleanPath(dir))), qPrintable(reason));
+    }
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestUpdateProtocol)

@@ -118,9 +118,9 @@ QString updateBlockedReason(const QString &programDir, bool writable)
 {
     const QString dir = QDir::cleanPath(programDir) + QLatin1Char('/');
     if (dir.startsWith(QLatin1String("/usr/")))
-        return QCoreApplication::translate("MainWindow",
-                                           "Je k dispozici nová verze programu. Program je nainstalován z balíčku, "
-                                           "novou verzi nainstalujte správcem balíčků.");
+        return QCoreApplication::translate(
+            "MainWindow", "Je k dispozici nová verze programu. Program je nainstalován z balíčku, "
+                          "novou verzi nainstalujte správcem balíčků.");
     if (!writable)
         return QCoreApplication::translate("MainWindow",
                                            "Je k dispozici nová verze programu, ale do složky programu nelze "

@@ -6,10 +6,10 @@
 #include <QApplication>
 #include <QDesktopWidget>
 #include <QElapsedTimer>
-#include <QThread>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
+#include <QThread>
 
 // A tray host started at the same log-on may come up a moment after the program.
 static bool systemTrayAvailable(int graceMs)

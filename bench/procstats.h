@@ -1,0 +1,44 @@
+// What /proc tells about a process: CPU time, resident memory, open files.
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QString>
+
+#include <unistd.h>
+
+struct ProcStats
+{
+    double cpuSeconds = 0; // user + system
+    qint64 rssKb = 0;
+    qint64 peakRssKb = 0;
+    int openFiles = 0;
+};
+
+inline ProcStats procStats(qint64 pid = 0)
+{
+    const QString base = pid > 0 ? QStringLiteral("/proc/%1/").arg(pid) : QStringLiteral("/proc/self/");
+    ProcStats s;
+    QFile stat(base + QStringLiteral("stat"));
+    if (stat.open(QIODevice::ReadOnly)) {
+        // Fields after the command name in parentheses; utime and stime are the 14th and 15th.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (f.size() > 12)
+            s.cpuSeconds =
+                double(f.at(11).toLongLong() + f.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+    }
+    QFile status(base + QStringLiteral("status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &l : status.readAll().split('\n')) {
+            if (l.startsWith("VmRSS:"))
+                s.rssKb = l.mid(6).trimmed().split(' ').value(0).toLongLong();
+            else if (l.startsWith("VmHWM:"))
+                s.peakRssKb = l.mid(6).trimmed().split(' ').value(0).toLongLong();
+        }
+    }
+    s.openFiles = int(QDir(base + QStringLiteral("fd"))
+                          .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)
+                          .size());
+    return s;
+}

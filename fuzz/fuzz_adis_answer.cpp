@@ -1,0 +1,54 @@
+// A converter's answer file: the line reader, the ADIS value-line cutter with the DeLaval cow table
+// and a named-field table, and the field helpers on every value cut.
+#include "adapters/delaval/delavalformat.h"
+#include "exchange/adis.h"
+#include "exchange/answerfields.h"
+#include "exchange/answerfile.h"
+
+#include <QBuffer>
+#include <QTextCodec>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+void fields(const adis::Values &v)
+{
+    if (v.isComplete() && v.size() == 0)
+        __builtin_trap();
+    for (int k = 0; k <= v.size(); ++k) { // one past the end on purpose: at() must answer empty
+        const QString f = v.at(k);
+        const QDate d = parseDate(f);
+        (void)parseDecimal(f).toString().toDouble();
+        (void)parseSeconds(f).toInt();
+        (void)parseDateTime(d, f);
+        (void)cleanText(f);
+        (void)v.isUnknown(k);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static const adis::Entity named =
+        adis::Entity::named({{"COW", 6, 0}, {"SRVDAT", 9}, {"SIRE", 12}, {"YIELD", 5, 2}, {"TIME", 8}});
+    QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    // The first byte picks the codec, as the adapters read UTF-8 and Windows-1250 answers.
+    QTextCodec *codec = QTextCodec::codecForName(size && (data[0] & 1) ? "Windows-1250" : "UTF-8");
+    const QStringList lines = exchange::readAnswerLines(buffer, codec);
+    for (const QString &line : lines) {
+        if (line.contains(QLatin1Char('\n')))
+            __builtin_trap(); // lines come without their ends
+        adis::Values v;
+        if (delaval::cowRequest().cut(line, &v))
+            fields(v);
+        if (named.cut(line, &v))
+            fields(v);
+        (void)delaval::inseminationRecord().cutAny(line).at(1);
+    }
+    return 0;
+}

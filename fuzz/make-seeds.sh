@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Regenerates the seed corpora from the stand-ins' output (build/ must hold the simulators):
+#   fuzz/make-seeds.sh [build dir]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-$here/../build}" && pwd)
+bin=$build/simulators/bin
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# DeLaval: iso32.exe answers for small herds, in every date form it writes.
+"$bin/herd-generator" --cows 12 --seed 3 --today 2024-05-14 --out "$work/herd12.json" 2>/dev/null
+"$bin/herd-generator" --cows 40 --seed 7 --today 2024-05-14 --long-numbers --out "$work/herd40.json" 2>/dev/null
+mkdir -p "$here/corpus/adis_answer"
+"$build/fuzz/seedtool" delaval "$work/stablomat_in.txt"
+cp "$work/stablomat_in.txt" "$here/corpus/adis_answer/delaval-request.txt"
+for herd in herd12 herd40; do
+    for form in dd.MM.yyyy yyyyMMdd mixed; do
+        (cd "$work" && HERD_FILE=$work/$herd.json ISO32_DATE_FORMAT=$form "$bin/iso32.exe" \
+            -f stablomat_in.txt -o out.txt -x)
+        cp "$work/out.txt" "$here/corpus/adis_answer/delaval-$herd-$form.txt"
+    done
+done
+if [ -d "$here/corpus/delaval_answer" ]; then
+    cp "$here"/corpus/adis_answer/delaval-herd*.txt "$here/corpus/delaval_answer/"
+fi

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (build-fuzz/) and runs each for the given time.
+#   scripts/fuzz.sh [seconds per target, default 60] [target...]
+# New inputs go to build-fuzz/fuzz-work/<target>/ (the seed corpus in fuzz/corpus/ is not changed);
+# a crash, a leak or a hang leaves its input in build-fuzz/fuzz-work/artifacts/ and fails the run.
+# Copy such an input to fuzz/regressions/<target name without fuzz_>/: every build replays it.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-60}
+shift || true
+build=${FUZZ_BUILD_DIR:-$here/build-fuzz}
+
+if ! command -v clang++-14 >/dev/null; then
+    "$here/scripts/install-deps.sh"
+fi
+CC=clang-14 CXX=clang++-14 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DSTABLOMAT_FUZZ=ON -DSTABLOMAT_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" --target fuzz_targets >/dev/null
+
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+    for f in "$here"/fuzz/fuzz_*.cpp; do targets+=("$(basename "$f" .cpp)"); done
+fi
+
+work=$build/fuzz-work
+mkdir -p "$work/artifacts"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export QT_QPA_PLATFORM=offscreen
+failed=()
+for t in "${targets[@]}"; do
+    short=${t#fuzz_}
+    mkdir -p "$work/$t"
+    echo "== $t: ${seconds}s"
+    if ! "$build/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+        -print_final_stats=1 -artifact_prefix="$work/artifacts/$t-" \
+        "$work/$t" "$here/fuzz/corpus/$short" "$here/fuzz/regressions/$short" \
+        >"$work/$t.log" 2>&1; then
+        failed+=("$t")
+        tail -40 "$work/$t.log"
+    fi
+    grep -E '^(stat::number_of_executed_units|stat::new_units_added|#[0-9]+ +DONE)' "$work/$t.log" | tr '\n' ' '
+    echo
+done
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "fuzzing found problems in: ${failed[*]} (inputs in $work/artifacts/)" >&2
+    exit 1
+fi
+echo "fuzzing: ${#targets[@]} targets, ${seconds}s each, nothing found"

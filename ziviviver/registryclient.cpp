@@ -10,12 +10,14 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSet>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QTimer>
 
 #include <cmath>
 #include <memory>
+#include <vector>
 
 namespace zavra {
 
@@ -277,6 +279,53 @@ int parseSyncAnswer(const QJsonObject &answer, QList<ZARiruvOzav::zavra_ins_row_
     return 0;
 }
 
+bool hasDuplicateKeys(const QByteArray &json)
+{
+    struct Level
+    {
+        bool object = false;
+        bool expectKey = false;
+        QSet<QString> keys;
+    };
+    std::vector<Level> levels;
+    const int n = json.size();
+    for (int i = 0; i < n; ++i) {
+        const char c = json.at(i);
+        if (c == '"') {
+            const int start = ++i;
+            bool escaped = false;
+            while (i < n && json.at(i) != '"') {
+                if (json.at(i) == '\\') {
+                    escaped = true;
+                    ++i;
+                }
+                ++i;
+            }
+            if (i >= n)
+                return false; // unterminated: the parser refuses it anyway
+            if (!levels.empty() && levels.back().object && levels.back().expectKey) {
+                const QByteArray raw = json.mid(start, i - start);
+                // Escapes name the same key in other spellings; let the parser decode them.
+                const QString key =
+                    escaped ? QJsonDocument::fromJson("[\"" + raw + "\"]").array().at(0).toString()
+                            : QString::fromUtf8(raw);
+                if (levels.back().keys.contains(key))
+                    return true;
+                levels.back().keys.insert(key);
+                levels.back().expectKey = false;
+            }
+        } else if (c == '{' || c == '[') {
+            levels.push_back(Level{c == '{', c == '{', {}});
+        } else if (c == '}' || c == ']') {
+            if (!levels.empty())
+                levels.pop_back();
+        } else if (c == ',' && !levels.empty() && levels.back().object) {
+            levels.back().expectKey = true;
+        }
+    }
+    return false;
+}
+
 int statusError(int status, const QString &error)
 {
     if (status == 404 && error == "unknown_farm")
@@ -371,6 +420,8 @@ int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject 
         return transportError(reply->error());
     const int status = statusAttribute.toInt();
     const QByteArray data = reply->readAll();
+    if (hasDuplicateKeys(data))
+        return status != 200 ? statusError(status, QString()) : MalformedAnswer;
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(data, &parseError);
     if (status != 200)

@@ -66,6 +66,10 @@ struct SyncCounters
 int parseSyncAnswer(const QJsonObject &answer, QList<ZARiruvOzav::zavra_ins_row_t> &rows,
                     SyncCounters &counters);
 
+// True when an object in the JSON text names a key twice. Qt 5.15's JSON parser loses the memory
+// of the first value when that value is an object or an array, so such answers are refused unread.
+bool hasDuplicateKeys(const QByteArray &json);
+
 // The error code for an answer with HTTP status `status` (not 200) and error code `error`.
 int statusError(int status, const QString &error);
 

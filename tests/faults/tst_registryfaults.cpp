@@ -1,0 +1,243 @@
+// The herd registry failing in the middle of an exchange run: killed while it handles the sync,
+// answering slower than the time limit. The run ends with its message, nothing is written back, and
+// the next run downloads every insemination exactly once.
+#include "common/testsupport.h"
+
+#include "ziviviver/registryprocess.h"
+
+#include "app/mainwindow.h"
+#include "app/settingskeys.h"
+#include "sync/exchangeframe.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+
+#include <signal.h>
+
+namespace {
+
+const QString Cloud = QStringLiteral("4711");
+const QString User = QStringLiteral("jan");
+const QString Password = QStringLiteral("heslo");
+const int Animals = 300;
+const int Recorded = 40;
+
+QString life(int i)
+{
+    return QString::number(300000000 + i);
+}
+
+HerdRecords herd()
+{
+    HerdRecords r;
+    for (int i = 0; i < Animals; ++i) {
+        Animal a;
+        a.cislo = life(i);
+        a.tech_cislo = QString::number(i + 1);
+        a.vyrazena = QStringLiteral("0");
+        r.animals.insert(a.cislo, a);
+        PregnancyEvent p;
+        p.cislo = a.cislo;
+        p.datum = QDate::currentDate().addDays(-(i % 10));
+        p.druh = 1;
+        r.pregnancies << p;
+    }
+    return r;
+}
+
+bool recordInseminations(const RegistryProcess &registry)
+{
+    for (int i = 0; i < Recorded; ++i) {
+        int rc = -1;
+        registry.run({QStringLiteral("record-insemination"), QStringLiteral("--cloud"), Cloud,
+                      QStringLiteral("--animal"), life(i * 7), QStringLiteral("--date"),
+                      QDate::currentDate().addDays(-(i % 15)).toString(Qt::ISODate),
+                      QStringLiteral("--ordinal"), QString::number(i % 3 + 1), QStringLiteral("--bull"),
+                      QStringLiteral("HO%1").arg(i)},
+                     &rc);
+        if (rc != 0)
+            return false;
+    }
+    return true;
+}
+
+// Holds what was "written back" over several runs, as a milking system would: a row it already holds
+// is not written again.
+struct FarmStore
+{
+    QSet<QString> held; // life number + date
+    int calls = 0;
+    WriteBack callable()
+    {
+        return [this](const QList<DownloadedInsemination> &downloaded) -> std::optional<int> {
+            ++calls;
+            int written = 0;
+            for (const DownloadedInsemination &row : downloaded) {
+                const QString key = row.cislo + QLatin1Char('|') + row.datum.toString(Qt::ISODate);
+                if (!held.contains(key)) {
+                    held.insert(key);
+                    ++written;
+                }
+            }
+            return written;
+        };
+    }
+};
+
+bool hasPath(const QList<QJsonObject> &log, const QString &suffix)
+{
+    for (const QJsonObject &o : log)
+        if (o.value(QStringLiteral("path")).toString().endsWith(suffix))
+            return true;
+    return false;
+}
+
+} // namespace
+
+class TestRegistryFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void killedDuringSync();
+    void slowerThanTheLimit_data();
+    void slowerThanTheLimit();
+
+private:
+    SyncResult run(bool showMessages, FarmStore &store, ModalAnswerer &answerer);
+    RegistryProcess *registry = nullptr;
+    MainWindow *window = nullptr;
+};
+
+void TestRegistryFaults::init()
+{
+    qputenv("ZAVRA_TIMEOUT_MS", "10000");
+    registry = new RegistryProcess;
+    QVERIFY(registry->addUser(Cloud, User, Password));
+    QVERIFY(recordInseminations(*registry));
+    window = new MainWindow;
+    QSettings *s = window->settingsStore();
+    s->setValue(keys::CloudNumber, Cloud);
+    s->setValue(keys::CloudUser, User);
+    s->setValue(keys::CloudPassword, Password);
+    s->setValue(keys::InsDays, 30);
+    s->setValue(keys::SendDays, 30);
+}
+
+void TestRegistryFaults::cleanup()
+{
+    window->settingsStore()->clear();
+    delete window;
+    window = nullptr;
+    delete registry;
+    registry = nullptr;
+}
+
+SyncResult TestRegistryFaults::run(bool showMessages, FarmStore &store, ModalAnswerer &answerer)
+{
+    Q_UNUSED(answerer);
+    ExchangeFrame frame(window, showMessages);
+    SyncOptions options;
+    options.shortNumbers = false;
+    return frame.synchronise(herd(), options, store.callable());
+}
+
+void TestRegistryFaults::killedDuringSync()
+{
+    // Every request waits 1.5 s in the registry: the sync is still pending when it is killed.
+    QVERIFY(registry->start({QStringLiteral("--delay-ms"), QStringLiteral("1500")}));
+    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    bool killed = false;
+    QTimer killer;
+    connect(&killer, &QTimer::timeout, this, [&] {
+        if (!killed && hasPath(registry->requests(), QStringLiteral("/attach"))) {
+            ::kill(pid_t(registry->pid()), SIGKILL);
+            killed = true;
+        }
+    });
+    killer.start(50);
+    FarmStore store;
+    SyncResult result;
+    QList<ModalAnswerer::Box> boxes;
+    {
+        ModalAnswerer answerer;
+        result = run(false, store, answerer);
+        boxes = answerer.boxes;
+    }
+    killer.stop();
+    QVERIFY(killed);
+    QCOMPARE(result.status, SyncStatus::SyncFailed);
+    QVERIFY(result.code < 0);
+    // A failed sync is reported even in a timer run.
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.at(0).title, QStringLiteral("Stablomat"));
+    QCOMPARE(boxes.at(0).text, QStringLiteral("Chyba: %1").arg(result.code));
+    QCOMPARE(store.calls, 0);
+    registry->stop();
+
+    // The registry comes back on the same database; the next run gets each insemination once.
+    QVERIFY(registry->start());
+    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    for (int round = 0; round < 2; ++round) {
+        ModalAnswerer answerer;
+        result = run(false, store, answerer);
+        QCOMPARE(result.status, SyncStatus::Done);
+        QCOMPARE(result.downloaded.size(), Recorded);
+        QCOMPARE(result.written, round == 0 ? Recorded : 0);
+        QCOMPARE(result.sent.animals, Animals);
+        QVERIFY(answerer.boxes.isEmpty());
+    }
+    QCOMPARE(store.held.size(), Recorded);
+    const QJsonObject dump = registry->dump(Cloud);
+    QCOMPARE(dump.value(QStringLiteral("animals")).toArray().size(), Animals);
+    QCOMPARE(dump.value(QStringLiteral("recorded")).toArray().size(), Recorded);
+    QCOMPARE(dump.value(QStringLiteral("pregnancies")).toArray().size(), Animals);
+}
+
+void TestRegistryFaults::slowerThanTheLimit_data()
+{
+    QTest::addColumn<bool>("showMessages");
+    QTest::newRow("timer run") << false;
+    QTest::newRow("button run") << true;
+}
+
+void TestRegistryFaults::slowerThanTheLimit()
+{
+    QFETCH(bool, showMessages);
+    qputenv("ZAVRA_TIMEOUT_MS", "600");
+    QVERIFY(registry->start({QStringLiteral("--delay-ms"), QStringLiteral("3000")}));
+    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    FarmStore store;
+    QElapsedTimer clock;
+    clock.start();
+    SyncResult result;
+    QList<ModalAnswerer::Box> boxes;
+    {
+        ModalAnswerer answerer;
+        result = run(showMessages, store, answerer);
+        boxes = answerer.boxes;
+    }
+    QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+    // The attach is the first request to time out; only a button run tells.
+    QCOMPARE(result.status, SyncStatus::AttachFailed);
+    QCOMPARE(result.code, int(zavra::Timeout));
+    QCOMPARE(boxes.size(), showMessages ? 1 : 0);
+    if (showMessages)
+        QCOMPARE(boxes.at(0).text, QStringLiteral("Chyba: -2"));
+    QCOMPARE(store.calls, 0);
+    registry->stop();
+
+    qputenv("ZAVRA_TIMEOUT_MS", "10000");
+    QVERIFY(registry->start());
+    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    ModalAnswerer answerer;
+    result = run(false, store, answerer);
+    QCOMPARE(result.status, SyncStatus::Done);
+    QCOMPARE(result.written, Recorded);
+    QCOMPARE(store.held.size(), Recorded);
+}
+
+STABLOMAT_TEST_MAIN(TestRegistryFaults)
+#include "tst_registryfaults.moc"

@@ -166,6 +166,8 @@ QStringList fullwoodWriteBackLines(const QList<DownloadedInsemination> &download
 bool writeInsCopy(const QString &path, const QStringList &lines)
 {
     QTextCodec *codec = QTextCodec::codecForName("Windows-1250");
+    if (!codec)
+        return false;
     QByteArray bytes;
     for (const QString &line : lines)
         bytes += codec->fromUnicode(line) + "\r\n";

@@ -3,7 +3,6 @@
 #include "adapters/taurus/taurusexchange.h"
 #include "common/testsupport.h"
 
-#include <QDir>
 #include <QTextCodec>
 
 using namespace taurus;
@@ -46,9 +45,6 @@ class TestTaurusFormat : public QObject
 
 private slots:
     void tables();
-    void reproductionRequests_data();
-    void reproductionRequests();
-    void writeBackRequest();
     void writeBackLine_data();
     void writeBackLine();
     void fullwoodRows_data();
@@ -74,61 +70,6 @@ void TestTaurusFormat::tables()
     const int offsets[] = {8, 14, 29, 31, 39, 47, 55, 63, 71, 72, 80, 95, 110};
     for (int k = 0; k < item::Count; ++k)
         QCOMPARE(generalCow().offset(k), offsets[k]);
-}
-
-void TestTaurusFormat::reproductionRequests_data()
-{
-    QTest::addColumn<int>("system");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("request");
-    QTest::newRow("Lely")
-        << int(System::Lely) << "Lely"
-        << "RN20186300201896060002018121500020006402000201695080002000420800020005008000200513080"
-           "002017430800090008501000900059080002024611500098921715000900058020";
-    QTest::newRow("Fullwood")
-        << int(System::Fullwood) << "Fullwood"
-        << "RN2018630020189606000201812150002000640200020169508000200042080002000500800020"
-           "0513080002017430800090008501000900059080";
-}
-
-void TestTaurusFormat::reproductionRequests()
-{
-    QFETCH(int, system);
-    QFETCH(QString, name);
-    QFETCH(QString, request);
-    const QString expected = QString::fromUtf8("CN ***** čt čvc 2 09:12:28 2020\n"
-                                               "CN *****\n"
-                                               "CN ***** Velmorin - ") +
-                             name +
-                             ", reprodukce\n"
-                             "CN *****\n"
-                             "DH201861000000000800020157508000201576060002016812400020168408000201685080\n"
-                             "VH201861DD      20170704142855Agis TFS 6.1.641        6.1.641 STK 2.0 \n"
-                             "CN *****\n" +
-                             request + "\nEN\nZN\n";
-    QCOMPARE(reproductionRequestText(System(system)).toUtf8(), expected.toUtf8());
-}
-
-void TestTaurusFormat::writeBackRequest()
-{
-    const QDateTime now(QDate(2024, 5, 14), QTime(8, 5, 9));
-    const QString text = writeBackRequestText(now, {"VN201863    1220240510", "VN201863   123"});
-    const QString expected = "CN ***** " + now.toString(Qt::TextDate) +
-                             "\n"
-                             "CN *****\n"
-                             "CN ***** Velmorin - Fullwood, evidence\n"
-                             "CN *****\n"
-                             "DH201861000000000800020157508000201576060002016812400020168408000201685080\n"
-                             "VH201861DD      20170704142855Agis TFS 6.1.641        6.1.641 STK 2.0 \n"
-                             "CN -----------------------------------------------------\n"
-                             "CN ***** 201863 - general cow\n"
-                             "CN      | cow id   | insem    |\n"
-                             "DN2018630020189606000200050080\n"
-                             "VN201863    1220240510\n"
-                             "VN201863   123\n"
-                             "TN\n"
-                             "ZN\n";
-    QCOMPARE(text, expected);
 }
 
 void TestTaurusFormat::writeBackLine_data()
@@ -339,14 +280,6 @@ void TestTaurusFormat::insCopy()
     QVERIFY(writeInsCopy(path, {}));
     QVERIFY(QFileInfo(path).isFile());
     QCOMPARE(readWholeFile(path), QByteArray());
-
-    // A directory of that name blocks the file and stays as it is.
-    const QString blocked = dir.filePath("blocked/" + insCopyFileName());
-    QVERIFY(QDir().mkpath(blocked + "/inside"));
-    QVERIFY(!writeInsCopy(blocked, {"VN201863    12"}));
-    QVERIFY(QFileInfo(blocked + "/inside").isDir());
-    QCOMPARE(QDir(dir.filePath("blocked")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-             QStringList{insCopyFileName()});
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestTaurusFormat)

@@ -47,6 +47,10 @@ const QVector<SystemLayout> &layouts()
          "DeLaval DelPro",
          {{Placement::Simulator, "c:/delpro/iso/iso32.exe", "iso32.exe"},
           {Placement::HerdFile, "c:/delpro/iso/herd.json", nullptr}}},
+        {"dairyplan",
+         "Westfalia DairyPlan",
+         {{Placement::Simulator, "c:/DairyPln/dpdataexchange.exe", "dpdataexchange.exe"},
+          {Placement::HerdFile, "c:/DairyPln/herd.json", nullptr}}},
     };
     return all;
 }

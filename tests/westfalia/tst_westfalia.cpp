@@ -88,6 +88,7 @@ private slots:
     void noDayWindows();
     void missingAnswer_data();
     void missingAnswer();
+    void largeHerd();
 
 private:
     void layOut(herd::Herd h);
@@ -500,6 +501,38 @@ void TestWestfalia::missingAnswer()
     QCOMPARE(QFileInfo::exists(dairyPlanDir() + "fin_stablomat_nadoje.ads"), milkAsked);
     QVERIFY(!QFileInfo::exists(dairyPlanDir() + "fin_stablomat_modify.ads"));
     QCOMPARE(readWholeFile(dairyPlanDir() + "herd.json"), before);
+}
+
+void TestWestfalia::largeHerd()
+{
+    herd::GeneratorOptions options;
+    options.cows = 5000;
+    options.seed = 5;
+    options.today = today;
+    options.longNumbers = true;
+    herd = herd::generateHerd(options);
+    layOut(herd);
+    QVERIFY(registry->start());
+    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    qputenv("ZAVRA_TIMEOUT_MS", "60000");
+    const QVector<QDateTime> bounds{QDateTime(today, QTime(0, 0)),
+                                    QDateTime(today, QTime(11, 59, 59)),
+                                    QDateTime(today, QTime(12, 0)),
+                                    QDateTime(today, QTime(23, 59, 59)),
+                                    QDateTime(today.addDays(-1), QTime(0, 0)),
+                                    QDateTime(today.addDays(-1), QTime(23, 59, 59))};
+    window->setPeriods(bounds);
+    ModalAnswerer answerer;
+    QElapsedTimer clock;
+    clock.start();
+    window->exchangeWestfalia(true, false);
+    const qint64 elapsed = clock.elapsed();
+    qputenv("ZAVRA_TIMEOUT_MS", "5000");
+    qInfo("Westfalia run with 5000 cows, milk yields and the cloud: %lld ms", elapsed);
+    QCOMPARE(answerer.boxes.size(), 0);
+    QCOMPARE(window->text(), expectedCsv(bounds));
+    QCOMPARE(registry->dump(Cloud).value("animals").toArray().size(), 5000);
+    QVERIFY2(elapsed < 60000, qPrintable(QString::number(elapsed)));
 }
 
 STABLOMAT_TEST_MAIN(TestWestfalia)

@@ -57,6 +57,10 @@ const QVector<SystemLayout> &layouts()
          "Fullwood Crystal (Taurus)",
          {{Placement::Simulator, "c:/Fusion/Exchange/taurus/taupro2.exe", "taupro2.exe"},
           {Placement::HerdFile, "c:/Fusion/Exchange/taurus/herd.json", nullptr}}},
+        {"dairyplan",
+         "Westfalia DairyPlan",
+         {{Placement::Simulator, "c:/DairyPln/dpdataexchange.exe", "dpdataexchange.exe"},
+          {Placement::HerdFile, "c:/DairyPln/herd.json", nullptr}}},
     };
     return all;
 }

@@ -54,7 +54,7 @@ bool readCowLine(const QString &line, CowLine *cow)
         return false;
 
     CowLine r;
-    if (!c.at(Cow).contains(QLatin1Char('?')))
+    if (!c.at(Cow).contains(QLatin1Char('?')) && !c.at(Cow).trimmed().isEmpty())
         r.cow = c.at(Cow);
     r.lifeNumber = normalisedLifeNumber(cleanText(c.at(CowId)));
     r.calving = parseDate(c.at(CalvingDate));

@@ -28,7 +28,7 @@ struct Milking
 // One answer line, converted and corrected.
 struct CowLine
 {
-    QString cow; // column 0, the cow's number in the parlour; null when unknown
+    QString cow; // column 0, the cow's number in the parlour; null when unknown or blank
     QString lifeNumber;
     QDate calving;
     QDate insemination; // invalid when unknown or before the calving

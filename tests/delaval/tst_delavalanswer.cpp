@@ -75,8 +75,6 @@ private slots:
     void columnCount();
     void lifeNumbers_data();
     void lifeNumbers();
-    void dateForms_data();
-    void dateForms();
     void dateCorrections_data();
     void dateCorrections();
     void unknownValues();
@@ -150,33 +148,6 @@ void TestDelavalAnswer::lifeNumbers()
     // The last row of a life number wins, also for its parlour number.
     QCOMPARE(r.cowNumberByLife.value(lifeNumbers.last()),
              r.records.animals.value(lifeNumbers.last()).tech_cislo.toString());
-}
-
-void TestDelavalAnswer::dateForms_data()
-{
-    QTest::addColumn<QString>("calving");
-    QTest::addColumn<QString>("insemination");
-    QTest::newRow("dd.MM.yyyy") << "01.03.2024"
-                                << "05.04.2024";
-    QTest::newRow("d.M.yyyy") << "1.3.2024"
-                              << "5.4.2024";
-    QTest::newRow("yyyyMMdd") << "20240301"
-                              << "20240405";
-}
-
-void TestDelavalAnswer::dateForms()
-{
-    QFETCH(QString, calving);
-    QFETCH(QString, insemination);
-    delaval::CowLine cow;
-    QVERIFY(delaval::readCowLine(Line()
-                                     .set(CalvingDate, calving)
-                                     .set(InseminationDate, insemination)
-                                     .set(RealDate, insemination)
-                                     .text(),
-                                 &cow));
-    QCOMPARE(cow.calving, QDate(2024, 3, 1));
-    QCOMPARE(cow.insemination, QDate(2024, 4, 5));
 }
 
 void TestDelavalAnswer::dateCorrections_data()
@@ -282,6 +253,10 @@ void TestDelavalAnswer::unknownValues()
     QCOMPARE(k.records.pregnancies.at(0).druh, QVariant(2));
     QCOMPARE(read({known.set(SlaughterFlag, "0").text()}, rules(30)).records.animals.first().vyrazena,
              QVariant("0"));
+    // A blank parlour number is as unknown as "??????".
+    const delaval::HerdReading blank = read({known.set(Cow, "  ").text()}, rules(30));
+    QVERIFY(blank.records.animals.first().tech_cislo.isNull());
+    QCOMPARE(blank.cowNumberByLife.value("12345678"), QString(""));
 }
 
 void TestDelavalAnswer::sendWindow_data()

@@ -1,3 +1,72 @@
+// The DeLaval exchange (Alpro and DelPro): a cow request through iso32.exe, the records sent to
+// the registry, the downloaded inseminations handed back to the converter, the milk-yield text.
+#include "adapters/delaval/delavalexchange.h"
+#include "adapters/delaval/delavalformat.h"
 #include "app/mainwindow.h"
+#include "app/platform.h"
+#include "app/settingskeys.h"
+#include "exchange/answerfile.h"
+#include "exchange/converter.h"
+#include "sync/exchangeframe.h"
 
-void MainWindow::exchangeDelaval(const bool &, const bool &) {}
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+void MainWindow::exchangeDelaval(const bool &FetchYields, const bool &ShowMessages)
+{
+    FrameOptions options;
+    options.progressDialog = true;
+    ExchangeFrame frame(this, ShowMessages, options);
+    const bool sendInseminations = readBool(settings, keys::SendInseminations);
+
+    const QString dir = delaval::workingDirectory(platform::localPath(programPath));
+    const QString requestPath = dir + delaval::requestFileName();
+    const QString answerPath = dir + delaval::answerFileName();
+    QFile::remove(requestPath);
+    QFile::remove(answerPath);
+    // An answer of an earlier run that cannot be removed would be read as this run's.
+    if (QFileInfo::exists(answerPath))
+        return;
+
+    const QString request = delaval::requestText();
+    frame.setProgress(ProgressStep::Waiting);
+    runIsoConverter(dir, requestPath, request, answerPath, QStringLiteral(" -x"));
+
+    QFile answer;
+    if (!exchange::openAnswer(answer, answerPath))
+        return;
+    frame.setProgress(ProgressStep::Processing);
+
+    delaval::ReadingRules rules;
+    rules.insDays = frame.insDays();
+    rules.sendDays = frame.sendDays();
+    rules.today = frame.today();
+    rules.fetchYields = FetchYields;
+    rules.periods[0] = {od_cas1, do_cas1};
+    rules.periods[1] = {od_cas2, do_cas2};
+    rules.periods[2] = {od_cas3, do_cas3};
+    const delaval::HerdReading reading = delaval::readAnswer(exchange::readAnswerLines(answer), rules);
+    answer.close();
+
+    const QString milkText =
+        FetchYields ? milkYieldCsv(reading.milk[0], reading.milk[1], reading.milk[2]) : QString();
+
+    SyncOptions sync;
+    sync.shortNumbers = reading.shortNumbers;
+    sync.sendInseminations = sendInseminations;
+    sync.resultForm = ResultForm::WithHeadings;
+    frame.synchronise(reading.records, sync, [&](const QList<DownloadedInsemination> &downloaded) {
+        const delaval::WriteBackRecords records =
+            delaval::writeBackRecords(downloaded, reading.known, reading.cowNumberByLife);
+        const QString recordText = delaval::recordFileText(records.lines);
+        if (readBool(settings, keys::ImportInseminations)) {
+            const QString base = QDir::cleanPath(dir);
+            runIsoConverter(dir, base + QLatin1Char('/') + delaval::recordFileName(), recordText,
+                            base + QLatin1Char('/') + delaval::recordAnswerFileName(), QString());
+        }
+        return std::optional<int>(records.Written);
+    });
+
+    frame.finish(milkText);
+}

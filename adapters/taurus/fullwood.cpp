@@ -1,3 +1,47 @@
+#include "adapters/taurus/taurusexchange.h"
 #include "app/mainwindow.h"
+#include "app/platform.h"
+#include "app/settingskeys.h"
+#include "exchange/converter.h"
+#include "sync/exchangeframe.h"
 
-void MainWindow::exchangeFullwood(const bool &, const bool &) {}
+#include <QDateTime>
+#include <QFile>
+
+void MainWindow::exchangeFullwood(const bool &, const bool &ShowMessages)
+{
+    FrameOptions options;
+    options.clearText = true;
+    options.progressDialog = true;
+    ExchangeFrame frame(this, ShowMessages, options);
+
+    const QString program = platform::localPath(programPath);
+    const taurus::Files files = taurus::files(program);
+    QStringList answer;
+    if (!taurus::requestGeneralCows(program, taurus::System::Fullwood, &answer))
+        return;
+    const taurus::FullwoodHerd herd =
+        taurus::fullwoodHerd(answer, frame.insDays(), frame.sendDays(), frame.today());
+
+    SyncOptions sync;
+    sync.shortNumbers = true;
+    sync.sendInseminations = false;
+    sync.resultForm = ResultForm::Short;
+    const SyncResult result = frame.synchronise(
+        herd.records, sync, [&](const QList<DownloadedInsemination> &downloaded) -> std::optional<int> {
+            const QStringList lines = taurus::fullwoodWriteBackLines(downloaded, herd.known, herd.cowIds);
+            if (!taurus::writeInsCopy(files.insCopy, lines)) {
+                frame.inform(tr("Chyba vytváření souboru") + QLatin1Char('\n') + files.insCopy);
+                return std::nullopt;
+            }
+            if (readBool(settings, keys::ImportInseminations) && !lines.isEmpty()) {
+                QFile::remove(files.answer);
+                runTauConverter(program, files.request,
+                                taurus::writeBackRequestText(QDateTime::currentDateTime(), lines));
+            }
+            return lines.size();
+        });
+    if (result.status == SyncStatus::WriteBackFailed)
+        return;
+    frame.finish(QString());
+}

@@ -1,3 +1,87 @@
+#include "adapters/westfalia/westfaliaanswers.h"
+#include "adapters/westfalia/westfaliaformat.h"
 #include "app/mainwindow.h"
+#include "app/platform.h"
+#include "app/settingskeys.h"
+#include "exchange/answerfile.h"
+#include "exchange/converter.h"
+#include "sync/exchangeframe.h"
 
-void MainWindow::exchangeWestfalia(const bool &, const bool &) {}
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <optional>
+
+namespace {
+
+struct DairyPlanFiles
+{
+    explicit DairyPlanFiles(const QString &programPath)
+        : dir(QFileInfo(platform::localPath(programPath)).absolutePath() + QLatin1Char('/'))
+    {}
+
+    QString path(const QString &name) const { return QDir::cleanPath(dir) + QLatin1Char('/') + name; }
+
+    QString dir; // with its trailing "/"
+};
+
+// Deletes the old answer, has the converter answer the request and reads the answer lines;
+// nothing when no answer came.
+std::optional<QStringList> ask(const DairyPlanFiles &files, const QString &requestName, const QString &text,
+                               const QString &answerName)
+{
+    const QString answerPath = files.path(answerName);
+    QFile::remove(answerPath);
+    runDairyPlanConverter(files.dir, files.path(requestName), text);
+    QFile answer;
+    if (!exchange::openAnswer(answer, answerPath))
+        return std::nullopt;
+    return exchange::readAnswerLines(answer);
+}
+
+} // namespace
+
+void MainWindow::exchangeWestfalia(const bool &FetchYields, const bool &ShowMessages)
+{
+    FrameOptions options;
+    options.clearText = true;
+    options.progressDialog = true;
+    ExchangeFrame frame(this, ShowMessages, options);
+
+    const DairyPlanFiles files(programPath);
+    const std::optional<QStringList> cows =
+        ask(files, westfalia::reproductionRequestFileName(), westfalia::reproductionRequestText(),
+            westfalia::reproductionAnswerFileName());
+    if (!cows)
+        return;
+    const westfalia::ReproductionData reproduction =
+        westfalia::readReproductionAnswer(*cows, frame.insDays(), frame.sendDays(), frame.today());
+
+    QString milkText;
+    if (FetchYields) {
+        const std::optional<QStringList> milk =
+            ask(files, westfalia::milkRequestFileName(), westfalia::milkRequestText(),
+                westfalia::milkAnswerFileName());
+        if (!milk)
+            return;
+        const westfalia::MilkingPeriods periods{{{od_cas1, do_cas1}, {od_cas2, do_cas2}, {od_cas3, do_cas3}}};
+        milkText = westfalia::milkYieldText(*milk, periods);
+    }
+
+    SyncOptions sync;
+    sync.shortNumbers = reproduction.shortNumbers;
+    sync.sendInseminations = false;
+    sync.resultForm = ResultForm::Short;
+    frame.synchronise(reproduction.records, sync,
+                      [&](const QList<DownloadedInsemination> &downloaded) -> std::optional<int> {
+                          const QStringList lines = westfalia::eventLines(
+                              downloaded, reproduction.knownInseminations, reproduction.cowNumbers);
+                          if (readBool(settings, keys::ImportInseminations))
+                              runDairyPlanConverter(files.dir, files.path(westfalia::modifyRequestFileName()),
+                                                    westfalia::modifyRequestText(lines));
+                          return lines.size();
+                      });
+
+    frame.finish(milkText);
+}

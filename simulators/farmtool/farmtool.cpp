@@ -47,6 +47,20 @@ const QVector<SystemLayout> &layouts()
          "DeLaval DelPro",
          {{Placement::Simulator, "c:/delpro/iso/iso32.exe", "iso32.exe"},
           {Placement::HerdFile, "c:/delpro/iso/herd.json", nullptr}}},
+        // Lely is found through the DairyPlan path with a "1" appended, not through its own program.
+        {"lely",
+         "Lely (Taurus)",
+         {{Placement::Marker, "c:/DairyPln/dpdataexchange.exe1", nullptr},
+          {Placement::Simulator, "c:/taurus/taurus2.exe", "taurus2.exe"},
+          {Placement::HerdFile, "c:/taurus/herd.json", nullptr}}},
+        {"fullwood",
+         "Fullwood Crystal (Taurus)",
+         {{Placement::Simulator, "c:/Fusion/Exchange/taurus/taupro2.exe", "taupro2.exe"},
+          {Placement::HerdFile, "c:/Fusion/Exchange/taurus/herd.json", nullptr}}},
+        {"dairyplan",
+         "Westfalia DairyPlan",
+         {{Placement::Simulator, "c:/DairyPln/dpdataexchange.exe", "dpdataexchange.exe"},
+          {Placement::HerdFile, "c:/DairyPln/herd.json", nullptr}}},
     };
     return all;
 }

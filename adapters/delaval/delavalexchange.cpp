@@ -1,0 +1,197 @@
+#include "adapters/delaval/delavalexchange.h"
+
+#include "adapters/delaval/delavalformat.h"
+#include "exchange/adis.h"
+#include "exchange/answerfields.h"
+
+#include <QFileInfo>
+
+namespace delaval {
+
+namespace {
+
+// A whole number, or null when the column holds anything else (a "?", nothing, text).
+QVariant wholeNumber(const QString &text)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    return ok ? QVariant(value) : QVariant();
+}
+
+double milkValue(const QString &text)
+{
+    bool ok = false;
+    const double value = parseDecimal(text).toString().trimmed().toDouble(&ok);
+    return ok ? value : 0.0;
+}
+
+// A date before the calving belongs to an earlier lactation.
+QDate sinceCalving(const QDate &date, const QDate &calving)
+{
+    return calving.isValid() && date.isValid() && date < calving ? QDate() : date;
+}
+
+QString normalisedSire(const QString &sire)
+{
+    QString s = sire.toLower();
+    s.remove(QLatin1Char('-'));
+    s.remove(QLatin1Char(' '));
+    return s;
+}
+
+} // namespace
+
+QString workingDirectory(const QString &localProgramPath)
+{
+    return QFileInfo(localProgramPath).absolutePath() + QLatin1Char('/');
+}
+
+bool readCowLine(const QString &line, CowLine *cow)
+{
+    using namespace col;
+    const QStringList c = line.split(QLatin1Char('\t'));
+    if (c.size() != Count)
+        return false;
+
+    CowLine r;
+    if (!c.at(Cow).contains(QLatin1Char('?')) && !c.at(Cow).trimmed().isEmpty())
+        r.cow = c.at(Cow);
+    r.lifeNumber = normalisedLifeNumber(cleanText(c.at(CowId)));
+    r.calving = parseDate(c.at(CalvingDate));
+    r.insemination = sinceCalving(parseDate(c.at(InseminationDate)), r.calving);
+    r.pregnancyCheck = sinceCalving(parseDate(c.at(PregnancyDate)), r.calving);
+    r.dryOff = sinceCalving(parseDate(c.at(DryDate)), r.calving);
+    r.abortion = sinceCalving(parseDate(c.at(AbortionDate)), r.calving);
+    if (r.insemination.isValid() && r.abortion.isValid() && r.abortion < r.insemination)
+        r.abortion = QDate();
+    r.ordinal = wholeNumber(c.at(InseminationNo));
+    r.pregnant = wholeNumber(c.at(Pregnant));
+    r.slaughter = wholeNumber(c.at(SlaughterFlag));
+
+    // The sire belongs to the last insemination; without one it is dropped.
+    const QString sire = cleanText(c.at(SireName));
+    r.sire = r.insemination.isValid() ? normalisedSire(sire) : QStringLiteral("");
+
+    const QDate day = parseDate(c.at(RealDate));
+    const QDate previous = day.isValid() ? day.addDays(-1) : QDate();
+    for (int k = 0; k < 3; ++k) {
+        r.day[k].milk = milkValue(c.at(Milk1 + k));
+        r.day[k].when = parseDateTime(day, c.at(Time1 + k));
+        r.previousDay[k].milk = milkValue(c.at(MilkY1 + k));
+        r.previousDay[k].when = parseDateTime(previous, c.at(TimeY1 + k));
+    }
+    *cow = r;
+    return true;
+}
+
+void addCow(HerdReading &reading, const CowLine &cow, const ReadingRules &rules)
+{
+    const QString &life = cow.lifeNumber;
+    if (isLongLifeNumber(life))
+        reading.shortNumbers = false;
+
+    Animal a;
+    a.cislo = life;
+    if (!cow.cow.isNull())
+        a.tech_cislo = cow.cow;
+    if (!cow.slaughter.isNull())
+        a.vyrazena = cow.slaughter.toInt() > 0 ? QStringLiteral("1") : QStringLiteral("0");
+    reading.records.animals.insert(life, a);
+
+    if (rules.insDays != 0 && cow.insemination.isValid())
+        reading.known.insert(knownInseminationKey(life, cow.insemination));
+    reading.cowNumberByLife[life] = cow.cow.isNull() ? QStringLiteral("") : cow.cow;
+
+    if (rules.sendDays > 0) {
+        if (inSendWindow(cow.insemination, rules.sendDays, rules.today)) {
+            Insemination ins;
+            ins.cislo = life;
+            ins.datum = cow.insemination;
+            ins.druh = 1;
+            ins.poradi = cow.ordinal;
+            ins.byk = cow.sire;
+            reading.records.inseminations.append(ins);
+        }
+        // A check whose result is not known is not sent as an open one.
+        if (!cow.pregnant.isNull() && inSendWindow(cow.pregnancyCheck, rules.sendDays, rules.today)) {
+            PregnancyEvent p;
+            p.cislo = life;
+            p.datum = cow.pregnancyCheck;
+            p.druh = cow.pregnant.toInt() == 1 ? 1 : 2;
+            reading.records.pregnancies.append(p);
+        }
+        if (inSendWindow(cow.abortion, rules.sendDays, rules.today)) {
+            PregnancyEvent p;
+            p.cislo = life;
+            p.datum = cow.abortion;
+            p.druh = 4;
+            reading.records.pregnancies.append(p);
+        }
+        if (inSendWindow(cow.dryOff, rules.sendDays, rules.today)) {
+            DryOff z;
+            z.cislo = life;
+            z.datum = cow.dryOff;
+            reading.records.dryOffs.append(z);
+        }
+    }
+
+    if (rules.fetchYields) {
+        for (int k = 0; k < 3; ++k) {
+            const MilkingPeriod &p = rules.periods[k];
+            addMilkInPeriod(reading.milk[k], p.from, p.to, life, cow.day[k].milk, cow.day[k].when, true);
+            addMilkInPeriod(reading.milk[k], p.from, p.to, life, cow.previousDay[k].milk,
+                            cow.previousDay[k].when, true);
+        }
+    }
+}
+
+HerdReading readAnswer(const QStringList &lines, const ReadingRules &rules)
+{
+    HerdReading reading;
+    for (const QString &line : lines) {
+        CowLine cow;
+        if (!readCowLine(line, &cow)) {
+            ++reading.skipped;
+            continue;
+        }
+        ++reading.cows;
+        addCow(reading, cow, rules);
+    }
+    return reading;
+}
+
+QString recordLine(const QString &cowNumber, const DownloadedInsemination &row)
+{
+    bool numbered = false;
+    const int poradi = row.poradi.toInt(&numbered);
+    adis::ValueLine line(inseminationRecord());
+    line.code(cowNumber).date(row.datum);
+    // An ordinal that does not fit its two characters would push the sire out of place.
+    if (numbered && poradi > 0 && poradi <= 99)
+        line.code(QString::asprintf("%2d", poradi));
+    else
+        line.code(QStringLiteral(" 0"));
+    line.code(row.byk.isNull() ? QString() : row.byk.toString());
+    return line.toString();
+}
+
+WriteBackRecords writeBackRecords(const QList<DownloadedInsemination> &downloaded,
+                                  const KnownInseminations &known,
+                                  const QMap<QString, QString> &cowNumberByLife)
+{
+    WriteBackRecords out;
+    const int cowWidth = inseminationRecord().width(0);
+    for (const DownloadedInsemination &row : downloaded) {
+        if (known.contains(knownInseminationKey(row.cislo, row.datum)))
+            continue;
+        const QString cow = cowNumberByLife.value(row.cislo);
+        // A number wider than its field would move the date and the rest under the wrong items.
+        if (cow.isEmpty() || cow.size() > cowWidth)
+            continue;
+        out.lines << recordLine(cow, row);
+        ++out.Written;
+    }
+    return out;
+}
+
+} // namespace delaval

@@ -1,0 +1,93 @@
+// The DeLaval exchange without the window: reading the converter's cow answer into the herd
+// exchange records and the milk maps, and turning downloaded inseminations into record lines.
+#pragma once
+
+#include "app/milkingperiods.h"
+#include "sync/records.h"
+#include "sync/summary.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+namespace delaval {
+
+// The converter's working directory for a programPath in local form: its absolute directory + "/".
+QString workingDirectory(const QString &localProgramPath);
+
+struct Milking
+{
+    double milk = 0.0; // 0 when unknown
+    QDateTime when;    // invalid when unknown
+};
+
+// One answer line, converted and corrected.
+struct CowLine
+{
+    QString cow; // column 0, the cow's number in the parlour; null when unknown or blank
+    QString lifeNumber;
+    QDate calving;
+    QDate insemination; // invalid when unknown or before the calving
+    QDate pregnancyCheck;
+    QDate dryOff;
+    QDate abortion;
+    QVariant ordinal;   // int; null when not a number
+    QVariant pregnant;  // int; null when not a number
+    QVariant slaughter; // int; null when not a number
+    QString sire;       // lower case without "-" and blanks; null when unknown, empty without insemination
+    Milking day[3];     // the REAL DATE's milkings 1 to 3
+    Milking previousDay[3]; // the day before's
+};
+
+// Splits a line at its tabs and converts it; false when it does not give exactly 50 columns.
+bool readCowLine(const QString &line, CowLine *cow);
+
+// What one run needs to know while it reads the answer.
+struct ReadingRules
+{
+    int insDays = 0;
+    int sendDays = 0;
+    QDate today;
+    bool fetchYields = false;
+    MilkingPeriod periods[3]; // null bounds: the milking is not in use
+};
+
+// Everything the answer gives one run.
+struct HerdReading
+{
+    HerdRecords records;
+    KnownInseminations known;               // life number + last insemination date
+    QMap<QString, QString> cowNumberByLife; // life number -> parlour number (empty when unknown)
+    bool shortNumbers = true;
+    MilkMap milk[3];
+    int cows = 0;    // lines taken
+    int skipped = 0; // lines without 50 columns
+};
+
+// Adds one cow to the reading.
+void addCow(HerdReading &reading, const CowLine &cow, const ReadingRules &rules);
+
+// Reads every answer line.
+HerdReading readAnswer(const QStringList &lines, const ReadingRules &rules);
+
+// The record lines of a write-back and how many rows they hold.
+struct WriteBackRecords
+{
+    QStringList lines;
+    int Written = 0;
+};
+
+// One record line for a downloaded insemination of the cow with that parlour number.
+QString recordLine(const QString &cowNumber, const DownloadedInsemination &row);
+
+// The downloaded rows the milking system does not hold yet, in their order: a row already known
+// (same life number and date) or for a cow the answer did not give is left out.
+WriteBackRecords writeBackRecords(const QList<DownloadedInsemination> &downloaded,
+                                  const KnownInseminations &known,
+                                  const QMap<QString, QString> &cowNumberByLife);
+
+} // namespace delaval

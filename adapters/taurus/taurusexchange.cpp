@@ -1,0 +1,184 @@
+#include "adapters/taurus/taurusexchange.h"
+
+#include "exchange/answerfields.h"
+#include "exchange/answerfile.h"
+#include "exchange/converter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTextCodec>
+
+namespace taurus {
+
+namespace {
+
+bool present(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+// A date earlier than the one it is compared with becomes invalid; an invalid bound checks nothing.
+QDate notBefore(const QDate &date, const QDate &bound)
+{
+    if (date.isValid() && bound.isValid() && date < bound)
+        return QDate();
+    return date;
+}
+
+} // namespace
+
+Files files(const QString &localProgramPath)
+{
+    Files f;
+    f.dir = QDir::cleanPath(QFileInfo(localProgramPath).absolutePath() + QLatin1Char('/'));
+    f.request = f.dir + QLatin1Char('/') + requestFileName();
+    f.answer = f.dir + QLatin1Char('/') + answerFileName();
+    f.insCopy = f.dir + QLatin1Char('/') + insCopyFileName();
+    return f;
+}
+
+void removeConverterFiles(const QString &dir)
+{
+    const QDir d(dir);
+    const QStringList names =
+        d.entryList({fileNamePattern()}, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString &name : names)
+        QFile::remove(d.filePath(name));
+}
+
+bool requestGeneralCows(const QString &localProgramPath, System system, QStringList *answerLines)
+{
+    const Files f = files(localProgramPath);
+    QFile::remove(f.answer);
+    if (system == System::Fullwood)
+        removeConverterFiles(f.dir);
+    // An answer that cannot be removed is an earlier run's: it must not be taken for this one's.
+    if (present(f.answer))
+        return false;
+
+    runTauConverter(localProgramPath, f.request, reproductionRequestText(system));
+
+    QFile answer;
+    if (!exchange::openAnswer(answer, f.answer))
+        return false;
+    const QStringList lines = exchange::readAnswerLines(answer);
+    if (answerLines)
+        *answerLines = lines;
+    return true;
+}
+
+FullwoodRow fullwoodRow(const adis::Values &v)
+{
+    FullwoodRow row;
+    row.cowId = v.at(item::CowId);
+    row.herdNumber = v.isUnknown(item::HerdNumber) ? QString() : v.at(item::HerdNumber);
+    if (row.herdNumber.isNull())
+        row.herdNumber = QStringLiteral("");
+    row.referenceDate = parseDate(v.at(item::ReferenceDate));
+    row.inseminationDate = notBefore(parseDate(v.at(item::InseminationDate)), row.referenceDate);
+    row.dryOffDate = notBefore(parseDate(v.at(item::DryOffDate)), row.referenceDate);
+
+    const QString result = v.at(item::PregnancyResult);
+    if (result == QLatin1String("1"))
+        row.pregnancyResult = 1;
+    else if (result == QLatin1String("2"))
+        row.pregnancyResult = 2;
+
+    row.pregnancyCheckDate = notBefore(parseDate(v.at(item::PregnancyCheckDate)), row.referenceDate);
+    // A check before the last insemination belongs to an earlier service.
+    if (row.pregnancyCheckDate.isValid() && row.inseminationDate.isValid() &&
+        row.pregnancyCheckDate < row.inseminationDate) {
+        row.pregnancyCheckDate = QDate();
+        row.pregnancyResult = QVariant();
+    }
+    return row;
+}
+
+QVariant techNumber(const QString &herdNumber)
+{
+    // Not a number: 0, so it is sent.
+    const qlonglong value = herdNumber.toLongLong();
+    if (value < 9999)
+        return QVariant(herdNumber.isNull() ? QStringLiteral("") : herdNumber);
+    return QVariant();
+}
+
+void addFullwoodRow(FullwoodHerd *herd, const FullwoodRow &row, int insDays, int sendDays, const QDate &today)
+{
+    Animal a;
+    a.cislo = row.cowId;
+    a.tech_cislo = techNumber(row.herdNumber);
+    a.vyrazena = QStringLiteral("0");
+    herd->records.animals.insert(row.cowId, a);
+    herd->cowIds.insert(row.cowId, row.cowId);
+
+    if (insDays != 0 && row.inseminationDate.isValid())
+        herd->known.insert(knownInseminationKey(row.cowId, row.inseminationDate));
+
+    if (sendDays > 0) {
+        const int result = row.pregnancyResult.isNull() ? 0 : row.pregnancyResult.toInt();
+        if (inSendWindow(row.pregnancyCheckDate, sendDays, today) && (result == 1 || result == 2)) {
+            PregnancyEvent p;
+            p.cislo = row.cowId;
+            p.datum = row.pregnancyCheckDate;
+            p.druh = result;
+            herd->records.pregnancies.append(p);
+        }
+        if (inSendWindow(row.dryOffDate, sendDays, today)) {
+            DryOff z;
+            z.cislo = row.cowId;
+            z.datum = row.dryOffDate;
+            herd->records.dryOffs.append(z);
+        }
+    }
+}
+
+FullwoodHerd fullwoodHerd(const QStringList &answerLines, int insDays, int sendDays, const QDate &today)
+{
+    FullwoodHerd herd;
+    const adis::Entity &table = generalCowRequest(System::Fullwood);
+    for (const QString &line : answerLines) {
+        adis::Values v;
+        if (table.cut(line, &v))
+            addFullwoodRow(&herd, fullwoodRow(v), insDays, sendDays, today);
+    }
+    return herd;
+}
+
+QStringList fullwoodWriteBackLines(const QList<DownloadedInsemination> &downloaded,
+                                   const KnownInseminations &known, const QMap<QString, QString> &cowIds)
+{
+    QStringList lines;
+    for (const DownloadedInsemination &row : downloaded) {
+        if (known.contains(knownInseminationKey(row.cislo, row.datum)))
+            continue;
+        const QString cowId = cowIds.value(row.cislo);
+        if (cowId.isEmpty())
+            continue;
+        lines << writeBackLine(cowId, row.datum);
+    }
+    return lines;
+}
+
+bool writeInsCopy(const QString &path, const QStringList &lines)
+{
+    QTextCodec *codec = QTextCodec::codecForName("Windows-1250");
+    if (!codec)
+        return false;
+    QByteArray bytes;
+    for (const QString &line : lines)
+        bytes += codec->fromUnicode(line) + "\r\n";
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace taurus

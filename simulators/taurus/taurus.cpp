@@ -1,0 +1,338 @@
+// Stand-in for the Taurus converter: taurus2.exe (Lely) and taupro2.exe (Fullwood).
+//
+// Started without arguments in its directory, it reads "tau_ms.2" and
+//   - answers a general-cow request ("RN201863...") in "TAU_PRC.2": one "VN201863" line per present
+//     cow holding exactly the items asked for, at their widths;
+//   - records the inseminations of a write-back request ("DN2018630020189606000200050080" and its
+//     value lines) into the herd.
+// Either way it leaves a short log in "TAU_LOG.2". The herd is "herd.json" in the working
+// directory, or the file named by HERD_FILE. A request it does not understand gets no answer and
+// exit status 3 (herd not readable: 4, output not writable: 5, arguments given: 2).
+//
+// For tests:
+//   TAURUS_DELAY_MS        wait this long before answering or importing
+//   TAURUS_REQUEST_LOG     append every request read, as it was on disk, to this file
+//   TAURUS_EXTRA_ANSWER    append the lines of this file to the answer as they are
+#include "adapters/taurus/taurusformat.h"
+#include "herd.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QTextStream>
+#include <QThread>
+
+#include <algorithm>
+
+namespace {
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+int envInt(const char *name, int fallback)
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok ? value : fallback;
+}
+
+// Complete or not at all: the program opens the answer as soon as it exists.
+bool writeAtomically(const QString &path, const QStringList &lines, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    QByteArray bytes;
+    for (const QString &l : lines)
+        bytes += l.toUtf8() + "\r\n";
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+QStringList splitLines(const QByteArray &bytes)
+{
+    QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+    for (QString &l : lines) {
+        if (l.endsWith(QLatin1Char('\r')))
+            l.chop(1);
+    }
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+// ---- understanding the request ----
+
+struct Request
+{
+    enum Kind
+    {
+        Unknown,
+        GeneralCows,
+        WriteBack
+    };
+    Kind kind = Unknown;
+    adis::Entity asked;     // GeneralCows: the items asked for, in their order
+    QStringList valueLines; // WriteBack
+    QString why;
+};
+
+// The items of an "RN201863" line, each one of the general-cow items at its own width.
+bool requestedItems(const QString &line, adis::Entity *asked, QString *why)
+{
+    const adis::Entity &all = taurus::generalCow();
+    const QString prefix = QStringLiteral("RN") + all.number();
+    const QString groups = line.mid(prefix.size());
+    if (!line.startsWith(prefix) || groups.isEmpty() || groups.size() % 11 != 0) {
+        *why = QStringLiteral("not a general-cow request: \"%1\"").arg(line.left(60));
+        return false;
+    }
+    QVector<adis::Item> items;
+    for (int at = 0; at < groups.size(); at += 11) {
+        const QString id = groups.mid(at, 8);
+        const int k = all.indexOf(id);
+        if (k < 0) {
+            *why = QStringLiteral("item %1 is not a general-cow item").arg(id);
+            return false;
+        }
+        const adis::Item &known = all.item(k);
+        if (groups.mid(at + 8, 2).toInt() != known.width || groups.mid(at + 10, 1) != QLatin1String("0")) {
+            *why = QStringLiteral("item %1 asked as \"%2\"").arg(id, groups.mid(at, 11));
+            return false;
+        }
+        items.append(known);
+    }
+    *asked = adis::Entity(all.number(), items);
+    return true;
+}
+
+// Comments and blank lines aside: the sender's DH and VH lines, then either the general-cow
+// request closed by "EN", or the write-back definition with its value lines closed by "TN"; "ZN" last.
+Request understand(const QStringList &lines)
+{
+    Request r;
+    QStringList body;
+    for (const QString &l : lines) {
+        if (!l.isEmpty() && !l.startsWith(QLatin1String("CN")))
+            body << l;
+    }
+    const QString dh = taurus::senderHeader().headerDefinition();
+    if (body.size() < 5 || body.at(0) != dh || body.at(1) != taurus::senderValues()) {
+        r.why = QStringLiteral("no sender record \"%1\"").arg(dh);
+        return r;
+    }
+    if (body.last() != QLatin1String("ZN")) {
+        r.why = QStringLiteral("no \"ZN\" at the end");
+        return r;
+    }
+    const QString &third = body.at(2);
+    if (third.startsWith(QLatin1String("RN"))) {
+        if (body.size() != 5 || body.at(3) != QLatin1String("EN")) {
+            r.why = QStringLiteral("a request is \"RN...\", \"EN\", \"ZN\"");
+            return r;
+        }
+        if (requestedItems(third, &r.asked, &r.why))
+            r.kind = Request::GeneralCows;
+        return r;
+    }
+    const adis::Entity &records = taurus::evidence();
+    if (third == records.definition()) {
+        if (body.at(body.size() - 2) != QLatin1String("TN")) {
+            r.why = QStringLiteral("no \"TN\" before \"ZN\"");
+            return r;
+        }
+        for (int i = 3; i < body.size() - 2; ++i) {
+            if (!records.isValueLine(body.at(i))) {
+                r.why = QStringLiteral("not a record: \"%1\"").arg(body.at(i).left(60));
+                return r;
+            }
+            r.valueLines << body.at(i);
+        }
+        r.kind = Request::WriteBack;
+        return r;
+    }
+    r.why = QStringLiteral("neither a request nor records: \"%1\"").arg(third.left(60));
+    return r;
+}
+
+// ---- the general-cow answer ----
+
+QString herdNumber(const herd::Cow &c)
+{
+    // A herd number of its own where the herd file gives one ("" or null: not known).
+    const QJsonValue own = c.extra.value(QStringLiteral("herdNumber"));
+    if (own.isUndefined())
+        return QString::number(c.parlour);
+    if (own.isDouble())
+        return QString::number(own.toInt());
+    return own.toString();
+}
+
+// All thirteen values of a cow, in the order of the full table; a null string is unknown.
+QStringList cowValues(const herd::Cow &c)
+{
+    using namespace taurus::item;
+    auto date = [](const QDate &d) {
+        return d.isValid() ? d.toString(QStringLiteral("yyyyMMdd")) : QString();
+    };
+    auto text = [](const QString &s) { return s.isEmpty() ? QString() : s; };
+    const herd::Insemination *ins = c.lastInsemination();
+    const herd::PregnancyCheck *check = c.lastPregnancyCheck();
+    QStringList v;
+    v.reserve(Count);
+    v << QString::number(c.parlour) << text(herdNumber(c)) << QString::number(c.lactation()) << date(c.birth)
+      << date(c.lastCalving()) << date(ins ? ins->date : QDate()) << date(c.lastDryOff())
+      << date(c.lastHeat()) << (check ? QString::number(check->pregnant ? 1 : 2) : QString())
+      << date(check ? check->date : QDate()) << text(c.transponder) << text(ins ? ins->sire : QString())
+      << (ins && ins->ordinal > 0 ? QString::number(ins->ordinal) : QString());
+    return v;
+}
+
+QString answerLine(const adis::Entity &asked, const herd::Cow &c)
+{
+    const adis::Entity &all = taurus::generalCow();
+    const QStringList values = cowValues(c);
+    adis::ValueLine line(asked);
+    for (const adis::Item &it : asked.items()) {
+        const QString value = values.at(all.indexOf(it.id));
+        // Numbers right-justified, texts (sire) left-justified; too long a value is cut to its item.
+        if (it.id == all.item(taurus::item::Sire).id)
+            line.text(value, adis::ValueLine::Overflow::Cut);
+        else
+            line.code(value, adis::ValueLine::Overflow::Cut);
+    }
+    return line.toString();
+}
+
+int answer(const Request &request, const herd::Herd &h, QStringList *log)
+{
+    QVector<const herd::Cow *> cows;
+    for (const herd::Cow &c : h.cows) {
+        if (c.isPresent())
+            cows.append(&c);
+    }
+    std::stable_sort(cows.begin(), cows.end(),
+                     [](const herd::Cow *a, const herd::Cow *b) { return a->parlour < b->parlour; });
+
+    QStringList lines{QStringLiteral("CN ***** Taurus stand-in, general cow"),
+                      taurus::senderHeader().headerDefinition(), taurus::senderValues(),
+                      request.asked.definition()};
+    for (const herd::Cow *c : cows)
+        lines << answerLine(request.asked, *c);
+    const QString extra = qEnvironmentVariable("TAURUS_EXTRA_ANSWER");
+    if (!extra.isEmpty()) {
+        QFile more(extra);
+        if (more.open(QIODevice::ReadOnly))
+            lines << splitLines(more.readAll());
+    }
+    lines << QStringLiteral("TN") << QStringLiteral("ZN");
+
+    QString why;
+    if (!writeAtomically(taurus::answerFileName(), lines, &why)) {
+        err() << "taurus: cannot write " << taurus::answerFileName() << ": " << why << "\n";
+        return 5;
+    }
+    *log << QStringLiteral("%1 cows, %2 items each").arg(cows.size()).arg(request.asked.size());
+    return 0;
+}
+
+// ---- the write-back ----
+
+int record(const Request &request, herd::Herd &h, const QString &herdPath, QStringList *log)
+{
+    const adis::Entity &table = taurus::evidence();
+    int imported = 0;
+    for (int n = 0; n < request.valueLines.size(); ++n) {
+        const QString &line = request.valueLines.at(n);
+        const adis::Values v = table.cutAny(line);
+        const QString what = QStringLiteral("record %1 (cow %2, %3): ").arg(n + 1).arg(v.at(0), v.at(1));
+        bool numeric = false;
+        const int parlour = v.at(0).toInt(&numeric);
+        herd::Cow *cow = numeric ? h.cowByParlour(parlour) : nullptr;
+        const QDate date = QDate::fromString(v.at(1), QStringLiteral("yyyyMMdd"));
+        if (line.size() > table.lineLength()) {
+            *log << what + QStringLiteral("skipped, line of %1 characters").arg(line.size());
+        } else if (!cow || !cow->isPresent()) {
+            *log << what + QStringLiteral("skipped, no such cow in the herd");
+        } else if (!date.isValid()) {
+            *log << what + QStringLiteral("skipped, no insemination date");
+        } else if (std::any_of(cow->inseminations.cbegin(), cow->inseminations.cend(),
+                               [&](const herd::Insemination &i) { return i.date == date; })) {
+            *log << what + QStringLiteral("skipped, already recorded");
+        } else {
+            herd::Insemination ins;
+            ins.date = date;
+            ins.ordinal = cow->ordinalFor(date);
+            cow->addInsemination(ins);
+            ++imported;
+            *log << what + QStringLiteral("recorded");
+        }
+    }
+    QString why;
+    if (imported > 0 && !h.save(herdPath, &why)) {
+        err() << "taurus: " << why << "\n";
+        return 4;
+    }
+    log->prepend(
+        QStringLiteral("%1 of %2 inseminations recorded").arg(imported).arg(request.valueLines.size()));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (QCoreApplication::arguments().size() > 1) {
+        err() << "usage: " << QCoreApplication::applicationName() << " (no arguments; reads "
+              << taurus::requestFileName() << " in its directory)\n";
+        return 2;
+    }
+    const QString herdPath =
+        qEnvironmentVariable("HERD_FILE", QDir::current().filePath(QStringLiteral("herd.json")));
+
+    QFile input(taurus::requestFileName());
+    if (!input.open(QIODevice::ReadOnly)) {
+        err() << "taurus: cannot read " << taurus::requestFileName() << ": " << input.errorString() << "\n";
+        return 3;
+    }
+    const QByteArray bytes = input.readAll();
+    input.close();
+    const QString requestLog = qEnvironmentVariable("TAURUS_REQUEST_LOG");
+    if (!requestLog.isEmpty()) {
+        QFile copy(requestLog);
+        if (copy.open(QIODevice::WriteOnly | QIODevice::Append))
+            copy.write(bytes);
+    }
+
+    const Request request = understand(splitLines(bytes));
+    if (request.kind == Request::Unknown) {
+        err() << "taurus: " << taurus::requestFileName() << " not understood: " << request.why << "\n";
+        return 3;
+    }
+    herd::Herd h;
+    QString why;
+    if (!h.load(herdPath, &why)) {
+        err() << "taurus: " << why << "\n";
+        return 4;
+    }
+    QThread::msleep(static_cast<unsigned long>(qMax(0, envInt("TAURUS_DELAY_MS", 0))));
+
+    QStringList log;
+    const int status =
+        request.kind == Request::GeneralCows ? answer(request, h, &log) : record(request, h, herdPath, &log);
+    if (status == 0 && !writeAtomically(QStringLiteral("TAU_LOG.2"), log, &why)) {
+        err() << "taurus: cannot write TAU_LOG.2: " << why << "\n";
+        return 5;
+    }
+    return status;
+}

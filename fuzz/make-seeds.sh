@@ -21,6 +21,26 @@ for herd in herd12 herd40; do
         cp "$work/out.txt" "$here/corpus/adis_answer/delaval-$herd-$form.txt"
     done
 done
-if [ -d "$here/corpus/delaval_answer" ]; then
-    cp "$here"/corpus/adis_answer/delaval-herd*.txt "$here/corpus/delaval_answer/"
-fi
+mkdir -p "$here/corpus/delaval_answer"
+cp "$here"/corpus/adis_answer/delaval-herd*.txt "$here/corpus/delaval_answer/"
+
+# DairyPlan: dpdataexchange.exe's reproduction and milk answers.
+mkdir -p "$here/corpus/dairyplan_answer"
+for herd in herd12 herd40; do
+    for q in reproduction milk; do
+        "$build/fuzz/seedtool" dairyplan-$q "$work/request.ads"
+        answer=$(grep -m1 '^ON' "$work/request.ads" | tr -d '\r' | cut -c4-)
+        (cd "$work" && HERD_FILE=$work/$herd.json "$bin/dpdataexchange.exe" -T -A -E request.ads)
+        cp "$work/$answer" "$here/corpus/dairyplan_answer/$herd-$q.ads"
+        cp "$work/$answer" "$here/corpus/adis_answer/dairyplan-$herd-$q.ads"
+    done
+done
+
+# Taurus: the general-cow answer.
+mkdir -p "$here/corpus/taurus_answer"
+for herd in herd12 herd40; do
+    "$build/fuzz/seedtool" taurus "$work/tau_ms.2"
+    (cd "$work" && HERD_FILE=$work/$herd.json "$bin/taupro2.exe")
+    cp "$work/TAU_PRC.2" "$here/corpus/taurus_answer/$herd.2"
+    cp "$work/TAU_PRC.2" "$here/corpus/adis_answer/taurus-$herd.2"
+done

@@ -62,8 +62,12 @@ void MainWindow::exchangeDelaval(const bool &FetchYields, const bool &ShowMessag
         const QString recordText = delaval::recordFileText(records.lines);
         if (readBool(settings, keys::ImportInseminations)) {
             const QString base = QDir::cleanPath(dir);
-            runIsoConverter(dir, base + QLatin1Char('/') + delaval::recordFileName(), recordText,
+            const QString recordPath = base + QLatin1Char('/') + delaval::recordFileName();
+            runIsoConverter(dir, recordPath, recordText,
                             base + QLatin1Char('/') + delaval::recordAnswerFileName(), QString());
+            // A record file that could not be written (full disk) handed nothing over.
+            if (!QFileInfo::exists(recordPath))
+                return std::optional<int>(0);
         }
         return std::optional<int>(records.Written);
     });

@@ -6,6 +6,11 @@
 
 namespace platform {
 
+// Settles what the process needs before the application object exists. Elsewhere than on Windows:
+// with TZ unset, glibc checks /etc/localtime again on every local-time conversion (a file lookup
+// for each answer date read); TZ=":/etc/localtime" names the same zone and is read once.
+void prepareProcess();
+
 // Turns a path written the Windows way ("c:/alpro/iso32.exe") into a local one.
 // On Windows it is returned unchanged; elsewhere drive "c:" (any case) lies under
 // $WINEPREFIX/drive_c, WINEPREFIX defaulting to ~/.wine.

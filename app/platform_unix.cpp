@@ -106,6 +106,12 @@ bool removeLogonStart(const QString &baseName)
     return path.isEmpty() || !QFile::exists(path) || QFile::remove(path);
 }
 
+void prepareProcess()
+{
+    if (qEnvironmentVariableIsEmpty("TZ") && QFileInfo::exists(QStringLiteral("/etc/localtime")))
+        qputenv("TZ", ":/etc/localtime");
+}
+
 } // namespace platform
 
 // ---- Converter shell ----

@@ -6,6 +6,8 @@
 
 namespace platform {
 
+void prepareProcess() {}
+
 QString localPath(const QString &windowsPath)
 {
     return windowsPath;

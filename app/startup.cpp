@@ -34,6 +34,7 @@ QString secondInstanceText()
 
 int runStablomat(int argc, char **argv, const std::function<void()> &started)
 {
+    platform::prepareProcess();
     QApplication app(argc, argv);
     if (started)
         started();

@@ -3,6 +3,8 @@
 #include "ziviviver/registryprocess.h"
 #include "ziviviver/ziviviver.h"
 
+#include "app/platform.h"
+
 #include <QCoreApplication>
 #include <QDate>
 #include <QTemporaryDir>
@@ -107,6 +109,7 @@ BENCHMARK(BM_Sync)->Args({10000, 10000})->Unit(benchmark::kMillisecond)->Iterati
 
 int main(int argc, char **argv)
 {
+    platform::prepareProcess(); // as the program does
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

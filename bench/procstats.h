@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 #include <unistd.h>
 
@@ -14,6 +15,17 @@ struct ProcStats
     qint64 peakRssKb = 0;
     int openFiles = 0;
 };
+
+// What the open files are ("socket:[123]", "/dev/null", ...), for a report of growth.
+inline QStringList openFileNames(qint64 pid = 0)
+{
+    const QString base = pid > 0 ? QStringLiteral("/proc/%1/fd/").arg(pid) : QStringLiteral("/proc/self/fd/");
+    QStringList names;
+    for (const QString &fd : QDir(base).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System))
+        names << QFile::symLinkTarget(base + fd).section(QLatin1Char('['), 0, 0);
+    names.sort();
+    return names;
+}
 
 inline ProcStats procStats(qint64 pid = 0)
 {

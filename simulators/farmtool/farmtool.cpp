@@ -47,6 +47,12 @@ const QVector<SystemLayout> &layouts()
          "DeLaval DelPro",
          {{Placement::Simulator, "c:/delpro/iso/iso32.exe", "iso32.exe"},
           {Placement::HerdFile, "c:/delpro/iso/herd.json", nullptr}}},
+        {"afikim",
+         "Afikim AfiFarm",
+         {{Placement::Simulator, "c:/afifarm/program/afifarm.exe", "afifarm.exe"},
+          {Placement::HerdFile, "c:/afifarm/program/herd.json", nullptr},
+          {Placement::Directory, "c:/afifarm/savefile", nullptr},
+          {Placement::Directory, "c:/afifarm/DATA/MS", nullptr}}},
     };
     return all;
 }

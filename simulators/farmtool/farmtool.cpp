@@ -61,6 +61,12 @@ const QVector<SystemLayout> &layouts()
          "Westfalia DairyPlan",
          {{Placement::Simulator, "c:/DairyPln/dpdataexchange.exe", "dpdataexchange.exe"},
           {Placement::HerdFile, "c:/DairyPln/herd.json", nullptr}}},
+        {"afikim",
+         "Afikim AfiFarm",
+         {{Placement::Simulator, "c:/afifarm/program/afifarm.exe", "afifarm.exe"},
+          {Placement::HerdFile, "c:/afifarm/program/herd.json", nullptr},
+          {Placement::Directory, "c:/afifarm/savefile", nullptr},
+          {Placement::Directory, "c:/afifarm/DATA/MS", nullptr}}},
     };
     return all;
 }

@@ -12,7 +12,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/resources/src/milk-icon.svg
 # The stand-ins of the milking systems and the reference registry are for tests and demos only.
 option(STABLOMAT_INSTALL_SIMULATORS "Install the simulators and the reference herd registry" OFF)
 if(STABLOMAT_INSTALL_SIMULATORS)
-  foreach(t zavra-registry herd-generator farm-tool iso32 dpdataexchange taurus afifarm-sim herdmetrix-seed)
+  foreach(t zavra-registry herd-generator farm-tool iso32 dpdataexchange taurus2 taupro2 afifarm herdmetrix-seed)
     if(TARGET ${t})
       install(TARGETS ${t} RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/stablomat/simulators
               COMPONENT simulators)

@@ -12,7 +12,7 @@ if [ "${1:-}" = "--sanitize" ]; then
 fi
 if [ $sanitize = ON ]; then
     build=${BUILD_DIR:-$here/build-sanitize}
-    export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1:strict_string_checks=1}
+    export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 else
     build=${BUILD_DIR:-$here/build}

@@ -45,15 +45,36 @@ start() {
     return 1
 }
 
+running() { # the process lives and is no zombie
+    [ -n "$1" ] && [ -r "/proc/$1/status" ] && ! grep -q '^State:[[:space:]]*Z' "/proc/$1/status"
+}
+
 stop() {
-    if [ -f "$PID_FILE" ]; then
-        kill -TERM "$(cat "$PID_FILE")" 2>/dev/null || true
-        for _ in $(seq 1 100); do
-            server_ok || return 0
-            sleep 0.1
-        done
+    local guard server p
+    guard=$(pidof /usr/sbin/fbguard || true)
+    server=$(cat "$PID_FILE" 2>/dev/null || true)
+    running "$server" || server=$(pidof /usr/sbin/firebird || true)
+    # The guard restarts a server that goes away: it goes first. A server just started may let
+    # TERM pass unheeded, so KILL follows after three seconds.
+    for p in $guard $server; do kill -TERM "$p" 2>/dev/null || true; done
+    for _ in $(seq 1 30); do
+        local alive=""
+        for p in $guard $server; do running "$p" && alive=1; done
+        [ -z "$alive" ] && break
+        sleep 0.1
+    done
+    for p in $guard $server; do running "$p" && kill -KILL "$p" 2>/dev/null || true; done
+    for _ in $(seq 1 50); do
+        local alive=""
+        for p in $guard $server; do running "$p" && alive=1; done
+        [ -z "$alive" ] && break
+        sleep 0.1
+    done
+    rm -f "$PID_FILE"
+    if server_ok; then
+        echo "the Firebird server did not stop" >&2
+        return 1
     fi
-    "$FB_INIT" stop >/dev/null 2>&1 || true
 }
 
 case "${1:-}" in

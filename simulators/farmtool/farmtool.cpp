@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTextStream>
 
 namespace {
@@ -22,10 +23,11 @@ struct Placement
         HerdFile,  // the herd file
         Marker,    // an empty file that only has to exist
         Directory, // an empty directory
+        Database,  // a database made from the herd by the simulator named (run with --database, --herd -)
     };
     Kind kind;
     const char *windowsPath;
-    const char *simulator; // file name in the simulators directory (Simulator only)
+    const char *simulator; // file name in the simulators directory (Simulator and Database)
 };
 
 struct SystemLayout
@@ -61,6 +63,17 @@ const QVector<SystemLayout> &layouts()
          "Westfalia DairyPlan",
          {{Placement::Simulator, "c:/DairyPln/dpdataexchange.exe", "dpdataexchange.exe"},
           {Placement::HerdFile, "c:/DairyPln/herd.json", nullptr}}},
+        {"afikim",
+         "Afikim AfiFarm",
+         {{Placement::Simulator, "c:/afifarm/program/afifarm.exe", "afifarm.exe"},
+          {Placement::HerdFile, "c:/afifarm/program/herd.json", nullptr},
+          {Placement::Directory, "c:/afifarm/savefile", nullptr},
+          {Placement::Directory, "c:/afifarm/DATA/MS", nullptr}}},
+        {"uniform",
+         "Uniform HerdMetrix",
+         {{Placement::Marker, "c:/Program Files/UNIFORM/uniform.exe", nullptr},
+          {Placement::Database, "c:/Users/Public/Documents/UNIFORM/Stablomat[1]/stablomat.fdb",
+           "herdmetrix-seed"}}},
     };
     return all;
 }
@@ -100,6 +113,27 @@ bool replaceWith(const QString &source, const QString &target, bool link, QStrin
     }
     QFile::setPermissions(target, QFile::permissions(source) | QFileDevice::ExeOwner |
                                       QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return true;
+}
+
+bool runSeeder(const QString &seeder, const QString &target, const QString &prefix, const herd::Herd &herd,
+               QString *error)
+{
+    QProcess p;
+    p.start(seeder, {QStringLiteral("--database"), target, QStringLiteral("--herd"), QStringLiteral("-"),
+                     QStringLiteral("--root"), prefix});
+    if (!p.waitForStarted(10000)) {
+        *error = QStringLiteral("cannot run %1").arg(seeder);
+        return false;
+    }
+    p.write(herd.toJson());
+    p.closeWriteChannel();
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        *error = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
+        if (error->isEmpty())
+            *error = QStringLiteral("%1 failed").arg(seeder);
+        return false;
+    }
     return true;
 }
 
@@ -163,7 +197,7 @@ int main(int argc, char **argv)
 
     // Everything the layout needs is checked before anything is written.
     for (const Placement &p : layout->placements) {
-        if (p.kind == Placement::Simulator &&
+        if ((p.kind == Placement::Simulator || p.kind == Placement::Database) &&
             !QFileInfo(simulators + QLatin1Char('/') + p.simulator).isFile()) {
             err << "farm-tool: no " << p.simulator << " in " << simulators << "\n";
             return 1;
@@ -194,6 +228,9 @@ int main(int argc, char **argv)
             break;
         }
         case Placement::Directory:
+            break;
+        case Placement::Database:
+            ok = runSeeder(simulators + QLatin1Char('/') + p.simulator, target, prefix, herd, &error);
             break;
         }
         if (!ok) {

@@ -1,0 +1,241 @@
+#include "ziviviver.h"
+
+#include <QFile>
+#include <QTextCodec>
+
+// DIF (Data Interchange Format) as spreadsheet programs write it:
+//
+//   TABLE / 0,1 / "title"   VECTORS / 0,n / ""   TUPLES / 0,n / ""   ...   DATA / 0,0 / ""
+//   -1,0 / BOT   then cells: 0,<number> / V|NA|ERROR|TRUE|FALSE   or   1,0 / "text"
+//   -1,0 / EOD
+//
+// The VECTORS and TUPLES counts are not trusted (writers swap them); rows are what lies between
+// BOT items. Anything that does not follow this shape makes the whole file unreadable.
+
+namespace {
+
+// A report of a large herd is a few megabytes; anything far beyond is not a report.
+constexpr qint64 MaxFileBytes = 64 * 1024 * 1024;
+
+// UTF-8 when the bytes are valid UTF-8 (plain ASCII included), else the Czech Windows code page.
+QString decode(const QByteArray &bytes)
+{
+    if (QTextCodec *bomCodec = QTextCodec::codecForUtfText(bytes, nullptr)) {
+        QString text = bomCodec->toUnicode(bytes);
+        if (text.startsWith(QChar(0xFEFF)))
+            text.remove(0, 1);
+        return text;
+    }
+    QTextCodec::ConverterState state;
+    const QString text =
+        QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    if (state.invalidChars == 0 && state.remainingChars == 0)
+        return text;
+    return QTextCodec::codecForName("Windows-1250")->toUnicode(bytes);
+}
+
+class Parser
+{
+public:
+    explicit Parser(const QString &text)
+    {
+        QString normalised = text;
+        normalised.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        normalised.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        lines = normalised.split(QLatin1Char('\n'));
+    }
+
+    bool parse(QList<QStringList> *rows) { return header() && data(rows); }
+
+private:
+    bool next(QString *line)
+    {
+        if (pos >= lines.size())
+            return false;
+        *line = lines.at(pos++);
+        return true;
+    }
+
+    // Skips blank lines where an item starts; false at the end of the text.
+    bool nextItemLine(QString *line)
+    {
+        while (next(line)) {
+            if (!line->trimmed().isEmpty())
+                return true;
+        }
+        return false;
+    }
+
+    static bool isTopic(const QString &topic)
+    {
+        if (topic.isEmpty() || topic.size() > 64)
+            return false;
+        for (const QChar c : topic) {
+            if (!(c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('-')))
+                return false;
+        }
+        return true;
+    }
+
+    // "vector,number": two integers.
+    static bool isNumberPair(const QString &line)
+    {
+        const int comma = line.indexOf(QLatin1Char(','));
+        if (comma < 0)
+            return false;
+        bool first = false;
+        bool second = false;
+        line.left(comma).trimmed().toLongLong(&first);
+        line.mid(comma + 1).trimmed().toLongLong(&second);
+        return first && second;
+    }
+
+    // A string value starting on `line`: quoted with doubled inner quotes, possibly over several
+    // lines when it holds a line break; an unquoted line is taken as it is. False when the closing
+    // quote never comes.
+    bool stringValue(const QString &line, QString *value)
+    {
+        if (!line.trimmed().startsWith(QLatin1Char('"'))) {
+            *value = line;
+            return true;
+        }
+        QString current = line.mid(line.indexOf(QLatin1Char('"')) + 1);
+        QString out;
+        for (;;) {
+            for (int i = 0; i < current.size(); ++i) {
+                const QChar c = current.at(i);
+                if (c != QLatin1Char('"')) {
+                    out.append(c);
+                    continue;
+                }
+                if (i + 1 < current.size() && current.at(i + 1) == QLatin1Char('"')) {
+                    out.append(c);
+                    ++i;
+                    continue;
+                }
+                // The closing quote ends the line; a lone quote inside a text is kept as written.
+                if (current.mid(i + 1).trimmed().isEmpty()) {
+                    *value = out;
+                    return true;
+                }
+                out.append(c);
+            }
+            if (!next(&current))
+                return false;
+            out.append(QLatin1Char('\n'));
+        }
+    }
+
+    bool header()
+    {
+        for (;;) {
+            QString topic;
+            QString numbers;
+            QString valueLine;
+            QString value;
+            if (!nextItemLine(&topic) || !next(&numbers) || !next(&valueLine))
+                return false;
+            topic = topic.trimmed();
+            if (!isTopic(topic) || !isNumberPair(numbers) || !stringValue(valueLine, &value))
+                return false;
+            if (topic.compare(QLatin1String("DATA"), Qt::CaseInsensitive) == 0)
+                return true;
+        }
+    }
+
+    bool data(QList<QStringList> *rows)
+    {
+        QStringList *row = nullptr;
+        for (;;) {
+            QString item;
+            QString second;
+            if (!nextItemLine(&item) || !next(&second))
+                return false;
+            const int comma = item.indexOf(QLatin1Char(','));
+            if (comma < 0)
+                return false;
+            bool ok = false;
+            const int type = item.left(comma).trimmed().toInt(&ok);
+            if (!ok)
+                return false;
+            const QString number = item.mid(comma + 1).trimmed();
+            const QString indicator = second.trimmed().toUpper();
+            switch (type) {
+            case -1:
+                if (indicator == QLatin1String("EOD"))
+                    return true;
+                if (indicator != QLatin1String("BOT"))
+                    return false;
+                rows->append(QStringList());
+                row = &rows->last();
+                break;
+            case 0:
+                if (!row)
+                    return false;
+                if (indicator == QLatin1String("V"))
+                    row->append(number); // as written: "12,5" stays with its decimal comma
+                else if (indicator == QLatin1String("NA") || indicator == QLatin1String("ERROR"))
+                    row->append(QString());
+                else if (indicator == QLatin1String("TRUE") || indicator == QLatin1String("FALSE"))
+                    row->append(indicator);
+                else
+                    return false;
+                break;
+            case 1: {
+                QString value;
+                if (!row || !stringValue(second, &value))
+                    return false;
+                row->append(value);
+                break;
+            }
+            default:
+                return false;
+            }
+        }
+    }
+
+    QStringList lines;
+    int pos = 0;
+};
+
+} // namespace
+
+EDifReader::EDifReader(const QString &name) : fileName(name) {}
+
+void EDifReader::init()
+{
+    isValid = false;
+    rowCount = 0;
+    colCount = 0;
+    rows.clear();
+
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxFileBytes)
+        return;
+    const QByteArray bytes = file.read(MaxFileBytes + 1);
+    if (bytes.size() > MaxFileBytes)
+        return;
+    const QString text = decode(bytes);
+    if (text.contains(QChar(0))) // binary data, or UTF-16 without a byte-order mark
+        return;
+
+    QList<QStringList> parsed;
+    Parser parser(text);
+    if (!parser.parse(&parsed))
+        return;
+    rows = parsed;
+    rowCount = rows.size();
+    for (const QStringList &row : qAsConst(rows))
+        colCount = qMax(colCount, row.size());
+    isValid = true;
+}
+
+QString EDifReader::getData(const int &row, const int &col) const
+{
+    if (row < 0 || row >= rows.size())
+        return QString();
+    const QStringList &cells = rows.at(row);
+    if (col < 0 || col >= cells.size())
+        return QString();
+    return cells.at(col);
+}

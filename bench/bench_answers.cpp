@@ -1,11 +1,13 @@
 // Answer into records, for each system at 1,000, 10,000 and 100,000 cows, next to two floors: reading
 // the same bytes and nothing else ("read"), and reading them as the answer's text lines ("lines").
 // Bytes per second are the file's; scripts/bench.sh turns the times into ms per 10,000 cows.
+#include "adapters/afikim/afikimreport.h"
 #include "adapters/delaval/delavalexchange.h"
 #include "adapters/taurus/taurusexchange.h"
 #include "adapters/westfalia/westfaliaanswers.h"
 #include "benchdata.h"
 #include "exchange/answerfile.h"
+#include "ziviviver/ziviviver.h"
 
 #include "app/platform.h"
 
@@ -66,6 +68,24 @@ int taurusRecords(QFile &f)
     return taurus::fullwoodHerd(exchange::readAnswerLines(f), 30, 60, Today).records.animals.size();
 }
 
+// The DIF reader takes a file name; the file's bytes are read as well, for the byte count.
+int difRecords(QFile &f)
+{
+    EDifReader reader(f.fileName());
+    reader.init();
+    const afikim::ReportTable table = afikim::readTable(reader);
+    return afikim::readReport(table, afikim::matchColumns(table.value(0)), 30, 60,
+                              QDateTime(Today, QTime(13, 0)))
+        .records.animals.size();
+}
+
+int difCells(QFile &f)
+{
+    EDifReader reader(f.fileName());
+    reader.init();
+    return reader.rowCount;
+}
+
 void measure(benchmark::State &state, const QString &kind, const Reader &reader)
 {
     const int cows = int(state.range(0));
@@ -98,13 +118,16 @@ void registerAll()
         {"dairyplan_reproduction", QStringLiteral("dairyplan-reproduction"), dairyPlanRecords},
         {"dairyplan_milk", QStringLiteral("dairyplan-milk"), dairyPlanMilk},
         {"taurus", QStringLiteral("taurus"), taurusRecords},
+        {"afifarm_dif", QStringLiteral("dif"), difRecords},
     };
     for (const Kind &k : kinds) {
         for (const int pass : {0, 1, 2}) {
             static const char *const names[] = {"read/", "lines/", "records/"};
             const std::string name = std::string(names[pass]) + k.name;
-            const Reader reader = pass == 0 ? Reader(readBytes) : pass == 1 ? Reader(lines) : k.reader;
             const QString answer = k.answer;
+            // For the report, "lines" is the DIF reader alone: its cells without the records.
+            const Reader textFloor = answer == QLatin1String("dif") ? Reader(difCells) : Reader(lines);
+            const Reader reader = pass == 0 ? Reader(readBytes) : pass == 1 ? textFloor : k.reader;
             benchmark::RegisterBenchmark(
                 name.c_str(), [answer, reader](benchmark::State &s) { measure(s, answer, reader); })
                 ->Arg(1000)

@@ -95,6 +95,12 @@ QString answer(const QString &kind, int cows)
              run(QStringLiteral(SIMULATORS_DIR "/dpdataexchange.exe"),
                  {QStringLiteral("-T"), QStringLiteral("-A"), QStringLiteral("-E"), request}, work, herdFile);
         produced = work + (milk ? westfalia::milkAnswerFileName() : westfalia::reproductionAnswerFileName());
+    } else if (kind == QLatin1String("dif")) {
+        ok = run(QStringLiteral(SIMULATORS_DIR "/afifarm.exe"),
+                 {QStringLiteral("report"), QStringLiteral("--root"), work, QStringLiteral("--name"),
+                  QStringLiteral("StablomatAnimals.dif")},
+                 work, herdFile);
+        produced = work + QStringLiteral("savefile/StablomatAnimals.dif");
     } else if (kind == QLatin1String("taurus")) {
         ok = write(work + taurus::requestFileName(),
                    taurus::reproductionRequestText(taurus::System::Fullwood)) &&

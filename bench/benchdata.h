@@ -13,7 +13,7 @@ QString referenceDay();
 QString herd(int cows);
 
 // The answer of a stand-in to the program's request for that herd: "delaval", "dairyplan-reproduction",
-// "dairyplan-milk" or "taurus". Empty when it could not be made.
+// "dairyplan-milk", "taurus" or "dif" (AfiFarm's report). Empty when it could not be made.
 QString answer(const QString &kind, int cows);
 
 } // namespace benchdata

@@ -44,3 +44,15 @@ for herd in herd12 herd40; do
     cp "$work/TAU_PRC.2" "$here/corpus/taurus_answer/$herd.2"
     cp "$work/TAU_PRC.2" "$here/corpus/adis_answer/taurus-$herd.2"
 done
+
+# AfiFarm: the StablomatAnimals report in both encodings and line ends, columns in several orders.
+mkdir -p "$here/corpus/dif_report"
+n=0
+for herd in herd12 herd40; do
+    for opts in "--encoding windows-1250" "--encoding utf-8 --lf" "--seed 2" "--seed 3 --omit Rije"; do
+        n=$((n + 1))
+        # shellcheck disable=SC2086
+        HERD_FILE=$work/$herd.json "$bin/afifarm.exe" report --root "$work/afifarm" --name "r$n.dif" $opts
+        cp "$work/afifarm/savefile/r$n.dif" "$here/corpus/dif_report/$herd-$n.dif"
+    done
+done

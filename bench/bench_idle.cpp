@@ -20,7 +20,7 @@ namespace {
 // Lets a version check in flight end, so that its socket is not counted.
 void settle()
 {
-    for (int i = 0; i < 30; ++i) {
+    for (int i = 0; i < 100; ++i) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(10);
     }

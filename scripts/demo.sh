@@ -216,7 +216,7 @@ show_file() {
 }
 # Runs SQL on the HerdMetrix database; prints the rows.
 herdmetrix_sql() {
-    echo "$1" | isql-fb -q -user SYSDBA -password kelpmoira "localhost:$database" | sed '/^ *$/d'
+    echo "$1" | timeout 30 isql-fb -q -user SYSDBA -password kelpmoira "localhost:$database" | sed '/^ *$/d'
 }
 
 report() {

@@ -4,26 +4,41 @@
 # recorded inseminations, and the settings filled in. Everything lives in the demo directory, with
 # its own HOME, XDG_CONFIG_HOME and WINEPREFIX; your own settings and drive C are never touched.
 #
-#   scripts/demo.sh [--system alpro|delpro] [--dir DIR]
+#   scripts/demo.sh [--system alpro|delpro|dairyplan|lely|fullwood|afikim|uniform] [--dir DIR]
 #
-# With a display (DISPLAY set) the window opens and you press "Výměna údajů" yourself; quit with
-# the tray menu's "Ukončit". Without one the demo runs on a virtual display with a tray host,
-# presses the button itself, answers the result box, saves a screenshot and ends. Either way it
-# then prints what the registry received and what was written back into the herd file.
+# With a display (DISPLAY set) the window opens and you press "Výměna údajů" yourself (AfiFarm has
+# no such button: the demo has the AfiFarm stand-in save a report, which starts the exchange); quit
+# with the tray menu's "Ukončit". Without one the demo runs on a virtual display with a tray host,
+# starts one exchange itself, answers the boxes, saves screenshots and ends. Either way it then
+# prints what the registry received and what was written back to the milking system.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$here/build}
 
 # Milking systems the demo can lay out: farm-tool's --system names whose adapter is built.
-# A later adapter adds its name here once its stand-in is in farm-tool, and its write-back files
-# (the file the program hands in, then the converter's answer to it, in the converter's
-# directory) to writeback_files.
-demo_systems=(alpro delpro)
+demo_systems=(alpro delpro dairyplan lely fullwood afikim uniform)
+# The file the program hands to the milking system and the milking system's answer or log to it,
+# relative to the directory of the herd file (Lely writes nothing back: its request and answer).
 writeback_files() {
     case "$1" in
     alpro | delpro) echo "fin_stablomat_modify.ads fout_stablomat_modify.ads" ;;
+    dairyplan) echo "fin_stablomat_modify.ads" ;;
+    lely) echo "tau_ms.2 TAU_PRC.2" ;;
+    fullwood) echo "tau_ms.2 TAU_LOG.2" ;;
+    afikim) echo "../DATA/MS/afi_ms.dat" ;;
     esac
 }
+# How a run ends on screen: "box" the result box; "progress" (Lely) only the progress window,
+# nothing is shown; "quiet" (AfiFarm in tray mode) no boxes at all, the run ends with the detach.
+run_ends_with() {
+    case "$1" in
+    lely) echo progress ;;
+    afikim) echo quiet ;;
+    *) echo box ;;
+    esac
+}
+# Systems that put the day's milk yields into the window (for "Ulož soubor").
+milk_systems=" alpro delpro dairyplan afikim "
 
 system=alpro
 demo=${DEMO_DIR:-$build/demo}
@@ -33,7 +48,7 @@ while [ $# -gt 0 ]; do
     --system=*) system=${1#--system=}; shift ;;
     --dir) demo=${2:-}; shift 2 ;;
     --dir=*) demo=${1#--dir=}; shift ;;
-    -h | --help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo.sh: unknown argument: $1" >&2; exit 2 ;;
     esac
 done
@@ -44,9 +59,12 @@ fi
 
 "$here/scripts/install-deps.sh"
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target stablomat iso32 farm-tool herd-generator zavra-registry
+cmake --build "$build" -j"$(nproc)" --target stablomat farm-tool herd-generator zavra-registry \
+    iso32 dpdataexchange taurus2 taupro2 afifarm herdmetrix-seed
+# HerdMetrix keeps its herd in a Firebird database on this machine's server.
+if [ "$system" = uniform ]; then bash "$here/scripts/services/firebird.sh" start; fi
 bin=$build/simulators/bin
-registry_bin=$(find "$build/simulators/cloud" -maxdepth 1 -type f -name zavra-registry -perm -u+x | head -n 1)
+registry_bin=$(find "$bin" "$build/simulators/cloud" -maxdepth 1 -type f -name zavra-registry -perm -u+x 2>/dev/null | head -n 1)
 [ -n "$registry_bin" ] || { echo "demo.sh: zavra-registry was not built" >&2; exit 1; }
 
 # ---- the demo directory ----
@@ -84,9 +102,16 @@ today=$(date +%F)
 "$bin/herd-generator" --cows 30 --seed 7 --today "$today" --out "$demo/herd-generated.json"
 layout=$("$bin/farm-tool" --system "$system" --herd "$demo/herd-generated.json" --wineprefix "$WINEPREFIX")
 echo "$layout"
+# The herd file beside the stand-in; HerdMetrix has a database instead.
 herd_file=$(echo "$layout" | sed -n 's/^.* -> \(.*\.json\)$/\1/p' | head -n 1)
-converter_dir=$(dirname "$herd_file")
-cp "$herd_file" "$demo/herd-before.json"
+database=$(echo "$layout" | sed -n 's/^.* -> \(.*\.fdb\)$/\1/p' | head -n 1)
+if [ -n "$herd_file" ]; then
+    converter_dir=$(dirname "$herd_file")
+    cp "$herd_file" "$demo/herd-before.json"
+else
+    converter_dir=
+    cp "$demo/herd-generated.json" "$demo/herd-before.json"
+fi
 
 # ---- the registry: a farm, a user, inseminations recorded in the cloud ----
 cloud=1001
@@ -177,6 +202,23 @@ do_datum3=0
 do_hodina3=0
 EOF
 
+# Prints a file handed over or answered: its record lines ("VN...") when it has any, else its
+# first lines.
+show_file() {
+    local lines
+    lines=$(tr -d '\r' <"$1" | sed -n 's/^\(VN.*\)$/    \1/p')
+    if [ -n "$lines" ]; then
+        echo "$lines" | head -n 12
+        [ "$(echo "$lines" | wc -l)" -le 12 ] || echo "    ... $(echo "$lines" | wc -l) record lines in all"
+    else
+        tr -d '\r' <"$1" | head -n 12 | sed 's/^/    /'
+    fi
+}
+# Runs SQL on the HerdMetrix database; prints the rows.
+herdmetrix_sql() {
+    echo "$1" | timeout 30 isql-fb -q -user SYSDBA -password kelpmoira "localhost:$database" | sed '/^ *$/d'
+}
+
 report() {
     echo
     echo "== What the registry received (farm $cloud) =="
@@ -203,12 +245,20 @@ for i in d.get("recorded", []):
     echo "== What was written back =="
     local record answer
     read -r record answer <<<"$(writeback_files "$system")"
+    if [ "$system" = uniform ]; then
+        echo "  inseminations the program added to the HerdMetrix database ($database):"
+        herdmetrix_sql "select d.NUMMER, d.LEVENSNUMMER, v.DATUMBEGIN, b.NAAM from DIER_VOORTPLANTING v
+            join DIER d on d.DIERID = v.DIERID left join DIER b on b.DIERID = v.DIERID_INSEMINATIE
+            where v.VOORTPLANTINGCODE = 2 and v.DIER_VOORTPLANTING_ID > $events_before
+            order by d.NUMMER;" | sed 's/^/    /'
+        return 0
+    fi
     if [ -n "${record:-}" ] && [ -f "$converter_dir/$record" ]; then
-        echo "  record lines handed to the converter ($converter_dir/$record):"
-        tr -d '\r' <"$converter_dir/$record" | sed -n 's/^\(VN.*\)$/    \1/p'
+        echo "  $(basename "$record"), handed to the milking system ($converter_dir/$record):"
+        show_file "$converter_dir/$record"
         if [ -n "${answer:-}" ] && [ -f "$converter_dir/$answer" ]; then
             echo "  the converter's answer ($answer):"
-            tr -d '\r' <"$converter_dir/$answer" | sed 's/^/    /'
+            show_file "$converter_dir/$answer"
         fi
     else
         echo "  no record file: no exchange ran, or nothing was downloaded"
@@ -231,12 +281,41 @@ if not found:
 PY
 }
 
+events_before=0
+if [ "$system" = uniform ]; then
+    events_before=$(herdmetrix_sql "select coalesce(max(DIER_VOORTPLANTING_ID), 0) from DIER_VOORTPLANTING;" |
+        tail -n 1 | tr -d ' ')
+fi
+
+# AfiFarm starts the exchange itself: saving a report into "c:/afifarm/savefile" sets it off.
+afifarm=
+[ "$system" = afikim ] && afifarm=$converter_dir/afifarm.exe
+afifarm_report() {
+    echo "AfiFarm saves its report into savefile..."
+    "$afifarm" report | sed 's/^/  /'
+}
+# AfiFarm reads the program's import file (DATA/MS/afi_ms.dat) into its herd when asked to.
+afifarm_import() {
+    if [ -f "$converter_dir/../DATA/MS/afi_ms.dat" ]; then
+        echo "AfiFarm imports DATA/MS/afi_ms.dat..."
+        "$afifarm" import | sed 's/^/  /' || true
+    fi
+}
+
 echo
 echo "Demo farm in $demo: $system with 30 cows, registry on $ZAVRA_URL (cloud $cloud, user $user)"
 
 if [ -n "${DISPLAY:-}" ]; then
-    echo "Press \"Výměna údajů\" in the window; quit with the tray icon's menu \"Ukončit\"."
+    if [ -n "$afifarm" ]; then
+        echo "The exchange starts when AfiFarm saves a report: the demo has it save one in 5 seconds."
+        echo "Tray mode is on, so the result shows in the window only. Quit with the tray icon's menu \"Ukončit\"."
+        (sleep 5 && afifarm_report) &
+        pids+=($!)
+    else
+        echo "Press \"Výměna údajů\" in the window; quit with the tray icon's menu \"Ukončit\"."
+    fi
     "$build/stablomat" || true
+    [ -z "$afifarm" ] || afifarm_import
     report
     exit 0
 fi
@@ -278,43 +357,85 @@ press_in() {
     xdotool key "$key"
 }
 
+# Waits up to $1 seconds until no window matching $2 is visible.
+wait_gone() {
+    for _ in $(seq 1 $(($1 * 10))); do
+        xdotool search --onlyvisible --name "$2" >/dev/null 2>&1 || return 0
+        sleep 0.1
+    done
+    return 1
+}
+# Waits up to $1 seconds until the registry has seen the end of a sync (the detach).
+wait_detach() {
+    for _ in $(seq 1 $(($1 * 10))); do
+        "$registry_bin" requests --db "$db" | grep -q '/api/v1/detach' && return 0
+        kill -0 "$app" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
 main=$(wait_window 20 '^Stablomat 1\.03') || { echo "demo.sh: no main window (see $demo/stablomat.log)" >&2; exit 1; }
 sleep 0.5
 eval "$(xdotool getwindowgeometry --shell "$main" | grep -E '^(X|Y)=')"
-echo "Pressing \"Výměna údajů\"..."
-xdotool mousemove $((X + 66)) $((Y + 40)) click 1
+if [ -n "$afifarm" ]; then
+    afifarm_report
+else
+    echo "Pressing \"Výměna údajů\"..."
+    xdotool mousemove $((X + 66)) $((Y + 40)) click 1
+    # The milking periods are asked for first, since milk yields are exported.
+    if periods=$(wait_window 10 'dojení'); then
+        press_in "$periods" Return
+    fi
+fi
 
-# The milking periods are asked for first, since milk yields are exported.
-if periods=$(wait_window 10 'dojení'); then
-    press_in "$periods" Return
-fi
-# The result box (the progress window carries the same title but is only a line high).
-if ! box=$(wait_window 60 '^Stablomat$' 80); then
-    echo "demo.sh: no result box came (see $demo/stablomat.log)" >&2
-    exit 1
-fi
-sleep 0.5
-import -window root "$demo/stablomat-demo.png"
-press_in "$box" Return
+shots="$demo/stablomat-after.png (the window after the run)"
+case "$(run_ends_with "$system")" in
+box)
+    # The result box (the progress window carries the same title but is only a line high).
+    if ! box=$(wait_window 60 '^Stablomat$' 80); then
+        echo "demo.sh: no result box came (see $demo/stablomat.log)" >&2
+        exit 1
+    fi
+    sleep 0.5
+    import -window root "$demo/stablomat-demo.png"
+    press_in "$box" Return
+    shots="$demo/stablomat-demo.png (the result box), $shots"
+    ;;
+progress)
+    # Nothing is shown: the run is over when the converter has answered and the progress window went.
+    for _ in $(seq 1 300); do [ -f "$converter_dir/TAU_PRC.2" ] && break; sleep 0.1; done
+    sleep 0.5
+    wait_gone 60 '^Stablomat$' || echo "demo.sh: the progress window stayed open" >&2
+    echo "The run ended without a message (Lely: the converter exchange only)."
+    ;;
+quiet)
+    wait_detach 60 || echo "demo.sh: the exchange did not reach the registry's detach (see $demo/stablomat.log)" >&2
+    echo "The run ended without a message (tray mode: AfiFarm's runs show no boxes)."
+    ;;
+esac
 sleep 1
 import -window root "$demo/stablomat-after.png"
-echo "Screenshots: $demo/stablomat-demo.png (the result box), $demo/stablomat-after.png (the milk yields)"
+echo "Screenshots: $shots"
 
 # "Ulož soubor" saves the milk yields; the dialog offers mleko.csv in the program's directory.
-echo "Pressing \"Ulož soubor\"..."
-xdotool mousemove $((X + 174)) $((Y + 40)) click 1
-if save=$(wait_window 10 'Uložení souboru'); then
-    sleep 0.3
-    press_in "$save" Return
-    for _ in $(seq 1 50); do [ -s "$demo/mleko.csv" ] && break; sleep 0.1; done
+if [[ "$milk_systems" == *" $system "* ]]; then
+    echo "Pressing \"Ulož soubor\"..."
+    xdotool mousemove $((X + 174)) $((Y + 40)) click 1
+    if save=$(wait_window 10 'Uložení souboru'); then
+        sleep 0.3
+        press_in "$save" Return
+        for _ in $(seq 1 50); do [ -s "$demo/mleko.csv" ] && break; sleep 0.1; done
+    fi
 fi
 kill "$app" 2>/dev/null || true
+[ -z "$afifarm" ] || afifarm_import
 report
 echo
 if [ -s "$demo/mleko.csv" ]; then
     echo "== Milk yields saved by \"Ulož soubor\" ($demo/mleko.csv, first lines) =="
     head -n 8 "$demo/mleko.csv" | sed 's/^/  /'
     echo "  ... $(($(wc -l <"$demo/mleko.csv") - 1)) lines of milk yields in all"
-else
+elif [[ "$milk_systems" == *" $system "* ]]; then
     echo "The milk yields were not saved (the save dialog did not answer); they show in $demo/stablomat-after.png"
 fi

@@ -57,7 +57,7 @@ app_pid=$!
 passed=0
 failed=0
 up=no
-for _ in $(seq 1 100); do
+for _ in $(seq 1 300); do # a loaded machine may need a while to start it
     if xdotool search --name "^Stablomat 1.03 - Delaval, Wesfalia$" >/dev/null 2>&1; then
         up=yes
         break
@@ -74,7 +74,7 @@ fi
 
 # The announced update gives a notice box titled "Stablomat", and the program keeps running.
 notice=no
-for _ in $(seq 1 100); do
+for _ in $(seq 1 300); do
     if xdotool search --name "^Stablomat$" >/dev/null 2>&1; then
         notice=yes
         break

@@ -128,7 +128,7 @@ void TestHostileRegistry::answers_data()
         << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n") << int(zavra::MalformedAnswer);
     QTest::newRow("cut inside the body")
         << ("HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n" + good.left(60)) << int(zavra::MalformedAnswer);
-    QTest::newRow("no http at all") << QByteArray("\x00\xff\xfe garbage\r\n\r\n", 17)
+    QTest::newRow("no http at all") << QByteArray("\x00\xff\xfe garbage\r\n\r\n", 15)
                                     << int(zavra::Unreachable);
     QTest::newRow("nothing") << QByteArray() << int(zavra::Unreachable);
     QTest::newRow("array instead of object") << http("[1,2,3]") << int(zavra::MalformedAnswer);
@@ -167,6 +167,9 @@ void TestHostileRegistry::answers()
 
 void TestHostileRegistry::refusedAnswersKeepNothing()
 {
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer keeps freed memory in quarantine: resident memory says nothing here");
+#endif
     HostileServer server;
     server.answer = http(duplicateKeys(100000));
     QVERIFY(server.listen());

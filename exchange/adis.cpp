@@ -139,16 +139,20 @@ Values Entity::cutAny(const QString &line) const
     int end = line.size();
     while (end > 0 && (line.at(end - 1) == QLatin1Char('\r') || line.at(end - 1) == QLatin1Char('\n')))
         --end;
-    QStringList fields;
-    fields.reserve(itemList.size());
+    QVector<QPair<int, int>> spans;
+    spans.reserve(itemList.size());
+    const QStringView text(line);
     for (int k = 0; k < itemList.size(); ++k) {
         const int from = offsets.at(k);
-        if (from >= end)
-            fields.append(QString());
-        else
-            fields.append(line.mid(from, qMin(itemList.at(k).width, end - from)).trimmed());
+        if (from >= end) {
+            spans.append({-1, 0});
+            continue;
+        }
+        const QStringView raw = text.mid(from, qMin(itemList.at(k).width, end - from));
+        const QStringView value = raw.trimmed();
+        spans.append({from + int(value.data() - raw.data()), int(value.size())});
     }
-    return Values(fields, end, end >= length);
+    return Values(line, std::move(spans), end, end >= length);
 }
 
 ValueLine::ValueLine(const Entity &e, bool header) : entity(e), line(e.valuePrefix(header)) {}

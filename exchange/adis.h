@@ -16,8 +16,10 @@
 #pragma once
 
 #include <QDate>
+#include <QPair>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 #include <QVector>
 
 namespace adis {
@@ -106,23 +108,33 @@ class Values
 {
 public:
     Values() = default;
-    Values(const QStringList &cut, int lineLength, bool complete)
-        : fields(cut), length(lineLength), full(complete)
+    // Item k of `line` is the (already trimmed) span spans[k]; a negative start: the line ended
+    // before the item.
+    Values(const QString &line, QVector<QPair<int, int>> spans, int lineLength, bool complete)
+        : text(line), items(std::move(spans)), length(lineLength), full(complete)
     {}
 
-    int size() const { return fields.size(); }
+    int size() const { return items.size(); }
     // Value of item k without surrounding blanks; empty when k is out of range or the line ended
     // before the item.
-    QString at(int k) const { return fields.value(k); }
+    QString at(int k) const { return view(k).toString(); }
+    // The same without a copy; valid while these values live.
+    QStringView view(int k) const
+    {
+        if (k < 0 || k >= items.size() || items.at(k).first < 0)
+            return QStringView();
+        return QStringView(text).mid(items.at(k).first, items.at(k).second);
+    }
     // The value holds a "?": unknown.
-    bool isUnknown(int k) const { return at(k).contains(QLatin1Char('?')); }
+    bool isUnknown(int k) const { return view(k).contains(QLatin1Char('?')); }
     // The line held every item in full.
     bool isComplete() const { return full; }
     // Characters of the line, line end excluded.
     int lineLength() const { return length; }
 
 private:
-    QStringList fields;
+    QString text;
+    QVector<QPair<int, int>> items;
     int length = 0;
     bool full = false;
 };

@@ -1,16 +1,18 @@
 #include "exchange/answerfields.h"
 
+#include <QLocale>
 #include <QTime>
+#include <QVarLengthArray>
 
 namespace {
 
-bool isUnknown(const QString &text)
+bool isUnknown(QStringView text)
 {
     return text.contains(QLatin1Char('?'));
 }
 
 // The value of `count` ASCII digits from `from`; -1 when there are other characters.
-int digits(const QString &t, int from, int count)
+int digits(QStringView t, int from, int count)
 {
     int value = 0;
     for (int i = from; i < from + count; ++i) {
@@ -24,16 +26,16 @@ int digits(const QString &t, int from, int count)
 
 // The forms converters write, without Qt's general format parser (a few microseconds a field,
 // tens of thousands of fields an answer). False: leave the text to that parser.
-bool quickDate(const QString &t, QDate *date)
+bool quickDate(QStringView t, QDate *date)
 {
-    const int n = t.size();
+    const int n = int(t.size());
     int d = -1, m = -1, y = -1;
     if (n == 8 && (y = digits(t, 0, 4)) >= 0) { // yyyyMMdd
         m = digits(t, 4, 2);
         d = digits(t, 6, 2);
     } else if (n >= 8 && n <= 10) { // d.M.yyyy, dd.MM.yyyy
-        const int first = t.indexOf(QLatin1Char('.'));
-        const int second = first < 0 ? -1 : t.indexOf(QLatin1Char('.'), first + 1);
+        const int first = int(t.indexOf(QLatin1Char('.')));
+        const int second = first < 0 ? -1 : int(t.indexOf(QLatin1Char('.'), first + 1));
         if (first < 1 || first > 2 || second - first < 2 || second - first > 3 || n - second != 5)
             return false;
         d = digits(t, 0, first);
@@ -49,7 +51,7 @@ bool quickDate(const QString &t, QDate *date)
 }
 
 // "hh:mm:ss" in ASCII digits; false otherwise.
-bool quickTime(const QString &t, QTime *time)
+bool quickTime(QStringView t, QTime *time)
 {
     if (t.size() != 8 || t.at(2) != QLatin1Char(':') || t.at(5) != QLatin1Char(':'))
         return false;
@@ -60,25 +62,26 @@ bool quickTime(const QString &t, QTime *time)
     return true;
 }
 
-QTime parseTime(const QString &text)
+QTime parseTime(QStringView text)
 {
-    const QString t = text.trimmed();
+    const QStringView t = text.trimmed();
     QTime time;
     if (!quickTime(t, &time))
-        time = QTime::fromString(t, QStringLiteral("hh:mm:ss"));
+        time = QTime::fromString(t.toString(), QStringLiteral("hh:mm:ss"));
     return time;
 }
 
 } // namespace
 
-QDate parseDate(const QString &text)
+QDate parseDate(QStringView text)
 {
     if (isUnknown(text))
         return QDate();
-    const QString t = text.trimmed();
+    const QStringView view = text.trimmed();
     QDate date;
-    if (quickDate(t, &date))
+    if (quickDate(view, &date))
         return date;
+    const QString t = view.toString();
     date = QDate::fromString(t, QStringLiteral("dd.MM.yyyy"));
     if (!date.isValid())
         date = QDate::fromString(t, QStringLiteral("d.M.yyyy"));
@@ -87,16 +90,45 @@ QDate parseDate(const QString &text)
     return date;
 }
 
-QVariant parseDecimal(const QString &text)
+QVariant parseDecimal(QStringView text)
 {
     if (isUnknown(text))
         return QVariant();
-    QString t = text;
+    QString t = text.toString();
     t.replace(QLatin1Char(','), QLatin1Char('.'));
     return QVariant(t);
 }
 
-QVariant parseSeconds(const QString &text)
+// QString's number rules: C locale, no group separators.
+const QLocale &cNumbers()
+{
+    static const QLocale c = [] {
+        QLocale l = QLocale::c();
+        l.setNumberOptions(QLocale::RejectGroupSeparator);
+        return l;
+    }();
+    return c;
+}
+
+double decimalValue(QStringView text, bool *ok)
+{
+    *ok = false;
+    if (isUnknown(text))
+        return 0.0;
+    QVarLengthArray<QChar, 32> t(int(text.size()));
+    for (int i = 0; i < t.size(); ++i)
+        t[i] = text[i] == QLatin1Char(',') ? QLatin1Char('.') : text[i];
+    const double value = cNumbers().toDouble(QStringView(t.constData(), t.size()).trimmed(), ok);
+    return *ok ? value : 0.0;
+}
+
+int wholeValue(QStringView text, bool *ok)
+{
+    const int value = cNumbers().toInt(text.trimmed(), ok);
+    return *ok ? value : 0;
+}
+
+QVariant parseSeconds(QStringView text)
 {
     if (isUnknown(text))
         return QVariant();
@@ -104,7 +136,7 @@ QVariant parseSeconds(const QString &text)
     return QVariant(time.isValid() ? QTime(0, 0).secsTo(time) : 0);
 }
 
-QDateTime parseDateTime(const QDate &date, const QString &text)
+QDateTime parseDateTime(const QDate &date, QStringView text)
 {
     if (isUnknown(text) || !date.isValid())
         return QDateTime();
@@ -114,12 +146,12 @@ QDateTime parseDateTime(const QDate &date, const QString &text)
     return QDateTime(date, time, Qt::LocalTime);
 }
 
-QString cleanText(const QString &text)
+QString cleanText(QStringView text)
 {
-    const QString t = text.trimmed();
+    const QStringView t = text.trimmed();
     for (const QChar c : t) {
         if (c != QLatin1Char('?'))
-            return t;
+            return t.toString();
     }
     return QString();
 }

@@ -7,24 +7,33 @@
 #include <QDate>
 #include <QDateTime>
 #include <QString>
+#include <QStringView>
 #include <QVariant>
 
 // A date written "dd.MM.yyyy", "d.M.yyyy" or "yyyyMMdd" (surrounding blanks ignored).
 // Invalid when the text holds a "?" or none of the forms fits.
-QDate parseDate(const QString &text);
+QDate parseDate(QStringView text);
 
 // The text with every decimal comma turned into a point, for the caller to convert
 // ("12,5" gives "12.5"). Null when the text holds a "?".
-QVariant parseDecimal(const QString &text);
+QVariant parseDecimal(QStringView text);
 
 // Seconds from midnight of a time of day "hh:mm:ss" ("01:30:00" gives 5400); 0 when the text
 // does not parse. Null when the text holds a "?".
-QVariant parseSeconds(const QString &text);
+QVariant parseSeconds(QStringView text);
+
+// The number of a decimal field (comma or point, surrounding blanks ignored), as parseDecimal's
+// text converted by QString::toDouble; false in *ok (and 0) when it holds a "?" or no number.
+double decimalValue(QStringView text, bool *ok);
+
+// A whole number as QString::toInt reads it (C locale, surrounding blanks ignored); false in *ok
+// (and 0) otherwise.
+int wholeValue(QStringView text, bool *ok);
 
 // The given date at the time "hh:mm:ss", local time; midnight of the date when the time does not
 // parse. Invalid when the text holds a "?" or the date is invalid.
-QDateTime parseDateTime(const QDate &date, const QString &text);
+QDateTime parseDateTime(const QDate &date, QStringView text);
 
 // The text without surrounding blanks; a null string when nothing but "?" characters (or nothing
 // at all) is left. Inner blanks and a "?" among other characters are kept.
-QString cleanText(const QString &text);
+QString cleanText(QStringView text);

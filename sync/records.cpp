@@ -1,16 +1,23 @@
 #include "sync/records.h"
 
-QString normalisedLifeNumber(const QString &registration)
+#include <QHash>
+
+#include <limits>
+
+QString normalisedLifeNumber(QStringView registration)
 {
-    QString digits;
-    digits.reserve(registration.size());
+    qlonglong value = 0;
+    bool any = false;
     for (const QChar c : registration) {
-        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-            digits.append(c);
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            continue;
+        const int digit = c.unicode() - '0';
+        if (value > (std::numeric_limits<qlonglong>::max() - digit) / 10)
+            return QStringLiteral("0");
+        value = value * 10 + digit;
+        any = true;
     }
-    bool ok = false;
-    const qlonglong value = digits.toLongLong(&ok);
-    return QString::number(ok ? value : 0);
+    return any ? QString::number(value) : QStringLiteral("0");
 }
 
 QDate sendWindowStart(int sendDays, const QDate &today)
@@ -21,4 +28,19 @@ QDate sendWindowStart(int sendDays, const QDate &today)
 bool inSendWindow(const QDate &date, int sendDays, const QDate &today)
 {
     return sendDays > 0 && date.isValid() && date >= sendWindowStart(sendDays, today);
+}
+
+QString knownInseminationKey(const QString &lifeNumber, const QDate &date)
+{
+    // A herd's dates repeat; formatting each one once saves most of the work on a large answer.
+    thread_local QHash<qint64, QString> texts;
+    if (!date.isValid())
+        return lifeNumber + date.toString(Qt::TextDate);
+    auto it = texts.constFind(date.toJulianDay());
+    if (it == texts.constEnd()) {
+        if (texts.size() > 20000)
+            texts.clear();
+        it = texts.insert(date.toJulianDay(), date.toString(Qt::TextDate));
+    }
+    return lifeNumber + *it;
 }

@@ -9,6 +9,11 @@
 #include <QSet>
 #include <QString>
 
+#include <algorithm>
+#include <iterator>
+#include <numeric>
+#include <vector>
+
 using Animal = ZARiruvOzav::ddata_zv_t;
 using Insemination = ZARiruvOzav::ddata_ins_t;
 using PregnancyEvent = ZARiruvOzav::ddata_br_t;
@@ -30,7 +35,7 @@ struct HerdRecords
 // Registration number to life number: every character but 0-9 removed, then the digits read as a
 // signed 64-bit integer and written back, so leading zeros go. No digits, or a value too large for
 // 64 bits, gives "0".
-QString normalisedLifeNumber(const QString &registration);
+QString normalisedLifeNumber(QStringView registration);
 
 // Life numbers of 9 or more digits make the run send long numbers (shortNumbers false).
 inline bool isLongLifeNumber(const QString &lifeNumber)
@@ -48,7 +53,25 @@ bool inSendWindow(const QDate &date, int sendDays, const QDate &today);
 // form (an invalid date leaves the life number alone). A downloaded row whose key is known is not
 // written back.
 using KnownInseminations = QSet<QString>;
-inline QString knownInseminationKey(const QString &lifeNumber, const QDate &date)
+QString knownInseminationKey(const QString &lifeNumber, const QDate &date);
+
+// The map's entry for the key, made when missing. Keys that come in ascending order are appended
+// without a search, so a map filled in key order costs no string comparisons but one per entry.
+template <class T> T &mapEntry(QMap<QString, T> &map, const QString &key)
 {
-    return lifeNumber + date.toString(Qt::TextDate);
+    if (!map.isEmpty()) {
+        const auto last = std::prev(map.end());
+        if (!(last.key() < key))
+            return last.key() == key ? *last : map[key];
+    }
+    return *map.insert(map.cend(), key, T());
+}
+
+// Positions 0..count-1 ordered by keyOf(position); equal keys keep their order.
+template <class KeyOf> std::vector<int> orderByKey(int count, KeyOf keyOf)
+{
+    std::vector<int> order(static_cast<size_t>(count));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return keyOf(a) < keyOf(b); });
+    return order;
 }

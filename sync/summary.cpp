@@ -1,5 +1,7 @@
 #include "sync/summary.h"
 
+#include "sync/records.h"
+
 #include <QCoreApplication>
 
 static QString tr(const char *text)
@@ -43,18 +45,15 @@ QString errorMessage(int code)
 void addMilk(MilkMap &map, const QString &lifeNumber, double milk, const QDateTime &when,
              bool singlePrecision)
 {
-    auto it = map.find(lifeNumber);
-    if (it == map.end()) {
-        MilkEntry entry;
+    MilkEntry &entry = mapEntry(map, lifeNumber);
+    if (entry.lifeNumber.isNull())
         entry.lifeNumber = lifeNumber;
-        it = map.insert(lifeNumber, entry);
-    }
     if (singlePrecision)
-        it->milk = static_cast<double>(static_cast<float>(it->milk) + static_cast<float>(milk));
+        entry.milk = static_cast<double>(static_cast<float>(entry.milk) + static_cast<float>(milk));
     else
-        it->milk += milk;
-    if (!it->when.isValid())
-        it->when = when;
+        entry.milk += milk;
+    if (!entry.when.isValid())
+        entry.when = when;
 }
 
 bool inMilkingPeriod(const QDateTime &when, const QDateTime &from, const QDateTime &to)

@@ -11,18 +11,17 @@ namespace delaval {
 namespace {
 
 // A whole number, or null when the column holds anything else (a "?", nothing, text).
-QVariant wholeNumber(const QString &text)
+QVariant wholeNumber(const QStringRef &text)
 {
     bool ok = false;
     const int value = text.trimmed().toInt(&ok);
     return ok ? QVariant(value) : QVariant();
 }
 
-double milkValue(const QString &text)
+double milkValue(const QStringRef &text)
 {
     bool ok = false;
-    const double value = parseDecimal(text).toString().trimmed().toDouble(&ok);
-    return ok ? value : 0.0;
+    return decimalValue(text, &ok);
 }
 
 // A date before the calving belongs to an earlier lactation.
@@ -49,13 +48,13 @@ QString workingDirectory(const QString &localProgramPath)
 bool readCowLine(const QString &line, CowLine *cow)
 {
     using namespace col;
-    const QStringList c = line.split(QLatin1Char('\t'));
+    const QVector<QStringRef> c = line.splitRef(QLatin1Char('\t'));
     if (c.size() != Count)
         return false;
 
     CowLine r;
     if (!c.at(Cow).contains(QLatin1Char('?')) && !c.at(Cow).trimmed().isEmpty())
-        r.cow = c.at(Cow);
+        r.cow = c.at(Cow).toString();
     r.lifeNumber = normalisedLifeNumber(cleanText(c.at(CowId)));
     r.calving = parseDate(c.at(CalvingDate));
     r.insemination = sinceCalving(parseDate(c.at(InseminationDate)), r.calving);
@@ -80,27 +79,43 @@ bool readCowLine(const QString &line, CowLine *cow)
         r.previousDay[k].milk = milkValue(c.at(MilkY1 + k));
         r.previousDay[k].when = parseDateTime(previous, c.at(TimeY1 + k));
     }
-    *cow = r;
+    *cow = std::move(r);
     return true;
 }
 
-void addCow(HerdReading &reading, const CowLine &cow, const ReadingRules &rules)
+namespace {
+
+// What the cow adds to the maps keyed by life number.
+void addCowToMaps(HerdReading &reading, const CowLine &cow, const ReadingRules &rules)
 {
     const QString &life = cow.lifeNumber;
-    if (isLongLifeNumber(life))
-        reading.shortNumbers = false;
-
     Animal a;
     a.cislo = life;
     if (!cow.cow.isNull())
         a.tech_cislo = cow.cow;
     if (!cow.slaughter.isNull())
         a.vyrazena = cow.slaughter.toInt() > 0 ? QStringLiteral("1") : QStringLiteral("0");
-    reading.records.animals.insert(life, a);
+    mapEntry(reading.records.animals, life) = a;
+    mapEntry(reading.cowNumberByLife, life) = cow.cow.isNull() ? QStringLiteral("") : cow.cow;
 
+    if (rules.fetchYields) {
+        for (int k = 0; k < 3; ++k) {
+            const MilkingPeriod &p = rules.periods[k];
+            addMilkInPeriod(reading.milk[k], p.from, p.to, life, cow.day[k].milk, cow.day[k].when, true);
+            addMilkInPeriod(reading.milk[k], p.from, p.to, life, cow.previousDay[k].milk,
+                            cow.previousDay[k].when, true);
+        }
+    }
+}
+
+// What the cow adds to the event lists, in reading order.
+void addCowEvents(HerdReading &reading, const CowLine &cow, const ReadingRules &rules)
+{
+    const QString &life = cow.lifeNumber;
+    if (isLongLifeNumber(life))
+        reading.shortNumbers = false;
     if (rules.insDays != 0 && cow.insemination.isValid())
         reading.known.insert(knownInseminationKey(life, cow.insemination));
-    reading.cowNumberByLife[life] = cow.cow.isNull() ? QStringLiteral("") : cow.cow;
 
     if (rules.sendDays > 0) {
         if (inSendWindow(cow.insemination, rules.sendDays, rules.today)) {
@@ -134,29 +149,36 @@ void addCow(HerdReading &reading, const CowLine &cow, const ReadingRules &rules)
             reading.records.dryOffs.append(z);
         }
     }
+}
 
-    if (rules.fetchYields) {
-        for (int k = 0; k < 3; ++k) {
-            const MilkingPeriod &p = rules.periods[k];
-            addMilkInPeriod(reading.milk[k], p.from, p.to, life, cow.day[k].milk, cow.day[k].when, true);
-            addMilkInPeriod(reading.milk[k], p.from, p.to, life, cow.previousDay[k].milk,
-                            cow.previousDay[k].when, true);
-        }
-    }
+} // namespace
+
+void addCow(HerdReading &reading, const CowLine &cow, const ReadingRules &rules)
+{
+    addCowEvents(reading, cow, rules);
+    addCowToMaps(reading, cow, rules);
 }
 
 HerdReading readAnswer(const QStringList &lines, const ReadingRules &rules)
 {
     HerdReading reading;
+    std::vector<CowLine> cows;
+    cows.reserve(static_cast<size_t>(lines.size()));
     for (const QString &line : lines) {
         CowLine cow;
         if (!readCowLine(line, &cow)) {
             ++reading.skipped;
             continue;
         }
-        ++reading.cows;
-        addCow(reading, cow, rules);
+        addCowEvents(reading, cow, rules);
+        cows.push_back(std::move(cow));
     }
+    reading.cows = int(cows.size());
+    // The maps are filled in life-number order (each entry appended, no search); a number read
+    // twice still ends with its last line's values.
+    for (const int i :
+         orderByKey(reading.cows, [&](int k) -> const QString & { return cows[size_t(k)].lifeNumber; }))
+        addCowToMaps(reading, cows[size_t(i)], rules);
     return reading;
 }
 

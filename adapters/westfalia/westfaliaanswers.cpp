@@ -9,11 +9,10 @@ namespace westfalia {
 
 namespace {
 
-int integerOrZero(const QString &text)
+int integerOrZero(QStringView text)
 {
     bool ok = false;
-    const int value = text.toInt(&ok);
-    return ok ? value : 0;
+    return wholeValue(text, &ok);
 }
 
 // Events of an earlier lactation are no events of this one.
@@ -22,6 +21,24 @@ QDate sinceCalving(const QDate &event, const QDate &calving)
     if (calving.isValid() && event.isValid() && event < calving)
         return QDate();
     return event;
+}
+
+// "hhmmss" as QTime::fromString reads it; invalid when it holds a "?".
+QTime timeOfDay(QStringView t)
+{
+    if (t.contains(QLatin1Char('?')))
+        return QTime();
+    const auto general = [t] { return QTime::fromString(t.toString(), QStringLiteral("hhmmss")); };
+    if (t.size() != 6)
+        return general();
+    int part[3];
+    for (int k = 0; k < 3; ++k) {
+        const QChar a = t[2 * k], b = t[2 * k + 1];
+        if (a < QLatin1Char('0') || a > QLatin1Char('9') || b < QLatin1Char('0') || b > QLatin1Char('9'))
+            return general();
+        part[k] = (a.unicode() - '0') * 10 + (b.unicode() - '0');
+    }
+    return QTime(part[0], part[1], part[2]);
 }
 
 } // namespace
@@ -39,31 +56,37 @@ bool readCowLine(const QString &line, CowRow *row)
     using namespace cowcol;
     CowRow r;
     r.cowNumber = v.at(Cow);
-    r.lifeNumber = normalisedLifeNumber(v.at(Reg1));
-    r.status = integerOrZero(v.at(Status));
-    r.pregnancyDiagnosis = integerOrZero(v.at(PregnancyDiagnosis));
-    r.calving = parseDate(v.at(CalvingDate));
-    r.insemination = sinceCalving(parseDate(v.at(InseminationDate)), r.calving);
-    r.pregnancyCheck = sinceCalving(parseDate(v.at(PregnancyDate)), r.calving);
-    r.dryOff = sinceCalving(parseDate(v.at(DryOffDate)), r.calving);
-    r.abortion = sinceCalving(parseDate(v.at(AbortionDate)), r.calving);
+    r.lifeNumber = normalisedLifeNumber(v.view(Reg1));
+    r.status = integerOrZero(v.view(Status));
+    r.pregnancyDiagnosis = integerOrZero(v.view(PregnancyDiagnosis));
+    r.calving = parseDate(v.view(CalvingDate));
+    r.insemination = sinceCalving(parseDate(v.view(InseminationDate)), r.calving);
+    r.pregnancyCheck = sinceCalving(parseDate(v.view(PregnancyDate)), r.calving);
+    r.dryOff = sinceCalving(parseDate(v.view(DryOffDate)), r.calving);
+    r.abortion = sinceCalving(parseDate(v.view(AbortionDate)), r.calving);
     *row = r;
     return true;
 }
 
-void addCow(const CowRow &row, int insDays, int sendDays, const QDate &today, ReproductionData *data)
+namespace {
+
+void addCowToMaps(const CowRow &row, ReproductionData *data)
 {
     const QString &life = row.lifeNumber;
-    if (isLongLifeNumber(life))
-        data->shortNumbers = false;
-
     Animal animal;
     animal.cislo = life;
     animal.tech_cislo = row.cowNumber;
     animal.transponder = QVariant();
     animal.vyrazena = row.status == CulledStatus ? QStringLiteral("1") : QStringLiteral("0");
-    data->records.animals.insert(life, animal);
-    data->cowNumbers.insert(life, row.cowNumber);
+    mapEntry(data->records.animals, life) = animal;
+    mapEntry(data->cowNumbers, life) = row.cowNumber;
+}
+
+void addCowEvents(const CowRow &row, int insDays, int sendDays, const QDate &today, ReproductionData *data)
+{
+    const QString &life = row.lifeNumber;
+    if (isLongLifeNumber(life))
+        data->shortNumbers = false;
 
     if (insDays != 0 && row.insemination.isValid())
         data->knownInseminations.insert(knownInseminationKey(life, row.insemination));
@@ -90,15 +113,31 @@ void addCow(const CowRow &row, int insDays, int sendDays, const QDate &today, Re
     }
 }
 
+} // namespace
+
+void addCow(const CowRow &row, int insDays, int sendDays, const QDate &today, ReproductionData *data)
+{
+    addCowEvents(row, insDays, sendDays, today, data);
+    addCowToMaps(row, data);
+}
+
 ReproductionData readReproductionAnswer(const QStringList &lines, int insDays, int sendDays,
                                         const QDate &today)
 {
     ReproductionData data;
+    std::vector<CowRow> rows;
+    rows.reserve(static_cast<size_t>(lines.size()));
     CowRow row;
     for (const QString &line : lines) {
-        if (readCowLine(line, &row))
-            addCow(row, insDays, sendDays, today, &data);
+        if (!readCowLine(line, &row))
+            continue;
+        addCowEvents(row, insDays, sendDays, today, &data);
+        rows.push_back(std::move(row));
     }
+    // The maps are filled in life-number order (appended, no search); the last row of a number wins.
+    const auto life = [&](int k) -> const QString & { return rows[size_t(k)].lifeNumber; };
+    for (const int k : orderByKey(int(rows.size()), life))
+        addCowToMaps(rows[size_t(k)], &data);
     return data;
 }
 
@@ -111,21 +150,18 @@ bool readMilkLine(const QString &line, MilkLine *milk)
     if (v.lineLength() < MinimumMilkLineLength)
         return false;
     MilkLine m;
-    m.lifeNumber = normalisedLifeNumber(v.at(milkcol::Reg1));
+    m.lifeNumber = normalisedLifeNumber(v.view(milkcol::Reg1));
     m.milkings.reserve(MilkingsPerLine);
     for (int g = 0; g < MilkingsPerLine; ++g) {
-        const QDate date = parseDate(v.at(milkItem(g, milkcol::Date)));
-        const QString timeText = v.at(milkItem(g, milkcol::Time));
-        QTime time = timeText.contains(QLatin1Char('?'))
-                         ? QTime()
-                         : QTime::fromString(timeText, QStringLiteral("hhmmss"));
+        const QDate date = parseDate(v.view(milkItem(g, milkcol::Date)));
+        QTime time = timeOfDay(v.view(milkItem(g, milkcol::Time)));
         if (!time.isValid())
             time = QTime(0, 0);
         Milking one;
         if (date.isValid())
             one.when = QDateTime(date, time);
-        one.kg = integerOrZero(v.at(milkItem(g, milkcol::WholeKg))) +
-                 integerOrZero(v.at(milkItem(g, milkcol::TenthKg))) * 0.1;
+        one.kg = integerOrZero(v.view(milkItem(g, milkcol::WholeKg))) +
+                 integerOrZero(v.view(milkItem(g, milkcol::TenthKg))) * 0.1;
         m.milkings.append(one);
     }
     *milk = m;
@@ -134,15 +170,21 @@ bool readMilkLine(const QString &line, MilkLine *milk)
 
 QString milkYieldText(const QStringList &lines, const MilkingPeriods &periods)
 {
-    std::array<MilkMap, 3> sums;
-    MilkLine milk;
+    std::vector<MilkLine> milk;
+    MilkLine one;
     for (const QString &line : lines) {
-        if (!readMilkLine(line, &milk))
-            continue;
-        for (const Milking &m : qAsConst(milk.milkings)) {
+        if (readMilkLine(line, &one))
+            milk.push_back(std::move(one));
+    }
+    // Summed in life-number order, so each cow's entry is appended; a cow's lines keep their order.
+    std::array<MilkMap, 3> sums;
+    const auto life = [&](int k) -> const QString & { return milk[size_t(k)].lifeNumber; };
+    for (const int k : orderByKey(int(milk.size()), life)) {
+        const MilkLine &cow = milk[size_t(k)];
+        for (const Milking &m : cow.milkings) {
             // Overlapping periods both count a milking that lies in each.
             for (int p = 0; p < 3; ++p)
-                addMilkInPeriod(sums[p], periods[p].from, periods[p].to, milk.lifeNumber, m.kg, m.when);
+                addMilkInPeriod(sums[p], periods[p].from, periods[p].to, cow.lifeNumber, m.kg, m.when);
         }
     }
     return milkYieldCsv(sums[0], sums[1], sums[2]);

@@ -12,6 +12,8 @@ private slots:
     void sendWindow_data();
     void sendWindow();
     void knownInseminations();
+    void keyOrderedFilling_data();
+    void keyOrderedFilling();
 };
 
 void TestRecords::lifeNumber_data()
@@ -38,6 +40,10 @@ void TestRecords::lifeNumber_data()
                                 << "0" << false;
     QTest::newRow("largest 64-bit") << "9223372036854775807"
                                     << "9223372036854775807" << true;
+    QTest::newRow("one past the largest 64-bit") << "9223372036854775808"
+                                                 << "0" << false;
+    QTest::newRow("leading zeros before the largest") << "00009223372036854775807"
+                                                      << "9223372036854775807" << true;
     QTest::newRow("too large for 64 bits") << "9223372036854775808"
                                            << "0" << false;
     QTest::newRow("twenty digits") << "12345678901234567890"
@@ -97,6 +103,57 @@ void TestRecords::knownInseminations()
     QVERIFY(!known.contains(knownInseminationKey(QStringLiteral("123"), QDate())));
     QCOMPARE(knownInseminationKey(QStringLiteral("123"), QDate(2024, 2, 3)),
              QStringLiteral("123") + QDate(2024, 2, 3).toString(Qt::TextDate));
+}
+
+void TestRecords::keyOrderedFilling_data()
+{
+    QTest::addColumn<QStringList>("keys");
+    QTest::newRow("empty") << QStringList{};
+    QTest::newRow("ascending") << QStringList{"1", "2", "3"};
+    QTest::newRow("descending") << QStringList{"9", "8", "10", "1"};
+    QTest::newRow("repeats, not next to each other") << QStringList{"5", "12", "5", "", "12", "5", "0"};
+    QStringList random;
+    quint32 seed = 7;
+    for (int i = 0; i < 500; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        random << QString::number((seed >> 8) % 300);
+    }
+    QTest::newRow("500 random with repeats") << random;
+}
+
+// Filling a map through mapEntry, in the given order or in the order orderByKey gives, ends with
+// the map plain insertion gives: every key, the last value of each.
+void TestRecords::keyOrderedFilling()
+{
+    QFETCH(QStringList, keys);
+    QMap<QString, int> plain;
+    for (int i = 0; i < keys.size(); ++i)
+        plain.insert(keys.at(i), i);
+
+    QMap<QString, int> given;
+    for (int i = 0; i < keys.size(); ++i)
+        mapEntry(given, keys.at(i)) = i;
+    QCOMPARE(given, plain);
+
+    const std::vector<int> order = orderByKey(keys.size(), [&](int k) { return keys.at(k); });
+    QCOMPARE(int(order.size()), keys.size());
+    QMap<QString, int> sorted;
+    QList<int> seen;
+    for (const int i : order) {
+        mapEntry(sorted, keys.at(i)) = i;
+        seen << i;
+    }
+    QCOMPARE(sorted, plain);
+    // Each position once; equal keys keep their order.
+    std::sort(seen.begin(), seen.end());
+    for (int i = 0; i < seen.size(); ++i)
+        QCOMPARE(seen.at(i), i);
+    for (size_t k = 1; k < order.size(); ++k) {
+        if (keys.at(order[k - 1]) == keys.at(order[k]))
+            QVERIFY(order[k - 1] < order[k]);
+        else
+            QVERIFY(keys.at(order[k - 1]) < keys.at(order[k]));
+    }
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestRecords)

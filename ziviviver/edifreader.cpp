@@ -1,6 +1,8 @@
 #include "ziviviver.h"
 
 #include <QFile>
+#include <QLocale>
+#include <QStringView>
 #include <QTextCodec>
 
 // DIF (Data Interchange Format) as spreadsheet programs write it:
@@ -34,40 +36,49 @@ QString decode(const QByteArray &bytes)
     return QTextCodec::codecForName("Windows-1250")->toUnicode(bytes);
 }
 
+// QString's number rules (C locale, no group separators) without a copy of the text.
+const QLocale &cNumbers()
+{
+    static const QLocale c = [] {
+        QLocale l = QLocale::c();
+        l.setNumberOptions(QLocale::RejectGroupSeparator);
+        return l;
+    }();
+    return c;
+}
+
+bool isIndicator(QStringView text, const char *word)
+{
+    return text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
+}
+
 class Parser
 {
 public:
-    // Lines end with LF, CR LF or a lone CR. Cut in one pass: QString::replace of "\r\n" moves the
-    // rest of the text again for every line (seconds for a report of 100,000 cows).
-    explicit Parser(const QString &text)
-    {
-        const int n = text.size();
-        int start = 0;
-        for (int i = 0; i < n; ++i) {
-            const QChar c = text.at(i);
-            if (c != QLatin1Char('\n') && c != QLatin1Char('\r'))
-                continue;
-            lines.append(text.mid(start, i - start));
-            if (c == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n'))
-                ++i;
-            start = i + 1;
-        }
-        lines.append(text.mid(start));
-    }
+    // Lines end with LF, CR LF or a lone CR; they are cut as they are read, as views into the text,
+    // which must outlive the parser. Only cell values are copied.
+    explicit Parser(const QString &text) : all(text) {}
 
     bool parse(QList<QStringList> *rows) { return header() && data(rows); }
 
 private:
-    bool next(QString *line)
+    bool next(QStringView *line)
     {
-        if (pos >= lines.size())
+        if (pos > all.size())
             return false;
-        *line = lines.at(pos++);
+        qsizetype i = pos;
+        while (i < all.size() && all[i] != QLatin1Char('\n') && all[i] != QLatin1Char('\r'))
+            ++i;
+        *line = all.mid(pos, i - pos);
+        if (i < all.size() && all[i] == QLatin1Char('\r') && i + 1 < all.size() &&
+            all[i + 1] == QLatin1Char('\n'))
+            ++i;
+        pos = i + 1;
         return true;
     }
 
     // Skips blank lines where an item starts; false at the end of the text.
-    bool nextItemLine(QString *line)
+    bool nextItemLine(QStringView *line)
     {
         while (next(line)) {
             if (!line->trimmed().isEmpty())
@@ -76,7 +87,7 @@ private:
         return false;
     }
 
-    static bool isTopic(const QString &topic)
+    static bool isTopic(QStringView topic)
     {
         if (topic.isEmpty() || topic.size() > 64)
             return false;
@@ -88,37 +99,44 @@ private:
     }
 
     // "vector,number": two integers.
-    static bool isNumberPair(const QString &line)
+    static bool isNumberPair(QStringView line)
     {
-        const int comma = line.indexOf(QLatin1Char(','));
+        const qsizetype comma = line.indexOf(QLatin1Char(','));
         if (comma < 0)
             return false;
         bool first = false;
         bool second = false;
-        line.left(comma).trimmed().toLongLong(&first);
-        line.mid(comma + 1).trimmed().toLongLong(&second);
+        cNumbers().toLongLong(line.left(comma).trimmed(), &first);
+        cNumbers().toLongLong(line.mid(comma + 1).trimmed(), &second);
         return first && second;
     }
 
     // A string value starting on `line`: quoted with doubled inner quotes, possibly over several
     // lines when it holds a line break; an unquoted line is taken as it is. False when the closing
     // quote never comes.
-    bool stringValue(const QString &line, QString *value)
+    bool stringValue(QStringView line, QString *value)
     {
         if (!line.trimmed().startsWith(QLatin1Char('"'))) {
-            *value = line;
+            *value = line.toString();
             return true;
         }
-        QString current = line.mid(line.indexOf(QLatin1Char('"')) + 1);
+        QStringView current = line.mid(line.indexOf(QLatin1Char('"')) + 1);
+        // The usual cell: one line, no doubled quotes, the closing quote at its end.
+        const QStringView trimmed = current.trimmed();
+        if (trimmed.endsWith(QLatin1Char('"')) && !trimmed.chopped(1).contains(QLatin1Char('"'))) {
+            const QStringView text = current.left(current.lastIndexOf(QLatin1Char('"')));
+            *value = text.isEmpty() ? QString() : text.toString(); // "" reads as a null text
+            return true;
+        }
         QString out;
         for (;;) {
-            for (int i = 0; i < current.size(); ++i) {
-                const QChar c = current.at(i);
+            for (qsizetype i = 0; i < current.size(); ++i) {
+                const QChar c = current[i];
                 if (c != QLatin1Char('"')) {
                     out.append(c);
                     continue;
                 }
-                if (i + 1 < current.size() && current.at(i + 1) == QLatin1Char('"')) {
+                if (i + 1 < current.size() && current[i + 1] == QLatin1Char('"')) {
                     out.append(c);
                     ++i;
                     continue;
@@ -139,16 +157,16 @@ private:
     bool header()
     {
         for (;;) {
-            QString topic;
-            QString numbers;
-            QString valueLine;
+            QStringView topic;
+            QStringView numbers;
+            QStringView valueLine;
             QString value;
             if (!nextItemLine(&topic) || !next(&numbers) || !next(&valueLine))
                 return false;
             topic = topic.trimmed();
             if (!isTopic(topic) || !isNumberPair(numbers) || !stringValue(valueLine, &value))
                 return false;
-            if (topic.compare(QLatin1String("DATA"), Qt::CaseInsensitive) == 0)
+            if (isIndicator(topic, "DATA"))
                 return true;
         }
     }
@@ -157,24 +175,24 @@ private:
     {
         QStringList *row = nullptr;
         for (;;) {
-            QString item;
-            QString second;
+            QStringView item;
+            QStringView second;
             if (!nextItemLine(&item) || !next(&second))
                 return false;
-            const int comma = item.indexOf(QLatin1Char(','));
+            const qsizetype comma = item.indexOf(QLatin1Char(','));
             if (comma < 0)
                 return false;
             bool ok = false;
-            const int type = item.left(comma).trimmed().toInt(&ok);
+            const int type = cNumbers().toInt(item.left(comma).trimmed(), &ok);
             if (!ok)
                 return false;
-            const QString number = item.mid(comma + 1).trimmed();
-            const QString indicator = second.trimmed().toUpper();
+            const QStringView number = item.mid(comma + 1).trimmed();
+            const QStringView indicator = second.trimmed();
             switch (type) {
             case -1:
-                if (indicator == QLatin1String("EOD"))
+                if (isIndicator(indicator, "EOD"))
                     return true;
-                if (indicator != QLatin1String("BOT"))
+                if (!isIndicator(indicator, "BOT"))
                     return false;
                 rows->append(QStringList());
                 row = &rows->last();
@@ -182,12 +200,12 @@ private:
             case 0:
                 if (!row)
                     return false;
-                if (indicator == QLatin1String("V"))
-                    row->append(number); // as written: "12,5" stays with its decimal comma
-                else if (indicator == QLatin1String("NA") || indicator == QLatin1String("ERROR"))
+                if (isIndicator(indicator, "V"))
+                    row->append(number.toString()); // as written: "12,5" stays with its decimal comma
+                else if (isIndicator(indicator, "NA") || isIndicator(indicator, "ERROR"))
                     row->append(QString());
-                else if (indicator == QLatin1String("TRUE") || indicator == QLatin1String("FALSE"))
-                    row->append(indicator);
+                else if (isIndicator(indicator, "TRUE") || isIndicator(indicator, "FALSE"))
+                    row->append(indicator.toString().toUpper());
                 else
                     return false;
                 break;
@@ -204,8 +222,8 @@ private:
         }
     }
 
-    QStringList lines;
-    int pos = 0;
+    QStringView all;
+    qsizetype pos = 0;
 };
 
 } // namespace

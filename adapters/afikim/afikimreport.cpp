@@ -128,10 +128,40 @@ QString missingColumnText(const ColumnMap &columns)
     return QString();
 }
 
+namespace {
+
+// "d/M/yyyy" with one or two digits for day and month; false when the text has another shape.
+bool quickReportDate(QStringView t, QDate *date)
+{
+    int part[3] = {0, 0, 0};
+    int digits[3] = {0, 0, 0};
+    int k = 0;
+    for (const QChar c : t) {
+        if (c == QLatin1Char('/')) {
+            if (++k > 2)
+                return false;
+        } else if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
+            part[k] = part[k] * 10 + (c.unicode() - '0');
+            ++digits[k];
+        } else {
+            return false;
+        }
+    }
+    if (k != 2 || digits[0] < 1 || digits[0] > 2 || digits[1] < 1 || digits[1] > 2 || digits[2] != 4)
+        return false;
+    *date = QDate(part[2], part[1], part[0]);
+    return date->isValid();
+}
+
+} // namespace
+
 QDate reportDate(const QString &text)
 {
     const QString t = text.trimmed();
-    QDate date = QDate::fromString(t, QStringLiteral("dd/MM/yyyy"));
+    QDate date;
+    if (t.isEmpty() || quickReportDate(t, &date))
+        return date;
+    date = QDate::fromString(t, QStringLiteral("dd/MM/yyyy"));
     if (!date.isValid()) // a spreadsheet program saving the report again may drop the leading zeros
         date = QDate::fromString(t, QStringLiteral("d/M/yyyy"));
     return date;
@@ -139,11 +169,8 @@ QDate reportDate(const QString &text)
 
 double reportYield(const QString &text)
 {
-    const QVariant value = parseDecimal(text.trimmed());
-    if (value.isNull())
-        return 0.0;
     bool ok = false;
-    const double yield = value.toString().toDouble(&ok);
+    const double yield = decimalValue(text, &ok);
     return ok && std::isfinite(yield) ? yield : 0.0;
 }
 
@@ -154,6 +181,18 @@ ReportData readReport(const ReportTable &table, const ColumnMap &columns, int in
     const QDate today = now.date();
     const QDateTime yield1Time(today, QTime(0, 0));
     const QDateTime yield2Time(now.time().hour() >= 12 ? today : today.addDays(-1), QTime(0, 0));
+
+    // What each animal row adds to the maps keyed by life number.
+    struct Keyed
+    {
+        QString life;
+        Animal animal;
+        QString cow;
+        double first;
+        double second;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(static_cast<size_t>(qMax(0, table.size() - 1)));
 
     // Row 0 holds the captions: it is no animal.
     for (int row = 1; row < table.size(); ++row) {
@@ -191,8 +230,8 @@ ReportData readReport(const ReportTable &table, const ColumnMap &columns, int in
             animal.tech_cislo = cow;
         animal.vyrazena =
             state.startsWith(QLatin1String("Ne pro in")) ? QStringLiteral("1") : QStringLiteral("0");
-        data.records.animals.insert(life, animal);
-        data.cowNumberByLife.insert(life, cow);
+        keyed.push_back({life, animal, cow, reportYield(cell(table, row, columns[N1])),
+                         reportYield(cell(table, row, columns[N2]))});
 
         if (insDays != 0 && insemination.isValid())
             data.knownInseminations.insert(knownInseminationKey(life, insemination));
@@ -224,13 +263,19 @@ ReportData readReport(const ReportTable &table, const ColumnMap &columns, int in
             event.datum = dryOff;
             data.records.dryOffs << event;
         }
+    }
 
-        const double first = reportYield(cell(table, row, columns[N1]));
-        if (first > 0)
-            addMilk(data.yield1, life, first, yield1Time);
-        const double second = reportYield(cell(table, row, columns[N2]));
-        if (second > 0)
-            addMilk(data.yield2, life, second, yield2Time);
+    // The maps are filled in life-number order (appended, no search); the last row of a number
+    // wins, yields of a number's rows add up in row order.
+    const auto life = [&](int k) -> const QString & { return keyed[size_t(k)].life; };
+    for (const int k : orderByKey(int(keyed.size()), life)) {
+        const Keyed &r = keyed[size_t(k)];
+        mapEntry(data.records.animals, r.life) = r.animal;
+        mapEntry(data.cowNumberByLife, r.life) = r.cow;
+        if (r.first > 0)
+            addMilk(data.yield1, r.life, r.first, yield1Time);
+        if (r.second > 0)
+            addMilk(data.yield2, r.life, r.second, yield2Time);
     }
     return data;
 }

@@ -77,17 +77,17 @@ FullwoodRow fullwoodRow(const adis::Values &v)
     row.herdNumber = v.isUnknown(item::HerdNumber) ? QString() : v.at(item::HerdNumber);
     if (row.herdNumber.isNull())
         row.herdNumber = QStringLiteral("");
-    row.referenceDate = parseDate(v.at(item::ReferenceDate));
-    row.inseminationDate = notBefore(parseDate(v.at(item::InseminationDate)), row.referenceDate);
-    row.dryOffDate = notBefore(parseDate(v.at(item::DryOffDate)), row.referenceDate);
+    row.referenceDate = parseDate(v.view(item::ReferenceDate));
+    row.inseminationDate = notBefore(parseDate(v.view(item::InseminationDate)), row.referenceDate);
+    row.dryOffDate = notBefore(parseDate(v.view(item::DryOffDate)), row.referenceDate);
 
-    const QString result = v.at(item::PregnancyResult);
+    const QStringView result = v.view(item::PregnancyResult);
     if (result == QLatin1String("1"))
         row.pregnancyResult = 1;
     else if (result == QLatin1String("2"))
         row.pregnancyResult = 2;
 
-    row.pregnancyCheckDate = notBefore(parseDate(v.at(item::PregnancyCheckDate)), row.referenceDate);
+    row.pregnancyCheckDate = notBefore(parseDate(v.view(item::PregnancyCheckDate)), row.referenceDate);
     // A check before the last insemination belongs to an earlier service.
     if (row.pregnancyCheckDate.isValid() && row.inseminationDate.isValid() &&
         row.pregnancyCheckDate < row.inseminationDate) {
@@ -106,15 +106,21 @@ QVariant techNumber(const QString &herdNumber)
     return QVariant();
 }
 
-void addFullwoodRow(FullwoodHerd *herd, const FullwoodRow &row, int insDays, int sendDays, const QDate &today)
+namespace {
+
+void addFullwoodRowToMaps(FullwoodHerd *herd, const FullwoodRow &row)
 {
     Animal a;
     a.cislo = row.cowId;
     a.tech_cislo = techNumber(row.herdNumber);
     a.vyrazena = QStringLiteral("0");
-    herd->records.animals.insert(row.cowId, a);
-    herd->cowIds.insert(row.cowId, row.cowId);
+    mapEntry(herd->records.animals, row.cowId) = a;
+    mapEntry(herd->cowIds, row.cowId) = row.cowId;
+}
 
+void addFullwoodRowEvents(FullwoodHerd *herd, const FullwoodRow &row, int insDays, int sendDays,
+                          const QDate &today)
+{
     if (insDays != 0 && row.inseminationDate.isValid())
         herd->known.insert(knownInseminationKey(row.cowId, row.inseminationDate));
 
@@ -136,15 +142,31 @@ void addFullwoodRow(FullwoodHerd *herd, const FullwoodRow &row, int insDays, int
     }
 }
 
+} // namespace
+
+void addFullwoodRow(FullwoodHerd *herd, const FullwoodRow &row, int insDays, int sendDays, const QDate &today)
+{
+    addFullwoodRowToMaps(herd, row);
+    addFullwoodRowEvents(herd, row, insDays, sendDays, today);
+}
+
 FullwoodHerd fullwoodHerd(const QStringList &answerLines, int insDays, int sendDays, const QDate &today)
 {
     FullwoodHerd herd;
     const adis::Entity &table = generalCowRequest(System::Fullwood);
+    std::vector<FullwoodRow> rows;
+    rows.reserve(static_cast<size_t>(answerLines.size()));
     for (const QString &line : answerLines) {
         adis::Values v;
-        if (table.cut(line, &v))
-            addFullwoodRow(&herd, fullwoodRow(v), insDays, sendDays, today);
+        if (!table.cut(line, &v))
+            continue;
+        rows.push_back(fullwoodRow(v));
+        addFullwoodRowEvents(&herd, rows.back(), insDays, sendDays, today);
     }
+    // The maps are filled in cow-id order (appended, no search); the last row of an id wins.
+    const auto id = [&](int k) -> const QString & { return rows[size_t(k)].cowId; };
+    for (const int k : orderByKey(int(rows.size()), id))
+        addFullwoodRowToMaps(&herd, rows[size_t(k)]);
     return herd;
 }
 

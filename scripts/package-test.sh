@@ -9,7 +9,8 @@ export DEBIAN_FRONTEND=noninteractive
 "$here/scripts/install-deps.sh"
 dpkg-query -W -f='${Status}' desktop-file-utils 2>/dev/null | grep -q "install ok installed" ||
     apt-get install -y -qq --no-install-recommends desktop-file-utils dpkg-dev >/dev/null
-cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# The same configuration as scripts/test.sh, so that a later test run reuses the objects.
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTABLOMAT_WERROR=ON -DSTABLOMAT_SANITIZE=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target stablomat zavra-registry
 (cd "$build" && rm -f stablomat_*.deb && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/stablomat_*.deb)

@@ -82,6 +82,7 @@ private slots:
     void sendWindow();
     void milkPeriods_data();
     void milkPeriods();
+    void repeatedNumberOutOfOrder();
     void writeBack_data();
     void writeBack();
 };
@@ -338,6 +339,49 @@ void TestDelavalAnswer::milkPeriods()
     r.fetchYields = false;
     const delaval::HerdReading none = read({line.text()}, r);
     QVERIFY(none.milk[0].isEmpty() && none.milk[1].isEmpty() && none.milk[2].isEmpty());
+}
+
+// A life number on two lines with another cow between them, and numbers not in key order: the
+// maps hold the last line's animal, both lines' milk with the first line's time, and the events
+// stay in reading order.
+void TestDelavalAnswer::repeatedNumberOutOfOrder()
+{
+    const auto cow = [](const QString &number, const QString &registration, const QString &milk,
+                        const QString &time, const QDate &insemination) {
+        return Line()
+            .set(Cow, number)
+            .set(CowId, registration)
+            .set(RealDate, "14.05.2024")
+            .set(Milk1, milk)
+            .set(Time1, time)
+            .date(InseminationDate, insemination)
+            .text();
+    };
+    const QStringList lines{cow("20", "CZ 300", "5,00", "05:01:02", Today.addDays(-3)),
+                            cow("10", "CZ 1000", "2,00", "05:10:00", Today.addDays(-2)),
+                            cow("9", "CZ 20", "1,00", "05:20:00", Today.addDays(-4)),
+                            cow("21", "CZ 0300", "1,50", "05:30:00", Today.addDays(-1))};
+    delaval::ReadingRules r = rules(30);
+    r.fetchYields = true;
+    r.periods[0] = milkingPeriod(true, 0, 0, 0, 10, Today);
+    const delaval::HerdReading h = read(lines, r);
+
+    QCOMPARE(h.cows, 4);
+    QCOMPARE(h.records.animals.keys(), (QStringList{"1000", "20", "300"}));
+    QCOMPARE(h.records.animals.value("300").tech_cislo.toString(), QStringLiteral("21"));
+    QCOMPARE(h.cowNumberByLife.value("300"), QStringLiteral("21"));
+    QCOMPARE(h.cowNumberByLife.value("20"), QStringLiteral("9"));
+    QCOMPARE(h.milk[0].keys(), (QStringList{"1000", "20", "300"}));
+    QCOMPARE(h.milk[0].value("300").milk, 6.5);
+    QCOMPARE(h.milk[0].value("300").when, QDateTime(Today, QTime(5, 1, 2)));
+    QCOMPARE(h.milk[0].value("1000").milk, 2.0);
+
+    QStringList order;
+    for (const Insemination &i : h.records.inseminations)
+        order << i.cislo + "@" + i.datum.toString(Qt::ISODate);
+    QCOMPARE(order, (QStringList{"300@2024-05-11", "1000@2024-05-12", "20@2024-05-10", "300@2024-05-13"}));
+    QVERIFY(h.known.contains(knownInseminationKey("300", Today.addDays(-1))));
+    QVERIFY(h.known.contains(knownInseminationKey("300", Today.addDays(-3))));
 }
 
 void TestDelavalAnswer::writeBack_data()

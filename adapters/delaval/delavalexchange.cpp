@@ -6,19 +6,21 @@
 
 #include <QFileInfo>
 
+#include <array>
+
 namespace delaval {
 
 namespace {
 
 // A whole number, or null when the column holds anything else (a "?", nothing, text).
-QVariant wholeNumber(const QStringRef &text)
+QVariant wholeNumber(QStringView text)
 {
     bool ok = false;
-    const int value = text.trimmed().toInt(&ok);
+    const int value = wholeValue(text, &ok);
     return ok ? QVariant(value) : QVariant();
 }
 
-double milkValue(const QStringRef &text)
+double milkValue(QStringView text)
 {
     bool ok = false;
     return decimalValue(text, &ok);
@@ -48,8 +50,20 @@ QString workingDirectory(const QString &localProgramPath)
 bool readCowLine(const QString &line, CowLine *cow)
 {
     using namespace col;
-    const QVector<QStringRef> c = line.splitRef(QLatin1Char('\t'));
-    if (c.size() != Count)
+    // The columns as views into the line: exactly Count of them, at the tabs.
+    std::array<QStringView, Count> c;
+    const QStringView text(line);
+    int column = 0;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != QLatin1Char('\t'))
+            continue;
+        if (column == Count)
+            return false;
+        c[size_t(column++)] = text.mid(start, i - start);
+        start = i + 1;
+    }
+    if (column != Count)
         return false;
 
     CowLine r;

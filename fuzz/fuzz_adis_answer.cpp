@@ -4,10 +4,12 @@
 #include "exchange/adis.h"
 #include "exchange/answerfields.h"
 #include "exchange/answerfile.h"
+#include "sync/records.h"
 
 #include <QBuffer>
 #include <QTextCodec>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -34,10 +36,34 @@ int referenceSeconds(const QString &text)
     return time.isValid() ? QTime(0, 0).secsTo(time) : 0;
 }
 
+QString referenceLifeNumber(const QString &text)
+{
+    QString digits;
+    for (const QChar c : text) {
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            digits.append(c);
+    }
+    bool ok = false;
+    const qlonglong value = digits.toLongLong(&ok);
+    return QString::number(ok ? value : 0);
+}
+
 void compare(const QString &f)
 {
     if (parseDate(f) != referenceDate(f))
         __builtin_trap();
+    if (normalisedLifeNumber(f) != referenceLifeNumber(f))
+        __builtin_trap();
+    bool okInt = false, okRef = false;
+    if (wholeValue(f, &okInt) != f.toInt(&okRef) || okInt != okRef)
+        __builtin_trap();
+    if (!f.contains(QLatin1Char('?'))) {
+        bool ok = false;
+        const double value = decimalValue(f, &ok);
+        const double reference = parseDecimal(f).toString().trimmed().toDouble(&okRef);
+        if (ok != okRef || (ok && value != reference && !(std::isnan(value) && std::isnan(reference))))
+            __builtin_trap();
+    }
     if (!f.contains(QLatin1Char('?')) && parseSeconds(f).toInt() != referenceSeconds(f))
         __builtin_trap();
 }
@@ -48,6 +74,8 @@ void fields(const adis::Values &v)
         __builtin_trap();
     for (int k = 0; k <= v.size(); ++k) { // one past the end on purpose: at() must answer empty
         const QString f = v.at(k);
+        if (v.view(k) != f || v.view(k).isNull() != f.isNull())
+            __builtin_trap();
         compare(f);
         const QDate d = parseDate(f);
         (void)parseDecimal(f).toString().toDouble();

@@ -141,8 +141,9 @@ bool quickReportDate(QStringView t, QDate *date)
             if (++k > 2)
                 return false;
         } else if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
+            if (++digits[k] > 4)
+                return false;
             part[k] = part[k] * 10 + (c.unicode() - '0');
-            ++digits[k];
         } else {
             return false;
         }

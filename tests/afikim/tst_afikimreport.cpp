@@ -219,6 +219,11 @@ void TestAfikimReport::dates_data()
     QTest::newRow("ISO") << "2024-03-05" << QDate();
     QTest::newRow("unknown") << "?\?/?\?/?\?\?\?" << QDate();
     QTest::newRow("empty") << "" << QDate();
+    QTest::newRow("long digit runs") << "99999999999/1/2024" << QDate();
+    QTest::newRow("five-digit year") << "1/1/20245" << QDate();
+    QTest::newRow("three slashes") << "1/1/2024/" << QDate();
+    QTest::newRow("year 0") << "01/01/0000" << QDate();
+    QTest::newRow("leap day of a common year") << "29/2/2023" << QDate();
 }
 
 void TestAfikimReport::dates()

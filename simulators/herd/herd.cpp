@@ -814,4 +814,41 @@ bool Herd::save(const QString &path, QString *error) const
     return true;
 }
 
+RecordOutcome recordInsemination(Herd &herd, const QString &parlour, const QDate &date, const QString &sire,
+                                 int ordinal)
+{
+    bool numeric = false;
+    const int number = parlour.toInt(&numeric);
+    Cow *cow = numeric ? herd.cowByParlour(number) : nullptr;
+    if (!cow || !cow->isPresent())
+        return RecordOutcome::NoSuchCow;
+    if (!date.isValid())
+        return RecordOutcome::NoDate;
+    for (const Insemination &i : cow->inseminations) {
+        if (i.date == date)
+            return RecordOutcome::AlreadyRecorded;
+    }
+    Insemination ins;
+    ins.date = date;
+    ins.sire = sire;
+    ins.ordinal = ordinal > 0 ? ordinal : cow->ordinalFor(date);
+    cow->addInsemination(ins);
+    return RecordOutcome::Recorded;
+}
+
+QString skipText(RecordOutcome outcome)
+{
+    switch (outcome) {
+    case RecordOutcome::NoSuchCow:
+        return QStringLiteral("skipped, no such cow in the herd");
+    case RecordOutcome::NoDate:
+        return QStringLiteral("skipped, no insemination date");
+    case RecordOutcome::AlreadyRecorded:
+        return QStringLiteral("skipped, already recorded");
+    case RecordOutcome::Recorded:
+        break;
+    }
+    return QString();
+}
+
 } // namespace herd

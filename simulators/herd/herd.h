@@ -148,4 +148,19 @@ public:
     bool save(const QString &path, QString *error) const;
 };
 
+// What a milking system does with one insemination record handed to it for the cow with that
+// parlour number (a text that is no number finds no cow): records it, numbering the service itself
+// when the record gives no ordinal above 0, or tells why not.
+enum class RecordOutcome
+{
+    Recorded,
+    NoSuchCow,
+    NoDate,
+    AlreadyRecorded
+};
+RecordOutcome recordInsemination(Herd &herd, const QString &parlour, const QDate &date, const QString &sire,
+                                 int ordinal);
+// "skipped, ..." for a record left out; empty for a recorded one.
+QString skipText(RecordOutcome outcome);
+
 } // namespace herd

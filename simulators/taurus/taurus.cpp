@@ -255,26 +255,17 @@ int record(const Request &request, herd::Herd &h, const QString &herdPath, QStri
         const QString &line = request.valueLines.at(n);
         const adis::Values v = table.cutAny(line);
         const QString what = QStringLiteral("record %1 (cow %2, %3): ").arg(n + 1).arg(v.at(0), v.at(1));
-        bool numeric = false;
-        const int parlour = v.at(0).toInt(&numeric);
-        herd::Cow *cow = numeric ? h.cowByParlour(parlour) : nullptr;
-        const QDate date = QDate::fromString(v.at(1), QStringLiteral("yyyyMMdd"));
         if (line.size() > table.lineLength()) {
             *log << what + QStringLiteral("skipped, line of %1 characters").arg(line.size());
-        } else if (!cow || !cow->isPresent()) {
-            *log << what + QStringLiteral("skipped, no such cow in the herd");
-        } else if (!date.isValid()) {
-            *log << what + QStringLiteral("skipped, no insemination date");
-        } else if (std::any_of(cow->inseminations.cbegin(), cow->inseminations.cend(),
-                               [&](const herd::Insemination &i) { return i.date == date; })) {
-            *log << what + QStringLiteral("skipped, already recorded");
-        } else {
-            herd::Insemination ins;
-            ins.date = date;
-            ins.ordinal = cow->ordinalFor(date);
-            cow->addInsemination(ins);
+            continue;
+        }
+        const QDate date = QDate::fromString(v.at(1), QStringLiteral("yyyyMMdd"));
+        const herd::RecordOutcome outcome = herd::recordInsemination(h, v.at(0), date, QString(), 0);
+        if (outcome == herd::RecordOutcome::Recorded) {
             ++imported;
             *log << what + QStringLiteral("recorded");
+        } else {
+            *log << what + herd::skipText(outcome);
         }
     }
     QString why;

@@ -345,32 +345,13 @@ int import(const Request &request, const QString &herdPath)
                               .arg(table.lineLength());
             continue;
         }
-        bool numeric = false;
-        const int parlour = v.at(0).toInt(&numeric);
-        herd::Cow *cow = numeric ? h.cowByParlour(parlour) : nullptr;
-        if (!cow || !cow->isPresent()) {
-            log << what + QStringLiteral("skipped, no such cow in the herd");
-            continue;
-        }
         const QDate date = v.isUnknown(1) ? QDate() : QDate::fromString(v.at(1), QStringLiteral("yyyyMMdd"));
-        if (!date.isValid()) {
-            log << what + QStringLiteral("skipped, no insemination date");
+        const herd::RecordOutcome outcome = herd::recordInsemination(
+            h, v.at(0), date, v.isUnknown(4) ? QString() : v.at(4), v.isUnknown(2) ? 0 : v.at(2).toInt());
+        if (outcome != herd::RecordOutcome::Recorded) {
+            log << what + herd::skipText(outcome);
             continue;
         }
-        bool known = false;
-        for (const herd::Insemination &i : cow->inseminations)
-            known = known || i.date == date;
-        if (known) {
-            log << what + QStringLiteral("skipped, already recorded");
-            continue;
-        }
-        herd::Insemination ins;
-        ins.date = date;
-        ins.sire = v.isUnknown(4) ? QString() : v.at(4);
-        const int ordinal = v.isUnknown(2) ? 0 : v.at(2).toInt();
-        // DairyPlan numbers a service itself when the record does not.
-        ins.ordinal = ordinal > 0 ? ordinal : cow->ordinalFor(date);
-        cow->addInsemination(ins);
         ++imported;
         log << what + QStringLiteral("imported");
     }

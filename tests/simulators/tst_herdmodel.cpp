@@ -92,6 +92,8 @@ private slots:
     void significantDigits();
     void lookups();
     void ordinals();
+    void recordInsemination_data();
+    void recordInsemination();
     void shiftDays();
 
 private:
@@ -402,6 +404,56 @@ void TestHerdModel::ordinals()
     c.addInsemination({QDate(2024, 4, 1), "C", 1, ""});
     QCOMPARE(c.inseminations.at(2).date, QDate(2024, 4, 1));
     QCOMPARE(c.lastInsemination()->sire, QString("B"));
+}
+
+void TestHerdModel::recordInsemination_data()
+{
+    QTest::addColumn<QString>("parlour");
+    QTest::addColumn<QDate>("date");
+    QTest::addColumn<int>("ordinal");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("storedOrdinal"); // of the new insemination; 0 when none is added
+    const int recorded = int(herd::RecordOutcome::Recorded);
+    QTest::newRow("ordinal given") << "7" << QDate(2024, 5, 1) << 4 << recorded << 4;
+    QTest::newRow("no ordinal: the herd numbers it") << "7" << QDate(2024, 5, 1) << 0 << recorded << 2;
+    QTest::newRow("negative ordinal: the herd numbers it")
+        << " 7" << QDate(2024, 5, 1) << -3 << recorded << 2;
+    QTest::newRow("same day again") << "7" << QDate(2024, 4, 20) << 2
+                                    << int(herd::RecordOutcome::AlreadyRecorded) << 0;
+    QTest::newRow("culled cow") << "8" << QDate(2024, 5, 1) << 1 << int(herd::RecordOutcome::NoSuchCow) << 0;
+    QTest::newRow("unknown number") << "9" << QDate(2024, 5, 1) << 1 << int(herd::RecordOutcome::NoSuchCow)
+                                    << 0;
+    QTest::newRow("no number") << "x7" << QDate(2024, 5, 1) << 1 << int(herd::RecordOutcome::NoSuchCow) << 0;
+    QTest::newRow("no date") << "7" << QDate() << 1 << int(herd::RecordOutcome::NoDate) << 0;
+}
+
+void TestHerdModel::recordInsemination()
+{
+    QFETCH(QString, parlour);
+    QFETCH(QDate, date);
+    QFETCH(int, ordinal);
+    QFETCH(int, outcome);
+    QFETCH(int, storedOrdinal);
+    Herd h;
+    Cow c;
+    c.parlour = 7;
+    c.calvings << QDate(2024, 3, 1);
+    c.inseminations << herd::Insemination{QDate(2024, 4, 20), "A", 1, ""};
+    Cow culled;
+    culled.parlour = 8;
+    culled.status = herd::Status::Culled;
+    culled.statusDate = QDate(2024, 4, 1);
+    h.cows << c << culled;
+
+    QCOMPARE(int(herd::recordInsemination(h, parlour, date, "HO 9", ordinal)), outcome);
+    QCOMPARE(herd::skipText(herd::RecordOutcome(outcome)).isEmpty(), storedOrdinal > 0);
+    QCOMPARE(h.cows.at(0).inseminations.size(), storedOrdinal > 0 ? 2 : 1);
+    QVERIFY(h.cows.at(1).inseminations.isEmpty());
+    if (storedOrdinal > 0) {
+        QCOMPARE(h.cows.at(0).lastInsemination()->date, date);
+        QCOMPARE(h.cows.at(0).lastInsemination()->ordinal, storedOrdinal);
+        QCOMPARE(h.cows.at(0).lastInsemination()->sire, QString("HO 9"));
+    }
 }
 
 void TestHerdModel::shiftDays()

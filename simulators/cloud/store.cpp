@@ -462,101 +462,72 @@ QList<QJsonObject> Store::requests()
     return list;
 }
 
+namespace {
+
+using Put = void (*)(QJsonObject &, const char *, Statement &, int);
+
+// The rows of a farm's query, each as an object with one member per column (absent when NULL).
+QJsonArray farmRows(sqlite3 *db, qint64 farm, const char *sql, const QList<QPair<const char *, Put>> &columns)
+{
+    QJsonArray a;
+    Statement s(db, sql);
+    s.bind(1, farm);
+    while (s.step()) {
+        QJsonObject o;
+        for (int c = 0; c < columns.size(); ++c)
+            columns.at(c).second(o, columns.at(c).first, s, c);
+        a.append(o);
+    }
+    return a;
+}
+
+} // namespace
+
 QJsonObject Store::dump(qint64 farm)
 {
     QJsonObject out;
-    {
-        QJsonArray a;
-        Statement s(
-            db,
-            "SELECT cislo, tech_cislo, transponder, vyrazena FROM animals WHERE farm_id = ? ORDER BY cislo");
-        s.bind(1, farm);
-        while (s.step()) {
-            QJsonObject o;
-            putText(o, "cislo", s, 0);
-            putText(o, "tech_cislo", s, 1);
-            putText(o, "transponder", s, 2);
-            putText(o, "vyrazena", s, 3);
-            a.append(o);
-        }
-        out.insert("animals", a);
-    }
-    {
-        QJsonArray a;
-        Statement s(db, "SELECT cislo, datum, druh, poradi, byk FROM inseminations WHERE farm_id = ? "
-                        "ORDER BY cislo, datum");
-        s.bind(1, farm);
-        while (s.step()) {
-            QJsonObject o;
-            putText(o, "cislo", s, 0);
-            putText(o, "datum", s, 1);
-            putInt(o, "druh", s, 2);
-            putInt(o, "poradi", s, 3);
-            putText(o, "byk", s, 4);
-            a.append(o);
-        }
-        out.insert("inseminations", a);
-    }
-    {
-        QJsonArray a;
-        Statement s(db, "SELECT cislo, datum, druh, udaj1, udaj2, udaj3 FROM pregnancies WHERE farm_id = ? "
-                        "ORDER BY cislo, datum, druh");
-        s.bind(1, farm);
-        while (s.step()) {
-            QJsonObject o;
-            putText(o, "cislo", s, 0);
-            putText(o, "datum", s, 1);
-            putInt(o, "druh", s, 2);
-            putJson(o, "udaj1", s, 3);
-            putJson(o, "udaj2", s, 4);
-            putJson(o, "udaj3", s, 5);
-            a.append(o);
-        }
-        out.insert("pregnancies", a);
-    }
-    {
-        QJsonArray a;
-        Statement s(db, "SELECT cislo, datum, udaj FROM dry_offs WHERE farm_id = ? ORDER BY cislo, datum");
-        s.bind(1, farm);
-        while (s.step()) {
-            QJsonObject o;
-            putText(o, "cislo", s, 0);
-            putText(o, "datum", s, 1);
-            putJson(o, "udaj", s, 2);
-            a.append(o);
-        }
-        out.insert("dryOffs", a);
-    }
-    {
-        QJsonArray a;
-        Statement s(db, "SELECT cislo, datum, druh FROM plans WHERE farm_id = ? ORDER BY cislo, datum, druh");
-        s.bind(1, farm);
-        while (s.step()) {
-            QJsonObject o;
-            putText(o, "cislo", s, 0);
-            putText(o, "datum", s, 1);
-            putInt(o, "druh", s, 2);
-            a.append(o);
-        }
-        out.insert("plans", a);
-    }
-    {
-        QJsonArray a;
-        Statement s(
-            db, "SELECT cislo, datum, poradi, byk, byk_jmeno FROM recorded_inseminations WHERE farm_id = ? "
-                "ORDER BY datum, id");
-        s.bind(1, farm);
-        while (s.step()) {
-            QJsonObject o;
-            putText(o, "cislo", s, 0);
-            putText(o, "datum", s, 1);
-            putInt(o, "poradi", s, 2);
-            putText(o, "byk", s, 3);
-            putText(o, "byk_jmeno", s, 4);
-            a.append(o);
-        }
-        out.insert("recorded", a);
-    }
+    out.insert(
+        "animals",
+        farmRows(
+            db, farm,
+            "SELECT cislo, tech_cislo, transponder, vyrazena FROM animals WHERE farm_id = ? "
+            "ORDER BY cislo",
+            {{"cislo", putText}, {"tech_cislo", putText}, {"transponder", putText}, {"vyrazena", putText}}));
+    out.insert("inseminations",
+               farmRows(db, farm,
+                        "SELECT cislo, datum, druh, poradi, byk FROM inseminations WHERE farm_id = ? "
+                        "ORDER BY cislo, datum",
+                        {{"cislo", putText},
+                         {"datum", putText},
+                         {"druh", putInt},
+                         {"poradi", putInt},
+                         {"byk", putText}}));
+    out.insert("pregnancies",
+               farmRows(db, farm,
+                        "SELECT cislo, datum, druh, udaj1, udaj2, udaj3 FROM pregnancies WHERE farm_id = ? "
+                        "ORDER BY cislo, datum, druh",
+                        {{"cislo", putText},
+                         {"datum", putText},
+                         {"druh", putInt},
+                         {"udaj1", putJson},
+                         {"udaj2", putJson},
+                         {"udaj3", putJson}}));
+    out.insert("dryOffs",
+               farmRows(db, farm,
+                        "SELECT cislo, datum, udaj FROM dry_offs WHERE farm_id = ? ORDER BY cislo, datum",
+                        {{"cislo", putText}, {"datum", putText}, {"udaj", putJson}}));
+    out.insert("plans",
+               farmRows(db, farm,
+                        "SELECT cislo, datum, druh FROM plans WHERE farm_id = ? ORDER BY cislo, datum, druh",
+                        {{"cislo", putText}, {"datum", putText}, {"druh", putInt}}));
+    out.insert("recorded", farmRows(db, farm,
+                                    "SELECT cislo, datum, poradi, byk, byk_jmeno FROM recorded_inseminations "
+                                    "WHERE farm_id = ? ORDER BY datum, id",
+                                    {{"cislo", putText},
+                                     {"datum", putText},
+                                     {"poradi", putInt},
+                                     {"byk", putText},
+                                     {"byk_jmeno", putText}}));
     return out;
 }
 

@@ -360,26 +360,14 @@ int importFile(herd::Herd &herd, const QString &path, const QString &herdPath)
     int imported = 0;
     QStringList log;
     for (const Line &l : inseminations) {
-        herd::Cow *cow = herd.cowByParlour(l.cow);
-        QString what;
-        if (!cow || !cow->isPresent())
-            what = QStringLiteral("no present cow");
-        else if (!l.date.isValid())
-            what = QStringLiteral("no valid date");
-        else if (std::any_of(cow->inseminations.cbegin(), cow->inseminations.cend(),
-                             [&](const herd::Insemination &i) { return i.date == l.date; }))
-            what = QStringLiteral("already held");
-        if (!what.isEmpty()) {
-            log << QStringLiteral("cow %1 %2: skipped, %3")
+        const herd::RecordOutcome outcome =
+            herd::recordInsemination(herd, QString::number(l.cow), l.date, l.bull, 0);
+        if (outcome != herd::RecordOutcome::Recorded) {
+            log << QStringLiteral("cow %1 %2: %3")
                        .arg(l.cow)
-                       .arg(l.date.toString(Qt::ISODate), what);
+                       .arg(l.date.toString(Qt::ISODate), herd::skipText(outcome));
             continue;
         }
-        herd::Insemination ins;
-        ins.date = l.date;
-        ins.sire = l.bull;
-        ins.ordinal = cow->ordinalFor(l.date);
-        cow->addInsemination(ins);
         ++imported;
         log << QStringLiteral("cow %1 %2: imported, sire %3")
                    .arg(l.cow)

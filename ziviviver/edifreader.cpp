@@ -1,9 +1,11 @@
 #include "ziviviver.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
 #include <QStringView>
 #include <QTextCodec>
+#include <QThread>
 
 // DIF (Data Interchange Format) as spreadsheet programs write it:
 //
@@ -34,6 +36,48 @@ QString decode(const QByteArray &bytes)
     if (state.invalidChars == 0 && state.remainingChars == 0)
         return text;
     return QTextCodec::codecForName("Windows-1250")->toUnicode(bytes);
+}
+
+// A file seen changing while it is read counts once it has stayed the same this long.
+constexpr qint64 QuietMs = 100;
+// How long a file that keeps changing is tried before it counts as unreadable.
+constexpr qint64 SettleLimitMs = 1000;
+
+// The whole file, read until two readings in a row agree: a file that is being saved while it is
+// read can give a mixture of its old and new contents. Once it was seen changing, a save may also
+// be paused half-way, so the last reading must then also hold over a pause. False when the file
+// does not settle.
+bool readSettled(QFile &file, QByteArray *bytes)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray previous;
+    bool havePrevious = false;
+    bool changing = false;
+    for (;;) {
+        if (file.size() > MaxFileBytes || !file.seek(0))
+            return false;
+        QByteArray current = file.read(MaxFileBytes + 1);
+        if (current.size() > MaxFileBytes)
+            return false;
+        if (havePrevious && current == previous) {
+            if (!changing) {
+                *bytes = current;
+                return true;
+            }
+            changing = false;
+            QThread::msleep(QuietMs);
+            continue;
+        }
+        if (havePrevious) {
+            changing = true;
+            QThread::msleep(5);
+        }
+        if (clock.elapsed() > SettleLimitMs)
+            return false;
+        previous = std::move(current);
+        havePrevious = true;
+    }
 }
 
 // QString's number rules (C locale, no group separators) without a copy of the text.
@@ -238,10 +282,8 @@ void EDifReader::init()
     rows.clear();
 
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxFileBytes)
-        return;
-    const QByteArray bytes = file.read(MaxFileBytes + 1);
-    if (bytes.size() > MaxFileBytes)
+    QByteArray bytes;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !readSettled(file, &bytes))
         return;
     const QString text = decode(bytes);
     if (text.contains(QChar(0))) // binary data, or UTF-16 without a byte-order mark

@@ -331,7 +331,8 @@ bool writeImportFile(const QString &path, const QString &text)
     if (!file.open(QIODevice::WriteOnly))
         return false;
     const QByteArray bytes = QTextCodec::codecForName("Windows-1250")->fromUnicode(text);
-    if (file.write(bytes) != bytes.size()) {
+    // The data leave the buffer here: commit() would put a file cut short by a full disk in place.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }

@@ -207,10 +207,11 @@ void readDryOffs(QSqlDatabase &db, const Windows &w, Tables &t)
 
 bool commitWork(QSqlDatabase &db)
 {
-    bool ok = db.commit();
+    const bool ok = db.commit();
     if (!ok)
         db.rollback();
-    return db.transaction() && ok;
+    db.transaction();
+    return ok;
 }
 
 namespace {
@@ -317,15 +318,22 @@ int writeBack(QSqlDatabase &db, const QList<DownloadedInsemination> &downloaded,
         const QString cowId = t.cowIdByNumber.value(row.cislo);
         if (cowId.isEmpty())
             continue;
+        QString line;
+        bool writing = false;
         if (!importAllowed()) {
-            log += logLine(false, row);
+            line = logLine(false, row);
         } else if (row.datum.isValid()) {
             // A row without a date would be stored as Firebird's day 0 (1858-11-17).
+            writing = true;
             const int bullId = bullFor(db, t, row);
             if (bullId > 0 && insertInsemination(db, cowId, row.datum, bullId))
-                log += logLine(true, row);
+                line = logLine(true, row);
         }
-        commitWork(db);
+        // Not committed (the server went away): nothing of the row is stored, so it is not
+        // counted as written; the next run finds it missing and writes it.
+        if (!commitWork(db) && writing)
+            continue;
+        log += line;
         ++Written;
     }
     return Written;

@@ -89,7 +89,8 @@ void readBulls(QSqlDatabase &db, Tables &tables);
 void readAnimals(QSqlDatabase &db, const Windows &windows, Tables &tables);
 void readDryOffs(QSqlDatabase &db, const Windows &windows, Tables &tables);
 
-// Commits what the connection's transaction holds and opens the next one.
+// Commits what the connection's transaction holds and opens the next one; false when the
+// commit failed (the work is rolled back).
 bool commitWork(QSqlDatabase &db);
 
 // Writes the downloaded inseminations the database does not hold; returns Written and appends

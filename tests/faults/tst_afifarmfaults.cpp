@@ -1,0 +1,478 @@
+// AfiFarm's side failing in the middle of a run: the disk full when the import file is written,
+// and the report rewritten, cut, grown or replaced while the run reads it. The run reports the
+// failed import file and leaves no half of it under its name, never sends a half-read report,
+// and the next run writes every insemination exactly once.
+#include "common/testsupport.h"
+
+#include "ziviviver/registryprocess.h"
+
+#include "adapters/afikim/afikimreport.h"
+#include "app/mainwindow.h"
+#include "app/platform.h"
+#include "app/settingskeys.h"
+#include "exchange/converter.h"
+#include "herd.h"
+#include "simulators/simprocess.h"
+#include "ui_mainwindow.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRandomGenerator>
+#include <QTextEdit>
+#include <QThread>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+const QString Cloud = QStringLiteral("5005");
+const QString User = QStringLiteral("afikim");
+const QString Password = QStringLiteral("heslo");
+const int Recorded = 6;
+
+QString localPath(const char *windowsPath)
+{
+    return platform::localPath(QString::fromLatin1(windowsPath));
+}
+
+QString savefile()
+{
+    return localPath("c:/afifarm/savefile");
+}
+
+QString importDir()
+{
+    return localPath("c:/afifarm/DATA/MS");
+}
+
+QString importPath()
+{
+    return importDir() + QStringLiteral("/afi_ms.dat");
+}
+
+QString afifarm()
+{
+    return localPath("c:/afifarm/program/afifarm.exe");
+}
+
+bool command(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// Writes blocks until the file system refuses more.
+void fillUp(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return;
+    const QByteArray block(4096, 'x');
+    while (f.write(block) == block.size()) {
+    }
+    // The last partial block, byte by byte.
+    while (f.write("x", 1) == 1) {
+    }
+}
+
+// The animals of a sync request, by life number.
+QStringList sentAnimals(const QJsonObject &request)
+{
+    QStringList lives;
+    const QJsonObject body =
+        QJsonDocument::fromJson(request.value(QStringLiteral("body")).toString().toUtf8()).object();
+    for (const QJsonValue &v : body.value(QStringLiteral("animals")).toArray())
+        lives << v.toObject().value(QStringLiteral("cislo")).toString();
+    lives.sort();
+    return lives;
+}
+
+// The life numbers the report of a herd gives: every cow still in the herd.
+QStringList reportedAnimals(const herd::Herd &herd)
+{
+    QStringList lives;
+    for (const herd::Cow &c : herd.cows) {
+        if (c.isPresent())
+            lives << herd::significantDigits(c.registration);
+    }
+    lives.sort();
+    lives.removeDuplicates();
+    return lives;
+}
+
+} // namespace
+
+class TestAfifarmFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void diskFullForTheImportFile();
+    void diskFullForConverterInput_data();
+    void diskFullForConverterInput();
+    void reportChangingWhileRead_data();
+    void reportChangingWhileRead();
+
+private:
+    void makeWindow();
+    bool mountImportDirectory(const QString &size);
+    Run saveReport(const QStringList &extra = QStringList(), const QString &herdFile = QString());
+    bool waitForRun();
+    QString text() const { return window->form()->textEdit->toPlainText(); }
+    herd::Herd loadHerd(const QString &path) const;
+
+    QTemporaryDir herdDir;
+    QString herdA;
+    QString herdB;
+    QString mountPoint;
+    RegistryProcess *registry = nullptr;
+    MainWindow *window = nullptr;
+};
+
+void TestAfifarmFaults::initTestCase()
+{
+    const QString today = QDate::currentDate().toString(Qt::ISODate);
+    herdA = generateHerdFile(herdDir.filePath(QStringLiteral("a.json")), 40, 31, {"--today", today});
+    herdB = generateHerdFile(herdDir.filePath(QStringLiteral("b.json")), 55, 32, {"--today", today});
+    QVERIFY(!herdA.isEmpty() && !herdB.isEmpty());
+    qputenv("ZAVRA_TIMEOUT_MS", "8000");
+}
+
+void TestAfifarmFaults::init()
+{
+    afikim::setReportWaitMs(0);
+    TestEnvironment::resetDriveC();
+    const Run r = runProgram(FARM_TOOL, {"--system", "afikim", "--herd", herdA, "--wineprefix",
+                                         TestEnvironment::winePrefix(), "--simulators", SIMULATOR_DIR});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    registry = new RegistryProcess;
+    QVERIFY(registry->addUser(Cloud, User, Password));
+    QVERIFY(registry->start());
+    qputenv("ZAVRA_URL", registry->url().toUtf8());
+}
+
+void TestAfifarmFaults::cleanup()
+{
+    if (window) {
+        window->settingsStore()->clear();
+        delete window;
+        window = nullptr;
+    }
+    if (!mountPoint.isEmpty()) {
+        command(QStringLiteral("umount"), {QStringLiteral("-l"), mountPoint});
+        mountPoint.clear();
+    }
+    delete registry;
+    registry = nullptr;
+    afikim::setReportWaitMs(5000);
+}
+
+void TestAfifarmFaults::makeWindow()
+{
+    window = new MainWindow;
+    QCOMPARE(window->milkingSystem(), 5);
+    QSettings *s = window->settingsStore();
+    s->setValue(keys::CloudNumber, Cloud);
+    s->setValue(keys::CloudUser, User);
+    s->setValue(keys::CloudPassword, Password);
+    s->setValue(keys::InsDays, 400);
+    s->setValue(keys::SendDays, 60);
+    s->setValue(keys::TrayIcon, false);
+}
+
+bool TestAfifarmFaults::mountImportDirectory(const QString &size)
+{
+    QDir().mkpath(importDir());
+    if (!command(QStringLiteral("mount"),
+                 {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                  QStringLiteral("size=") + size, QStringLiteral("tmpfs"), importDir()}))
+        return false;
+    mountPoint = importDir();
+    return true;
+}
+
+Run TestAfifarmFaults::saveReport(const QStringList &extra, const QString &herdFile)
+{
+    QStringList environment;
+    if (!herdFile.isEmpty())
+        environment << QStringLiteral("HERD_FILE=") + herdFile;
+    return runProgram(afifarm(),
+                      QStringList{"report", "--hour", QString::number(QTime::currentTime().hour())} + extra,
+                      environment);
+}
+
+bool TestAfifarmFaults::waitForRun()
+{
+    QElapsedTimer clock;
+    clock.start();
+    const QDir dir(savefile());
+    while (clock.elapsed() < 20000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (dir.entryList({"StablomatAnimals*"}, QDir::Files).isEmpty() && !window->exchangeRunning()) {
+            QTest::qWait(300);
+            return !window->exchangeRunning();
+        }
+    }
+    return false;
+}
+
+herd::Herd TestAfifarmFaults::loadHerd(const QString &path) const
+{
+    herd::Herd h;
+    QString error;
+    if (!h.load(path, &error))
+        qWarning("%s", qPrintable(error));
+    return h;
+}
+
+void TestAfifarmFaults::diskFullForTheImportFile()
+{
+    const QString herdPath = localPath("c:/afifarm/program/herd.json");
+    const herd::Herd before = loadHerd(herdPath);
+    const QDate yesterday = QDate::currentDate().addDays(-1);
+    QMap<int, QString> chosen; // cow number -> life number
+    for (const herd::Cow &c : before.cows) {
+        const herd::Insemination *last = c.lastInsemination();
+        if (chosen.size() == Recorded || !c.isPresent() || (last && last->date >= yesterday))
+            continue;
+        chosen.insert(c.parlour, herd::significantDigits(c.registration));
+    }
+    QCOMPARE(chosen.size(), Recorded);
+    for (const QString &life : chosen) {
+        int rc = -1;
+        registry->run({"record-insemination", "--cloud", Cloud, "--animal", life, "--date",
+                       yesterday.toString(Qt::ISODate), "--bull", "CZE-99001", "--bull-name", "Testovací"},
+                      &rc);
+        QCOMPARE(rc, 0);
+    }
+
+    if (!mountImportDirectory(QStringLiteral("64k")))
+        QSKIP("cannot mount a tmpfs here (needs root)");
+    // The import file of an earlier run, which AfiFarm may not have taken yet.
+    const QByteArray earlier = "CN ***** Byci *****\nCN earlier run\n";
+    QFile old(importPath());
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write(earlier);
+    old.close();
+    fillUp(importDir() + QStringLiteral("/filler"));
+    {
+        QFile probe(importDir() + QStringLiteral("/probe"));
+        QVERIFY(probe.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        QVERIFY(probe.write("x", 1) != 1);
+        probe.remove();
+    }
+
+    makeWindow();
+    window->form()->textEdit->setPlainText(QStringLiteral("old text"));
+    {
+        ModalAnswerer answerer;
+        QCOMPARE(saveReport().exitCode, 0);
+        QVERIFY(waitForRun());
+        // Reported, not shown as success; the records reached the cloud before.
+        QCOMPARE(answerer.boxes.size(), 1);
+        QCOMPARE(answerer.boxes[0].text, QString::fromUtf8("Chyba vytváření souboru\n") + importPath());
+        QCOMPARE(text(), QString());
+        QCOMPARE(registry->requests(QStringLiteral("/api/v1/sync")).size(), 1);
+    }
+    // The earlier file whole under its name, and no piece of the new one beside it.
+    QCOMPARE(readWholeFile(importPath()), earlier);
+    QCOMPARE(QDir(importDir()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name),
+             (QStringList{"afi_ms.dat", "filler"}));
+
+    QVERIFY(QFile::remove(importDir() + QStringLiteral("/filler")));
+    const QString success = QString::fromUtf8("Proběhla úspěšná datová výměna.\n\nInseminací: %1/%2\n");
+    for (int round = 0; round < 2; ++round) {
+        ModalAnswerer answerer;
+        QCOMPARE(saveReport().exitCode, 0);
+        QVERIFY(waitForRun());
+        QCOMPARE(answerer.boxes.size(), 1);
+        QVERIFY2(answerer.boxes[0].text.startsWith(success.arg(Recorded).arg(round == 0 ? Recorded : 0)),
+                 qPrintable(answerer.boxes[0].text));
+        // One line per insemination not yet held, each cow once.
+        const QByteArray file = readWholeFile(importPath());
+        QStringList cows;
+        for (const QByteArray &line : file.split('\n')) {
+            if (line.startsWith("VN030579"))
+                cows << QString::fromLatin1(line.mid(8, 6)).trimmed();
+        }
+        cows.sort();
+        QStringList expected;
+        if (round == 0) {
+            for (int number : chosen.keys())
+                expected << QString::number(number);
+            expected.sort();
+        }
+        QCOMPARE(cows, expected);
+        const Run imported = runProgram(afifarm(), {"import"});
+        QCOMPARE(imported.exitCode, 0);
+        QVERIFY2(imported.out.startsWith(QByteArray::number(round == 0 ? Recorded : 0) + " of "),
+                 imported.out.constData());
+    }
+    // AfiFarm holds each of them once.
+    const herd::Herd after = loadHerd(herdPath);
+    for (const herd::Cow &c : after.cows) {
+        int onThatDay = 0;
+        for (const herd::Insemination &i : c.inseminations)
+            onThatDay += i.date == yesterday ? 1 : 0;
+        const herd::Cow *was = before.cowByRegistration(c.registration);
+        QVERIFY(was);
+        const int wasOnThatDay =
+            int(std::count_if(was->inseminations.cbegin(), was->inseminations.cend(),
+                              [&](const herd::Insemination &i) { return i.date == yesterday; }));
+        QCOMPARE(onThatDay, wasOnThatDay + (chosen.contains(c.parlour) ? 1 : 0));
+    }
+}
+
+void TestAfifarmFaults::diskFullForConverterInput_data()
+{
+    QTest::addColumn<bool>("earlierRequest");
+    QTest::newRow("no earlier request") << false;
+    QTest::newRow("an earlier request") << true;
+}
+
+// The converters' request files on a full disk: none at all rather than half of one.
+void TestAfifarmFaults::diskFullForConverterInput()
+{
+    QFETCH(bool, earlierRequest);
+    if (!mountImportDirectory(QStringLiteral("64k")))
+        QSKIP("cannot mount a tmpfs here (needs root)");
+    const QString path = importDir() + QStringLiteral("/request.txt");
+    if (earlierRequest) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("earlier request\r\n");
+    }
+    fillUp(importDir() + QStringLiteral("/filler"));
+    // Longer than the whole file system, so the space the earlier request frees does not help.
+    QString text;
+    for (int i = 0; i < 4000; ++i)
+        text += QStringLiteral("VN030579  %1 line of the request\n").arg(i, 4);
+    QVERIFY(!exchange::writeConverterInput(path, text));
+    QVERIFY(!QFileInfo::exists(path));
+
+    QVERIFY(QFile::remove(importDir() + QStringLiteral("/filler")));
+    const QString small = QStringLiteral("DN030579000302590600\nVN030579    12\n");
+    QVERIFY(exchange::writeConverterInput(path, small));
+    QCOMPARE(readWholeFile(path), QByteArray("DN030579000302590600\r\nVN030579    12\r\n"));
+}
+
+void TestAfifarmFaults::reportChangingWhileRead_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("rewritten in place") << "truncate";
+    QTest::newRow("cut short and grown again") << "cut";
+    QTest::newRow("replaced by renaming") << "rename";
+}
+
+// AfiFarm saves its report again and again while runs read it. Each run either finds the report
+// unreadable or sends exactly the animals of one of the two versions.
+void TestAfifarmFaults::reportChangingWhileRead()
+{
+    QFETCH(QString, how);
+    const QString report = savefile() + QStringLiteral("/StablomatAnimals.dif");
+    QByteArray versions[2];
+    const QString herds[2] = {herdA, herdB};
+    QStringList animals[2];
+    for (int v = 0; v < 2; ++v) {
+        QCOMPARE(saveReport({"--name", "StablomatAnimals.dif"}, herds[v]).exitCode, 0);
+        versions[v] = readWholeFile(report);
+        QVERIFY(versions[v].size() > 1000);
+        animals[v] = reportedAnimals(loadHerd(herds[v]));
+        QVERIFY(QFile::remove(report));
+    }
+    QVERIFY(animals[0] != animals[1]);
+    makeWindow();
+
+    const int Runs = 8;
+    int readable = 0;
+    for (int run = 0; run < Runs; ++run) {
+        std::atomic<bool> stop{false};
+        QFile first(report);
+        QVERIFY(first.open(QIODevice::WriteOnly));
+        first.write(versions[run % 2]);
+        first.close();
+        std::thread writer([&, run] {
+            QRandomGenerator random(quint32(run + 1));
+            const QString incoming = savefile() + QStringLiteral("/incoming.tmp");
+            for (int i = 0; !stop; ++i) {
+                const QByteArray &bytes = versions[(run + i) % 2];
+                if (how == QLatin1String("rename")) {
+                    QFile f(incoming);
+                    if (f.open(QIODevice::WriteOnly)) {
+                        f.write(bytes);
+                        f.close();
+                        ::rename(QFile::encodeName(incoming).constData(),
+                                 QFile::encodeName(report).constData());
+                    }
+                } else {
+                    QFile f(report);
+                    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+                        if (how == QLatin1String("cut")) {
+                            // Half of it first, as a save that has not finished.
+                            f.write(bytes.left(bytes.size() / 2));
+                            QThread::usleep(random.bounded(300));
+                            f.write(bytes.mid(bytes.size() / 2));
+                        } else {
+                            // In pieces, as a program saving row by row.
+                            for (int at = 0; at < bytes.size(); at += 1024)
+                                f.write(bytes.mid(at, 1024));
+                        }
+                        f.close();
+                    }
+                }
+                QThread::usleep(random.bounded(800));
+            }
+        });
+        const int syncsBefore = registry->requests(QStringLiteral("/api/v1/sync")).size();
+        QList<ModalAnswerer::Box> boxes;
+        {
+            ModalAnswerer answerer;
+            window->form()->textEdit->setPlainText(QStringLiteral("old text"));
+            window->exchangeAfifarm(savefile());
+            boxes = answerer.boxes;
+        }
+        stop = true;
+        writer.join();
+        const QList<QJsonObject> syncs = registry->requests(QStringLiteral("/api/v1/sync"));
+        const QString shown = text();
+        if (shown == QString::fromUtf8("Nepodporovaný formát dat.")) {
+            QCOMPARE(syncs.size(), syncsBefore);
+            QVERIFY(boxes.isEmpty());
+        } else {
+            // Read whole: the animals of one version, no mixture, no half-read number.
+            QVERIFY2(shown.startsWith(QStringLiteral("USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO\n")),
+                     qPrintable(shown.left(200)));
+            QCOMPARE(syncs.size(), syncsBefore + 1);
+            const QStringList sent = sentAnimals(syncs.last());
+            QVERIFY2(sent == animals[0] || sent == animals[1],
+                     qPrintable(QStringLiteral("%1 animals sent: %2").arg(sent.size()).arg(sent.join(' '))));
+            const QStringList &version = sent == animals[0] ? animals[0] : animals[1];
+            const QStringList lines = shown.split('\n', Qt::SkipEmptyParts).mid(1);
+            for (const QString &line : lines)
+                QVERIFY2(version.contains(line.section(',', 0, 0)), qPrintable(line));
+            QCOMPARE(boxes.size(), 1);
+            ++readable;
+        }
+        // What the writer saved after the run had deleted the report; its notifications find nothing.
+        QFile::remove(report);
+        QFile::remove(savefile() + QStringLiteral("/incoming.tmp"));
+        QTest::qWait(100);
+    }
+    qInfo("%d of %d runs read a whole report", readable, Runs);
+
+    // AfiFarm done saving: the next report is read and sent whole.
+    QCOMPARE(saveReport({"--name", "StablomatAnimals.dif"}, herdB).exitCode, 0);
+    ModalAnswerer answerer;
+    QVERIFY(waitForRun());
+    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(sentAnimals(registry->requests(QStringLiteral("/api/v1/sync")).last()), animals[1]);
+}
+
+STABLOMAT_TEST_MAIN(TestAfifarmFaults)
+#include "tst_afifarmfaults.moc"

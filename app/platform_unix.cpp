@@ -97,6 +97,11 @@ bool addLogonStart(const QString &baseName, const QString &executable)
         << "Terminal=false\n"
         << "X-GNOME-Autostart-enabled=true\n";
     out.flush();
+    // Flushed here: commit() does not notice a buffer that a full disk refused.
+    if (out.status() != QTextStream::Ok || !file.flush()) {
+        file.cancelWriting();
+        return false;
+    }
     return file.commit();
 }
 

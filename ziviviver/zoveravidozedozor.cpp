@@ -153,7 +153,8 @@ void ZOVeravidoZedozor::Private::finishCurrent()
     if (complete && announced.isValid() && announced.toLongLong() != file->size())
         complete = false;
 
-    if (complete && file->commit()) {
+    // Flushed first: commit() does not notice a buffer that a full disk refused.
+    if (complete && file->flush() && file->commit()) {
         ++owner->downloadedCount;
     } else {
         qDebug() << "download failed:" << done->url() << done->errorString();

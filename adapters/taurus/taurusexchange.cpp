@@ -196,7 +196,8 @@ bool writeInsCopy(const QString &path, const QStringList &lines)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    if (file.write(bytes) != bytes.size()) {
+    // Flushed here: commit() does not notice a buffer that a full disk refused.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }

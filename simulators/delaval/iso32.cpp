@@ -90,7 +90,7 @@ public:
             plain->close();
             return ok && plain->error() == QFileDevice::NoError;
         }
-        return safe->commit();
+        return safe->flush() && safe->commit();
     }
 
     QString errorString() const { return file->errorString(); }

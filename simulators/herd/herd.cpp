@@ -806,7 +806,8 @@ bool Herd::save(const QString &path, QString *error) const
 {
     QSaveFile file(path);
     const QByteArray bytes = toJson();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush() ||
+        !file.commit()) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(path, file.errorString());
         return false;

@@ -51,7 +51,7 @@ bool writeAtomically(const QString &path, const QStringList &lines, QString *err
     QByteArray bytes;
     for (const QString &l : lines)
         bytes += l.toUtf8() + "\r\n";
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
         *error = file.errorString();
         return false;
     }

@@ -315,7 +315,7 @@ int answer(const Request &request, const QString &herdPath)
         const QByteArray bytes = codec->fromUnicode(l) + "\r\n";
         ok = out.write(bytes) == bytes.size();
     }
-    if (!ok || !out.commit()) {
+    if (!ok || !out.flush() || !out.commit()) {
         err() << "dpdataexchange: cannot write " << request.answerName << ": " << out.errorString() << "\n";
         return 5;
     }

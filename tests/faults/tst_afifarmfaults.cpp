@@ -7,6 +7,7 @@
 #include "ziviviver/registryprocess.h"
 
 #include "adapters/afikim/afikimreport.h"
+#include "adapters/taurus/taurusexchange.h"
 #include "app/mainwindow.h"
 #include "app/platform.h"
 #include "app/settingskeys.h"
@@ -116,6 +117,8 @@ private slots:
     void diskFullForTheImportFile();
     void diskFullForConverterInput_data();
     void diskFullForConverterInput();
+    void diskFullForReplacedFiles_data();
+    void diskFullForReplacedFiles();
     void reportChangingWhileRead_data();
     void reportChangingWhileRead();
 
@@ -360,6 +363,41 @@ void TestAfifarmFaults::diskFullForConverterInput()
     const QString small = QStringLiteral("DN030579000302590600\nVN030579    12\n");
     QVERIFY(exchange::writeConverterInput(path, small));
     QCOMPARE(readWholeFile(path), QByteArray("DN030579000302590600\r\nVN030579    12\r\n"));
+}
+
+void TestAfifarmFaults::diskFullForReplacedFiles_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::newRow("AfiFarm import file") << "afi_ms.dat";
+    QTest::newRow("Fullwood copy of the written inseminations") << "ins_copy.txt";
+}
+
+// Files written whole and then put in place: on a full disk the call fails and the earlier file
+// stays as it was, with no temporary file left beside it.
+void TestAfifarmFaults::diskFullForReplacedFiles()
+{
+    QFETCH(QString, file);
+    if (!mountImportDirectory(QStringLiteral("64k")))
+        QSKIP("cannot mount a tmpfs here (needs root)");
+    const QString path = importDir() + QLatin1Char('/') + file;
+    const QByteArray earlier("earlier contents\r\n");
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(earlier), qint64(earlier.size()));
+    }
+    fillUp(importDir() + QStringLiteral("/filler"));
+    QStringList lines;
+    // Less than the file's write buffer: the disk refuses it only when the buffer is written out.
+    for (int i = 0; i < 150; ++i)
+        lines << QStringLiteral("VN030579  %1 a line of a file the full disk has no room for").arg(i, 4);
+    const bool written = file == QLatin1String("afi_ms.dat") ? afikim::writeImportFile(path, lines.join('\n'))
+                                                             : taurus::writeInsCopy(path, lines);
+    QVERIFY(!written);
+    QCOMPARE(readWholeFile(path), earlier);
+    QStringList expected{file, "filler"};
+    expected.sort();
+    QCOMPARE(QDir(importDir()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
 }
 
 void TestAfifarmFaults::reportChangingWhileRead_data()

@@ -35,6 +35,9 @@ QString secondInstanceText()
 int runStablomat(int argc, char **argv, const std::function<void()> &started)
 {
     platform::prepareProcess();
+    // No widget draws with OpenGL: without this every window is made GL-capable, which loads the
+    // OpenGL driver (with Mesa's software driver, LLVM: some 45 MB resident) at the first show.
+    QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     QApplication app(argc, argv);
     if (started)
         started();

@@ -3,7 +3,8 @@
 #   scripts/bench.sh [all|answers|sync|exchange|idle]...   (default: all)
 # Herds and the stand-ins' answers are made once into build/bench/data/ (about a minute).
 # The idle tray measurement runs the real program under a virtual display for 60 s
-# (IDLE_SECONDS to change it).
+# (IDLE_SECONDS to change it), with its window shown; IDLE_WINDOW=hidden starts it hidden in the
+# tray instead (start-up shortcut present, tray mode on, exchange every hour).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$here/build}
@@ -68,6 +69,14 @@ if want idle; then
     export HEADLESS_LOG_DIR=$out
     start_headless_tray
     home=$(mktemp -d)
+    window=${IDLE_WINDOW:-shown}
+    if [ "$window" = hidden ]; then
+        mkdir -p "$home/.config/Brantol" "$home/.local/share/applications/Startup"
+        printf '[settings]\ntrayicon=true\nzavra_dat_vymena_hod=1\n' >"$home/.config/Brantol/stablomat.conf"
+        ln -s "$build/stablomat" "$home/.local/share/applications/Startup/stablomat.lnk"
+    fi
+    # A second instance would only show its refusal: wait until no other copy runs.
+    while pgrep -x stablomat >/dev/null; do sleep 1; done
     HOME=$home XDG_CONFIG_HOME=$home/.config XDG_DATA_HOME=$home/.local/share WINEPREFIX=$home/wine \
         STABLOMAT_UPDATE_URL=http://127.0.0.1:9 "$build/stablomat" >/dev/null 2>&1 &
     pid=$!
@@ -84,6 +93,6 @@ if want idle; then
     wait "$pid" 2>/dev/null || true
     stop_headless_tray
     rm -rf "$home"
-    awk -v c=$((u1 + s1 - u0 - s0)) -v t="$tick" -v s="$seconds" -v r="$rss" -v h="$hwm" -v f="$fds" \
-        'BEGIN { printf "tray program at rest: %.2f s CPU in %d s, RSS %.1f MB (peak %.1f MB), %d open files\n", c / t, s, r / 1024, h / 1024, f }'
+    awk -v c=$((u1 + s1 - u0 - s0)) -v t="$tick" -v s="$seconds" -v r="$rss" -v h="$hwm" -v f="$fds" -v w="$window" \
+        'BEGIN { printf "tray program at rest, window %s: %.2f s CPU in %d s, RSS %.1f MB (peak %.1f MB), %d open files\n", w, c / t, s, r / 1024, h / 1024, f }'
 fi

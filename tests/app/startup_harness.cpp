@@ -2,8 +2,9 @@
 //   BOX <tab> title <tab> text      for every message box (answered with OK)
 //   WINDOW <tab> x y w h <tab> desktop w h   once the main window is on screen
 //   HIDDEN                          when the window went away but the program runs on
+//   GL <tab> libraries              OpenGL driver libraries mapped once the window is drawn
 // HARNESS_MODE: "show" quits once the window is seen, "close" closes it, then quits through the
-// tray menu if the program is still running.
+// tray menu if the program is still running, "gl" quits after the GL line.
 #include "app/mainwindow.h"
 #include "app/startup.h"
 
@@ -11,8 +12,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QDesktopWidget>
+#include <QFile>
 #include <QMenu>
 #include <QMessageBox>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTimer>
 #include <cstdio>
 
@@ -21,6 +25,25 @@ static void say(const QString &line)
     std::fputs(line.toUtf8().constData(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+}
+
+// Mapped libraries of an OpenGL driver (the GLX or EGL vendor library, Mesa's *_dri, LLVM; not the
+// small dispatch libraries that Qt links); "?" without /proc.
+static QString openGlLibraries()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return QStringLiteral("?");
+    const QRegularExpression gl(QStringLiteral("/((libGLX_|libEGL_|libLLVM)[^/]*|[^/]*_dri)\\.so[^/]*$"));
+    QSet<QString> found;
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        const QRegularExpressionMatch m = gl.match(QString::fromLocal8Bit(line));
+        if (m.hasMatch())
+            found.insert(m.captured(1));
+    }
+    QStringList names = found.values();
+    names.sort();
+    return names.join(QLatin1Char(' '));
 }
 
 static QString escaped(QString text)
@@ -35,7 +58,7 @@ int main(int argc, char **argv)
     return runStablomat(argc, argv, [mode] {
         auto *poll = new QTimer(qApp);
         poll->setInterval(20);
-        auto state = std::make_shared<int>(0); // 0 waiting for the window, 1 closed, 2 done
+        auto state = std::make_shared<int>(0); // 0 waiting for the window, 1 closed, 2 done, 3 drawing
         QObject::connect(poll, &QTimer::timeout, [mode, state] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
                 say(QStringLiteral("BOX\t") + escaped(box->windowTitle()) + QLatin1Char('\t') +
@@ -62,6 +85,14 @@ int main(int argc, char **argv)
                 if (mode == QLatin1String("close")) {
                     *state = 1;
                     window->close();
+                } else if (mode == QLatin1String("gl")) {
+                    *state = 3;
+                    window->repaint();
+                    // The tray icon and the window have been drawn by the time the next events are done.
+                    QTimer::singleShot(500, [] {
+                        say(QStringLiteral("GL\t") + openGlLibraries());
+                        QCoreApplication::quit();
+                    });
                 } else {
                     *state = 2;
                     QCoreApplication::quit();

@@ -66,6 +66,7 @@ private slots:
     void automaticExchange();
     void intervalChangeTakesEffectNextTick();
     void versionCheckEvery3600Ticks();
+    void ticksDoNotRepaint();
     void hiddenStart_data();
     void hiddenStart();
     void secondRequestDuringRunIgnored();
@@ -252,6 +253,48 @@ void TestMainWindow::versionCheckEvery3600Ticks()
     QCOMPARE(w.versionChecks, 1);
     w.tick(3600);
     QCOMPARE(w.versionChecks, 2);
+}
+
+// Counts the paint events of a widget and everything in it.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *top)
+    {
+        top->installEventFilter(this);
+        for (QWidget *w : top->findChildren<QWidget *>())
+            w->installEventFilter(this);
+    }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint || event->type() == QEvent::UpdateRequest)
+            ++paints;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+void TestMainWindow::ticksDoNotRepaint()
+{
+    // The program spends the day ticking: a tick that changes nothing on screen draws nothing.
+    store().setValue(keys::Staj, QStringLiteral("Farma Horní Lhota"));
+    TestWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTest::qWait(200);
+    const PaintCounter counter(&w);
+    for (int i = 0; i < 20; ++i) {
+        w.tick(1);
+        QCoreApplication::processEvents();
+    }
+    QTest::qWait(100);
+    QCOMPARE(counter.paints, 0);
+    // The counter does see a repaint.
+    w.form()->staj->setText(QStringLiteral("Farma Dolní Lhota"));
+    QTRY_VERIFY(counter.paints > 0);
+    w.hide();
 }
 
 void TestMainWindow::hiddenStart_data()

@@ -19,6 +19,7 @@ private slots:
     void noTray();
     void closeWithTrayModeOff();
     void closeWithTrayModeOn();
+    void noOpenGlDriverLoaded();
 
 private:
     struct Outcome
@@ -194,6 +195,19 @@ void TestStartup::closeWithTrayModeOn()
     // Quit from the tray menu is orderly: the periods are written by the destructor.
     QSettings s(settingsFile(), QSettings::IniFormat);
     QCOMPARE(s.value(QStringLiteral("settings/od_hodina1")).toString(), QStringLiteral("0"));
+}
+
+void TestStartup::noOpenGlDriverLoaded()
+{
+    // Nothing in the program draws with OpenGL; a driver loaded anyway costs tens of MB all day.
+    const Outcome o = run(unique, QStringLiteral("gl"));
+    QVERIFY2(o.exitCode == 0, qPrintable(o.errors));
+    QCOMPARE(o.lines.size(), 2);
+    QVERIFY(o.lines.at(0).startsWith(QStringLiteral("WINDOW\t")));
+    QVERIFY(o.lines.at(1).startsWith(QStringLiteral("GL\t")));
+    if (o.lines.at(1) == QLatin1String("GL\t?"))
+        QSKIP("no /proc/self/maps here");
+    QCOMPARE(o.lines.at(1), QStringLiteral("GL\t"));
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestStartup)

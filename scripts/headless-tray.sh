@@ -45,8 +45,8 @@ start_headless_tray() {
     return 1
 }
 
-stop_headless_tray() {
-    kill "${TRAY_PID:-}" "${XVFB_PID:-}" 2>/dev/null
-    wait "${XVFB_PID:-}" 2>/dev/null
+stop_headless_tray() { # also from an EXIT trap under set -e: nothing here may fail
+    kill "${TRAY_PID:-}" "${XVFB_PID:-}" 2>/dev/null || true
+    wait "${XVFB_PID:-}" 2>/dev/null || true
     return 0
 }

@@ -29,12 +29,16 @@ export HEADLESS_LOG_DIR=$build
 start_headless_tray
 home=$(mktemp -d)
 cleanup() {
+    # Keeps the script's own status; a process that has already ended is no failure here.
+    local status=$?
+    set +e
     [ -n "${app_pid:-}" ] && pkill -P "$app_pid" 2>/dev/null; kill "${app_pid:-}" 2>/dev/null
     [ -n "${registry_pid:-}" ] && kill "$registry_pid" 2>/dev/null
     stop_headless_tray
     rm -rf "$home"
     # Leave the machine as it was: the package was only installed to be tried.
-    [ -n "${KEEP_PACKAGE:-}" ] || apt-get remove -y -qq stablomat >/dev/null 2>&1 || true
+    [ -n "${KEEP_PACKAGE:-}" ] || apt-get remove -y -qq stablomat >/dev/null 2>&1
+    exit $status
 }
 trap cleanup EXIT
 

@@ -15,6 +15,7 @@
 //   ISO32_EXIT_CODE           exit status after a complete answer
 #include "adapters/delaval/delavalformat.h"
 #include "herd.h"
+#include "recordlines.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -313,29 +314,10 @@ int importInseminations(const QStringList &records, const QString &herdPath, con
     const int crashAfter = envInt("ISO32_CRASH_AFTER_LINES", -1);
 
     QStringList log;
-    int imported = 0;
-    for (int n = 0; n < valueLines.size(); ++n) {
+    const int imported = herd::recordInseminationLines(h, table, valueLines, 2, 3, &log, [crashAfter](int n) {
         if (crashAfter >= 0 && n >= crashAfter)
             std::abort();
-        const QString &line = valueLines.at(n);
-        const adis::Values v = table.cutAny(line);
-        const QString what = QStringLiteral("record %1 (cow %2, %3): ").arg(n + 1).arg(v.at(0), v.at(1));
-        if (line.size() != table.lineLength()) {
-            log << what + QStringLiteral("skipped, line of %1 characters instead of %2")
-                              .arg(line.size())
-                              .arg(table.lineLength());
-            continue;
-        }
-        const QDate date = v.isUnknown(1) ? QDate() : QDate::fromString(v.at(1), QStringLiteral("yyyyMMdd"));
-        const herd::RecordOutcome outcome = herd::recordInsemination(
-            h, v.at(0), date, v.isUnknown(3) ? QString() : v.at(3), v.isUnknown(2) ? 0 : v.at(2).toInt());
-        if (outcome != herd::RecordOutcome::Recorded) {
-            log << what + herd::skipText(outcome);
-            continue;
-        }
-        ++imported;
-        log << what + QStringLiteral("imported");
-    }
+    });
     if (imported > 0 && !h.save(herdPath, &why)) {
         err() << "iso32: " << why << "\n";
         return 4;

@@ -13,6 +13,7 @@
 //                           request unanswered (or not imported)
 #include "adapters/westfalia/westfaliaformat.h"
 #include "herd.h"
+#include "recordlines.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -334,27 +335,7 @@ int import(const Request &request, const QString &herdPath)
     }
     const adis::Entity &table = westfalia::eventRecord();
     QStringList log;
-    int imported = 0;
-    for (int n = 0; n < request.recordLines.size(); ++n) {
-        const QString &line = request.recordLines.at(n);
-        const adis::Values v = table.cutAny(line);
-        const QString what = QStringLiteral("record %1 (cow %2, %3): ").arg(n + 1).arg(v.at(0), v.at(1));
-        if (line.size() != table.lineLength()) {
-            log << what + QStringLiteral("skipped, line of %1 characters instead of %2")
-                              .arg(line.size())
-                              .arg(table.lineLength());
-            continue;
-        }
-        const QDate date = v.isUnknown(1) ? QDate() : QDate::fromString(v.at(1), QStringLiteral("yyyyMMdd"));
-        const herd::RecordOutcome outcome = herd::recordInsemination(
-            h, v.at(0), date, v.isUnknown(4) ? QString() : v.at(4), v.isUnknown(2) ? 0 : v.at(2).toInt());
-        if (outcome != herd::RecordOutcome::Recorded) {
-            log << what + herd::skipText(outcome);
-            continue;
-        }
-        ++imported;
-        log << what + QStringLiteral("imported");
-    }
+    const int imported = herd::recordInseminationLines(h, table, request.recordLines, 2, 4, &log);
     if (imported > 0 && !h.save(herdPath, &why)) {
         err() << "dpdataexchange: " << why << "\n";
         return 4;

@@ -24,6 +24,39 @@ int digits(QStringView t, int from, int count)
     return value;
 }
 
+} // namespace
+
+bool dayMonthYear(QStringView t, QChar separator, QDate *date)
+{
+    const int n = int(t.size());
+    const int first = int(t.indexOf(separator));
+    const int second = first < 0 ? -1 : int(t.indexOf(separator, first + 1));
+    if (n < 8 || n > 10 || first < 1 || first > 2 || second - first < 2 || second - first > 3 ||
+        n - second != 5)
+        return false;
+    const int d = digits(t, 0, first);
+    const int m = digits(t, first + 1, second - first - 1);
+    const int y = digits(t, second + 1, 4);
+    if (d < 0 || m < 0 || y < 1)
+        return false;
+    *date = QDate(y, m, d);
+    return true;
+}
+
+QTime parseCompactTime(QStringView text)
+{
+    if (isUnknown(text))
+        return QTime();
+    const int h = text.size() == 6 ? digits(text, 0, 2) : -1;
+    const int m = h < 0 ? -1 : digits(text, 2, 2);
+    const int s = m < 0 ? -1 : digits(text, 4, 2);
+    if (s >= 0)
+        return QTime(h, m, s);
+    return QTime::fromString(text.toString(), QStringLiteral("hhmmss"));
+}
+
+namespace {
+
 // The forms converters write, without Qt's general format parser (a few microseconds a field,
 // tens of thousands of fields an answer). False: leave the text to that parser.
 bool quickDate(QStringView t, QDate *date)
@@ -33,16 +66,8 @@ bool quickDate(QStringView t, QDate *date)
     if (n == 8 && (y = digits(t, 0, 4)) >= 0) { // yyyyMMdd
         m = digits(t, 4, 2);
         d = digits(t, 6, 2);
-    } else if (n >= 8 && n <= 10) { // d.M.yyyy, dd.MM.yyyy
-        const int first = int(t.indexOf(QLatin1Char('.')));
-        const int second = first < 0 ? -1 : int(t.indexOf(QLatin1Char('.'), first + 1));
-        if (first < 1 || first > 2 || second - first < 2 || second - first > 3 || n - second != 5)
-            return false;
-        d = digits(t, 0, first);
-        m = digits(t, first + 1, second - first - 1);
-        y = digits(t, second + 1, 4);
-    } else {
-        return false;
+    } else { // d.M.yyyy, dd.MM.yyyy
+        return dayMonthYear(t, QLatin1Char('.'), date);
     }
     if (d < 0 || m < 0 || y < 1)
         return false;

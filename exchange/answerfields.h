@@ -14,6 +14,15 @@
 // Invalid when the text holds a "?" or none of the forms fits.
 QDate parseDate(QStringView text);
 
+// The day of a text shaped "d.M.yyyy" with that separator (day and month of one or two ASCII
+// digits, a year of four, year 0 excluded): true, *date that day, invalid when there is none
+// ("31.02.2024"). False for any other shape: leave the text to Qt's parser.
+bool dayMonthYear(QStringView text, QChar separator, QDate *date);
+
+// A time of day "hhmmss" as QTime::fromString reads it with that format; invalid when the text
+// holds a "?" or does not parse.
+QTime parseCompactTime(QStringView text);
+
 // The text with every decimal comma turned into a point, for the caller to convert
 // ("12,5" gives "12.5"). Null when the text holds a "?".
 QVariant parseDecimal(QStringView text);

@@ -128,39 +128,11 @@ QString missingColumnText(const ColumnMap &columns)
     return QString();
 }
 
-namespace {
-
-// "d/M/yyyy" with one or two digits for day and month; false when the text has another shape.
-bool quickReportDate(QStringView t, QDate *date)
-{
-    int part[3] = {0, 0, 0};
-    int digits[3] = {0, 0, 0};
-    int k = 0;
-    for (const QChar c : t) {
-        if (c == QLatin1Char('/')) {
-            if (++k > 2)
-                return false;
-        } else if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
-            if (++digits[k] > 4)
-                return false;
-            part[k] = part[k] * 10 + (c.unicode() - '0');
-        } else {
-            return false;
-        }
-    }
-    if (k != 2 || digits[0] < 1 || digits[0] > 2 || digits[1] < 1 || digits[1] > 2 || digits[2] != 4)
-        return false;
-    *date = QDate(part[2], part[1], part[0]);
-    return date->isValid();
-}
-
-} // namespace
-
 QDate reportDate(const QString &text)
 {
     const QString t = text.trimmed();
     QDate date;
-    if (t.isEmpty() || quickReportDate(t, &date))
+    if (t.isEmpty() || dayMonthYear(t, QLatin1Char('/'), &date))
         return date;
     date = QDate::fromString(t, QStringLiteral("dd/MM/yyyy"));
     if (!date.isValid()) // a spreadsheet program saving the report again may drop the leading zeros

@@ -23,24 +23,6 @@ QDate sinceCalving(const QDate &event, const QDate &calving)
     return event;
 }
 
-// "hhmmss" as QTime::fromString reads it; invalid when it holds a "?".
-QTime timeOfDay(QStringView t)
-{
-    if (t.contains(QLatin1Char('?')))
-        return QTime();
-    const auto general = [t] { return QTime::fromString(t.toString(), QStringLiteral("hhmmss")); };
-    if (t.size() != 6)
-        return general();
-    int part[3];
-    for (int k = 0; k < 3; ++k) {
-        const QChar a = t[2 * k], b = t[2 * k + 1];
-        if (a < QLatin1Char('0') || a > QLatin1Char('9') || b < QLatin1Char('0') || b > QLatin1Char('9'))
-            return general();
-        part[k] = (a.unicode() - '0') * 10 + (b.unicode() - '0');
-    }
-    return QTime(part[0], part[1], part[2]);
-}
-
 } // namespace
 
 bool isDataLine(const QString &line)
@@ -154,7 +136,7 @@ bool readMilkLine(const QString &line, MilkLine *milk)
     m.milkings.reserve(MilkingsPerLine);
     for (int g = 0; g < MilkingsPerLine; ++g) {
         const QDate date = parseDate(v.view(milkItem(g, milkcol::Date)));
-        QTime time = timeOfDay(v.view(milkItem(g, milkcol::Time)));
+        QTime time = parseCompactTime(v.view(milkItem(g, milkcol::Time)));
         if (!time.isValid())
             time = QTime(0, 0);
         Milking one;

@@ -167,12 +167,6 @@ void addCowEvents(HerdReading &reading, const CowLine &cow, const ReadingRules &
 
 } // namespace
 
-void addCow(HerdReading &reading, const CowLine &cow, const ReadingRules &rules)
-{
-    addCowEvents(reading, cow, rules);
-    addCowToMaps(reading, cow, rules);
-}
-
 HerdReading readAnswer(const QStringList &lines, const ReadingRules &rules)
 {
     HerdReading reading;

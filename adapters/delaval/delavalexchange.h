@@ -68,9 +68,6 @@ struct HerdReading
     int skipped = 0; // lines without 50 columns
 };
 
-// Adds one cow to the reading.
-void addCow(HerdReading &reading, const CowLine &cow, const ReadingRules &rules);
-
 // Reads every answer line.
 HerdReading readAnswer(const QStringList &lines, const ReadingRules &rules);
 

@@ -144,12 +144,6 @@ void addFullwoodRowEvents(FullwoodHerd *herd, const FullwoodRow &row, int insDay
 
 } // namespace
 
-void addFullwoodRow(FullwoodHerd *herd, const FullwoodRow &row, int insDays, int sendDays, const QDate &today)
-{
-    addFullwoodRowToMaps(herd, row);
-    addFullwoodRowEvents(herd, row, insDays, sendDays, today);
-}
-
 FullwoodHerd fullwoodHerd(const QStringList &answerLines, int insDays, int sendDays, const QDate &today)
 {
     FullwoodHerd herd;

@@ -58,8 +58,6 @@ struct FullwoodHerd
     KnownInseminations known;      // cow id + last insemination date
 };
 
-void addFullwoodRow(FullwoodHerd *herd, const FullwoodRow &row, int insDays, int sendDays,
-                    const QDate &today);
 FullwoodHerd fullwoodHerd(const QStringList &answerLines, int insDays, int sendDays, const QDate &today);
 
 // The write-back lines for the downloaded rows, in the order received: rows already known to the

@@ -1,4 +1,5 @@
 #include "app/platform.h"
+#include "update/updateprotocol.h"
 
 #include <QDir>
 #include <QFile>
@@ -195,27 +196,7 @@ QString updateScriptName()
 
 QByteArray updateScript(const QString &exeName)
 {
-    const QString name = shellQuoted(exeName);
-    // A process runs the program while its exe link names the executable (" (deleted)" once replaced).
-    const QString text = QStringLiteral("#!/bin/sh\n"
-                                        "running() {\n"
-                                        "  for p in /proc/[0-9]*; do\n"
-                                        "    e=$(readlink \"$p/exe\" 2>/dev/null) || continue\n"
-                                        "    e=${e% (deleted)}\n"
-                                        "    [ \"${e##*/}\" = %1 ] && return 0\n"
-                                        "  done\n"
-                                        "  return 1\n"
-                                        "}\n"
-                                        "while running; do\n"
-                                        "  echo \"STABLOMAT is still running\"\n"
-                                        "  sleep 1\n"
-                                        "done\n"
-                                        "\n"
-                                        "unzip -o stablomat.zip\n"
-                                        "chmod +x ./%1 2>/dev/null\n"
-                                        "./%1 >/dev/null 2>&1 &")
-                             .arg(name);
-    return text.toLocal8Bit();
+    return update::unixUpdateScript(exeName);
 }
 
 bool startUpdateScript(const QString &dir)

@@ -1,4 +1,5 @@
 #include "app/platform.h"
+#include "update/updateprotocol.h"
 
 #include <windows.h>
 
@@ -124,20 +125,7 @@ QString updateScriptName()
 
 QByteArray updateScript(const QString &)
 {
-    const QString text = QStringLiteral(":LOOP\n"
-                                        "tasklist /fi \"ImageName eq stablomat.exe\" /fo csv 2>NUL | find /I "
-                                        "\"stablomat.exe\">NUL\n"
-                                        "if \"%ERRORLEVEL%\"==\"0\" (\n"
-                                        "  ECHO STABLOMAT is still running\n"
-                                        "  TIMEOUT /T 1\n"
-                                        "  GOTO LOOP\n"
-                                        ")\n"
-                                        "\n"
-                                        "unzip -xo stablomat.zip\n"
-                                        "start /b stablomat.exe");
-    // Written as "WIN-1250", the name Qt knows as Windows-1250.
-    QTextCodec *codec = QTextCodec::codecForName("Windows-1250");
-    return codec ? codec->fromUnicode(text) : text.toLatin1();
+    return update::windowsUpdateScript();
 }
 
 bool startUpdateScript(const QString &dir)

@@ -17,6 +17,9 @@ inline const QString InsDays = QStringLiteral("settings/zavra_stahovat_inseminac
 inline const QString ImportInseminations = QStringLiteral("settings/zavra_stahovat_inseminace_povoleno");
 inline const QString SendDays = QStringLiteral("settings/zavra_odesilat_udaje_dny");
 inline const QString SendInseminations = QStringLiteral("settings/zavra_odesilat_inseminace_povoleno");
+// string: "<version> <UTC time>" of the last update attempt, written when it starts; the same
+// version is not downloaded again for 24 hours (docs/update-protocol.md).
+inline const QString FailedUpdate = QStringLiteral("settings/aktualizace_neuspesna");
 
 // The fifteen milking-period values, in the order they are read and written.
 inline const char *const MilkingPeriodNames[15] = {"dojeni1",    "dojeni2",   "dojeni3",    "od_datum1",

@@ -109,9 +109,29 @@ UpdateOffer parseUpdateReply(const QByteArray &body)
     const QStringList fields = QString::fromUtf8(body).split(QLatin1Char(','));
     if (fields.size() != 5)
         return offer;
+    offer.version = fields.at(3);
     offer.archiveAddress = fields.at(4);
     offer.newer = versionValue(fields.at(3)) > versionValue(ProgramVersion);
     return offer;
+}
+
+QString failedUpdateEntry(const QString &version, const QDateTime &when)
+{
+    return version.trimmed() + QLatin1Char(' ') + when.toUTC().toString(Qt::ISODate);
+}
+
+bool retryBlocked(const QString &entry, const QString &version, const QDateTime &now)
+{
+    const int split = entry.lastIndexOf(QLatin1Char(' '));
+    if (split < 0)
+        return false;
+    const qint64 failed = versionValue(entry.left(split));
+    const QDateTime when = QDateTime::fromString(entry.mid(split + 1), Qt::ISODate);
+    if (failed < 0 || failed != versionValue(version.trimmed()) || !when.isValid())
+        return false;
+    // A clock set back makes the entry lie in the future; that does not block for longer.
+    const qint64 age = when.secsTo(now);
+    return age >= 0 && age < 24 * 3600;
 }
 
 QString updateBlockedReason(const QString &programDir, bool writable)

@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "app/platform.h"
 #include "app/settingskeys.h"
+#include "update/signature.h"
 #include "update/updateprotocol.h"
 #include "ziviviver.h"
 
@@ -15,6 +16,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSaveFile>
 #include <QSettings>
 #include <QSslConfiguration>
 #include <QtDebug>
@@ -24,8 +26,35 @@
 #include <memory>
 
 namespace {
+
 const int versionCheckTimeoutMs = 60000;
+const qint64 maxSignatureBytes = 4096;
+
+// Downloads one file into dir under name; true when it arrived complete.
+bool fetch(const QString &dir, const QString &address, const QString &name)
+{
+    dm_request_t request;
+    request.fileUrl = QUrl::fromEncoded(address.toLatin1(), QUrl::TolerantMode);
+    request.fileName = name;
+
+    ZOVeravidoZedozor downloader(nullptr);
+    downloader.setOutputDir(dir);
+    downloader.append(request, true);
+    QEventLoop loop;
+    QObject::connect(&downloader, &ZOVeravidoZedozor::finishedDownload, &loop, &QEventLoop::quit);
+    loop.exec();
+    return downloader.downloadedCount == 1;
 }
+
+QByteArray readSmallFile(const QString &path, qint64 limit)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > limit)
+        return QByteArray();
+    return file.read(limit);
+}
+
+} // namespace
 
 void MainWindow::sendVersionCheck()
 {
@@ -73,6 +102,15 @@ void MainWindow::getVersionFromServerReplyFinished(QNetworkReply *netReply)
         }
         return;
     }
+    // A version that failed is left alone for a day, also after a restart (the update script starts
+    // the old program again when the new one fails), so a bad release cannot loop.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (update::retryBlocked(readString(settings, keys::FailedUpdate), offer.version, now)) {
+        qDebug() << "version check: the update to" << offer.version << "failed less than a day ago";
+        return;
+    }
+    settings->setValue(keys::FailedUpdate, update::failedUpdateEntry(offer.version, now));
+    settings->sync();
     updateInProgress = true;
 
     int result = 0;
@@ -114,34 +152,41 @@ int MainWindow::downloadUpdate(const QString &address)
     const QString dir = QCoreApplication::applicationDirPath();
     const QString archive = dir + QLatin1Char('/') + update::ArchiveName;
     const QString downloaded = dir + QLatin1Char('/') + update::DownloadName;
+    const QString signatureName = update::DownloadName + QStringLiteral(".minisig");
+    const QString signature = dir + QLatin1Char('/') + signatureName;
     QFile::remove(archive);
 
-    dm_request_t request;
-    request.fileUrl = QUrl::fromEncoded(address.toLatin1(), QUrl::TolerantMode);
-    request.fileName = update::DownloadName;
-
-    ZOVeravidoZedozor downloader(nullptr);
-    downloader.setOutputDir(dir);
-    downloader.append(request, true);
-    QEventLoop loop;
-    connect(&downloader, &ZOVeravidoZedozor::finishedDownload, &loop, &QEventLoop::quit);
-    loop.exec();
-
-    if (downloader.downloadedCount == 0)
+    // The signature first: without one there is nothing worth downloading.
+    if (!fetch(dir, address + QStringLiteral(".minisig"), signatureName))
+        return -1;
+    const QByteArray signatureText = readSmallFile(signature, maxSignatureBytes);
+    QFile::remove(signature);
+    if (!fetch(dir, address, update::DownloadName))
         return -1;
     if (!QFile::exists(downloaded))
         return -2;
-    if (!QFile::rename(downloaded, archive))
+    // Nothing is unpacked and the program does not end unless the maker signed this very archive
+    // and it holds the program.
+    const QString exeName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    if (!update::verifyFile(downloaded, signatureText, update::trustedKeys()) ||
+        !update::checkArchive(downloaded, exeName)) {
+        qDebug() << "update: the archive is not signed by a trusted key or is not a usable zip";
+        QFile::remove(downloaded);
+        return -1;
+    }
+    if (!QFile::rename(downloaded, archive)) {
+        QFile::remove(downloaded);
         return -2;
+    }
 
     const QString scriptPath = dir + QLatin1Char('/') + platform::updateScriptName();
     QFile::remove(scriptPath);
-    QFile script(scriptPath);
-    if (!script.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    QSaveFile script(scriptPath);
+    const QByteArray text = platform::updateScript(exeName);
+    // A full disk shows up at the latest in commit(); the program then keeps running.
+    if (!script.open(QIODevice::WriteOnly) || script.write(text) != text.size() || !script.commit()) {
+        QFile::remove(archive);
         return -3;
-    const QByteArray text =
-        platform::updateScript(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
-    const bool written = script.write(text) == text.size();
-    script.close();
-    return written ? 0 : -3;
+    }
+    return 0;
 }

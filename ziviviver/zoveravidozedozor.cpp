@@ -18,7 +18,8 @@
 
 namespace {
 
-const int transferTimeoutMs = 60000; // without any data for this long, the download fails
+const int transferTimeoutMs = 60000;             // without any data for this long, the download fails
+const qint64 maxFileBytes = 300LL * 1024 * 1024; // a larger file is refused
 
 // https anywhere; plain http only to this machine.
 bool permittedUrl(const QUrl &url)
@@ -115,12 +116,22 @@ void ZOVeravidoZedozor::Private::startNext()
         else
             reply->abort();
     });
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, owner, [this] {
+        const QVariant announced = reply ? reply->header(QNetworkRequest::ContentLengthHeader) : QVariant();
+        if (announced.isValid() && announced.toLongLong() > maxFileBytes) {
+            writeFailed = true;
+            reply->abort();
+        }
+    });
     QObject::connect(reply, &QNetworkReply::readyRead, owner, [this] {
         if (!reply || !file)
             return;
         const QByteArray chunk = reply->readAll();
-        if (!writeFailed && file->write(chunk) != chunk.size())
+        // A full disk or an oversized body ends the transfer at once.
+        if (writeFailed || file->size() + chunk.size() > maxFileBytes || file->write(chunk) != chunk.size()) {
             writeFailed = true;
+            reply->abort();
+        }
     });
     QObject::connect(reply, &QNetworkReply::finished, owner, [this] { finishCurrent(); });
 }
@@ -140,7 +151,7 @@ void ZOVeravidoZedozor::Private::finishCurrent()
     done->deleteLater();
     if (file && done->error() == QNetworkReply::NoError) {
         const QByteArray rest = done->readAll();
-        if (!writeFailed && file->write(rest) != rest.size())
+        if (!writeFailed && (file->size() + rest.size() > maxFileBytes || file->write(rest) != rest.size()))
             writeFailed = true;
     }
 

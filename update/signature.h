@@ -1,0 +1,39 @@
+// Detached Ed25519 signatures in minisign's format, checked against the keys this program trusts.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace update {
+
+struct PublicKey
+{
+    QByteArray id;  // 8 bytes
+    QByteArray key; // 32 bytes
+};
+
+struct Signature
+{
+    bool prehashed = false; // "ED": the signed message is the file's BLAKE2b-512 hash
+    QByteArray keyId;       // 8 bytes
+    QByteArray signature;   // 64 bytes, over the file (or its hash)
+    QByteArray trustedComment;
+    QByteArray globalSignature; // 64 bytes, over signature + trusted comment
+};
+
+// The environment variable naming a minisign public-key file whose keys are trusted besides the maker's.
+inline const char KeyFileVariable[] = "STABLOMAT_UPDATE_KEY_FILE";
+
+// Every key in a minisign public-key file (a base64 line of "Ed", key id and key).
+QList<PublicKey> parsePublicKeys(const QByteArray &text);
+// The maker's key, built in, and the keys of the file named by STABLOMAT_UPDATE_KEY_FILE.
+QList<PublicKey> trustedKeys();
+
+// A minisign signature file: untrusted comment, signature, trusted comment, global signature.
+bool parseSignature(const QByteArray &text, Signature &signature);
+
+// True when the file is signed by one of keys, trusted comment included.
+bool verifyFile(const QString &path, const QByteArray &signatureText, const QList<PublicKey> &keys);
+
+} // namespace update

@@ -129,6 +129,9 @@ void RawHttpServer::answer(QTcpSocket *socket)
         response = "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: 100000\r\n"
                    "Connection: close\r\n\r\n" +
                    QByteArray(1000, 'x');
+    } else if (unannounced.contains(target.path())) {
+        response = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n\r\n" +
+                   unannounced.value(target.path());
     } else if (target.path() == QLatin1String("/redirect")) {
         const QByteArray to =
             QUrlQuery(target).queryItemValue(QStringLiteral("to"), QUrl::FullyDecoded).toLatin1();
@@ -154,4 +157,45 @@ QByteArray randomBytes(int size)
     for (int i = 0; i < size; ++i)
         bytes[i] = char(QRandomGenerator::global()->bounded(256));
     return bytes;
+}
+
+namespace {
+
+bool run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+} // namespace
+
+bool SigningKey::create(const QString &directory)
+{
+    publicKeyFile = directory + QStringLiteral("/test.pub");
+    secretKeyFile = directory + QStringLiteral("/test.key");
+    return run(QStringLiteral("minisign"), {"-G", "-f", "-W", "-p", publicKeyFile, "-s", secretKeyFile});
+}
+
+bool SigningKey::sign(const QString &file, bool legacy) const
+{
+    QStringList arguments{"-S", "-s", secretKeyFile, "-m", file, "-x", file + QStringLiteral(".minisig")};
+    if (legacy)
+        arguments << QStringLiteral("-l");
+    return run(QStringLiteral("minisign"), arguments);
+}
+
+bool makeArchive(const QString &zipPath, const QString &member, const QByteArray &content)
+{
+    QTemporaryDir staging;
+    const QString path = staging.filePath(member);
+    if (!writeFile(path, content))
+        return false;
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                    QFile::ExeGroup);
+    QFile::remove(zipPath);
+    return run(QStringLiteral("zip"), {QStringLiteral("-j"), QStringLiteral("-q"), zipPath, path});
 }

@@ -4,6 +4,7 @@
 
 #include <QJsonObject>
 #include <QList>
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -41,13 +42,15 @@ struct SelfSignedCertificate
 };
 
 // Answers by path: "/cut" announces more bytes than it sends and closes; "/redirect?to=URL"
-// answers 302 to URL; everything else 404.
+// answers 302 to URL; a path in unannounced gets its body without Content-Length, ended by closing
+// the connection; everything else 404.
 class RawHttpServer : public QTcpServer
 {
 public:
     RawHttpServer();
     QString base() const;
     QStringList paths; // the request paths seen
+    QMap<QString, QByteArray> unannounced;
 
 private:
     void answer(QTcpSocket *socket);
@@ -56,3 +59,15 @@ private:
 // Writes a whole file, creating its directory.
 bool writeFile(const QString &path, const QByteArray &content);
 QByteArray randomBytes(int size);
+
+// A minisign key pair made for one test run; the secret key never leaves the temporary directory.
+struct SigningKey
+{
+    bool create(const QString &directory);
+    // Writes file + ".minisig" (prehashed "ED", or the legacy "Ed" form).
+    bool sign(const QString &file, bool legacy = false) const;
+    QString publicKeyFile, secretKeyFile;
+};
+
+// A zip at zipPath holding one executable file member with content.
+bool makeArchive(const QString &zipPath, const QString &member, const QByteArray &content);

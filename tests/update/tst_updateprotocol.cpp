@@ -1,6 +1,8 @@
 // The version check's form and the update server's reply, without a network.
 #include "app/platform.h"
 #include "common/testsupport.h"
+#include "servers.h"
+#include "update/signature.h"
 #include "update/updateprotocol.h"
 
 class TestUpdateProtocol : public QObject
@@ -21,6 +23,15 @@ private slots:
     void ownVersion();
     void serverUrl_data();
     void serverUrl();
+    void signature_data();
+    void signature();
+    void retryAfterFailure_data();
+    void retryAfterFailure();
+    void archiveListing_data();
+    void archiveListing();
+
+private:
+    QTemporaryDir keyDir;
 };
 
 void TestUpdateProtocol::formBody_data()
@@ -237,6 +248,133 @@ void TestUpdateProtocol::updateBlocked()
         QVERIFY(reason.contains(QStringLiteral("nelze zapisovat")));
         QVERIFY2(reason.contains(QDir::toNativeSeparators(QDir::cleanPath(dir))), qPrintable(reason));
     }
+}
+
+void TestUpdateProtocol::signature_data()
+{
+    QTest::addColumn<QString>("change"); // what happens between signing and checking
+    QTest::addColumn<bool>("legacy");    // the "Ed" form that signs the whole file
+    QTest::addColumn<bool>("verified");
+
+    QTest::newRow("prehashed") << "" << false << true;
+    QTest::newRow("legacy") << "" << true << true;
+    QTest::newRow("CR LF lines") << "crlf" << false << true;
+    QTest::newRow("one byte of the file changed") << "file" << false << false;
+    QTest::newRow("one byte changed, legacy") << "file" << true << false;
+    QTest::newRow("trusted comment changed") << "comment" << false << false;
+    QTest::newRow("global signature changed") << "global" << false << false;
+    QTest::newRow("unknown algorithm") << "algorithm" << false << false;
+    QTest::newRow("signed by a key nobody trusts") << "other key" << false << false;
+    QTest::newRow("no key file named") << "no variable" << false << false;
+    QTest::newRow("HTML instead of a signature") << "html" << false << false;
+    QTest::newRow("empty signature") << "empty" << false << false;
+}
+
+void TestUpdateProtocol::signature()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, legacy);
+    QFETCH(bool, verified);
+    if (QStandardPaths::findExecutable(QStringLiteral("minisign")).isEmpty())
+        QSKIP("minisign is needed (scripts/install-deps.sh)");
+
+    SigningKey trusted, other;
+    QVERIFY(trusted.create(keyDir.filePath(QStringLiteral("trusted"))));
+    QVERIFY(other.create(keyDir.filePath(QStringLiteral("other"))));
+    const QString file = keyDir.filePath(QStringLiteral("stablomat.zip"));
+    QVERIFY(writeFile(file, randomBytes(100000)));
+    QVERIFY((change == QLatin1String("other key") ? other : trusted).sign(file, legacy));
+    const QString signatureFile = file + QStringLiteral(".minisig");
+    QByteArray signature = readWholeFile(signatureFile);
+    QList<QByteArray> lines = signature.split('\n');
+
+    if (change == QLatin1String("crlf")) {
+        signature.replace("\n", "\r\n");
+    } else if (change == QLatin1String("file")) {
+        QByteArray content = readWholeFile(file);
+        content[5000] = char(content.at(5000) ^ 1);
+        QVERIFY(writeFile(file, content));
+    } else if (change == QLatin1String("comment")) {
+        lines[2] += " file:other.zip";
+        signature = lines.join('\n');
+    } else if (change == QLatin1String("global")) {
+        QByteArray global = QByteArray::fromBase64(lines.at(3));
+        global[0] = char(global.at(0) ^ 1);
+        lines[3] = global.toBase64();
+        signature = lines.join('\n');
+    } else if (change == QLatin1String("algorithm")) {
+        QByteArray raw = QByteArray::fromBase64(lines.at(1));
+        raw[1] = 'x';
+        lines[1] = raw.toBase64();
+        signature = lines.join('\n');
+    } else if (change == QLatin1String("html")) {
+        signature = "<!DOCTYPE html><html><body>Not found</body></html>\n";
+    } else if (change == QLatin1String("empty")) {
+        signature.clear();
+    }
+
+    if (change == QLatin1String("no variable"))
+        qunsetenv(update::KeyFileVariable);
+    else
+        qputenv(update::KeyFileVariable, QFile::encodeName(trusted.publicKeyFile));
+    const QList<update::PublicKey> keys = update::trustedKeys();
+    qunsetenv(update::KeyFileVariable);
+    QCOMPARE(update::verifyFile(file, signature, keys), verified);
+}
+
+void TestUpdateProtocol::retryAfterFailure_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("offered");
+    QTest::addColumn<int>("hoursLater");
+    QTest::addColumn<bool>("blocked");
+
+    const QDateTime failed(QDate(2026, 3, 1), QTime(8, 0), Qt::UTC);
+    const QString entry = update::failedUpdateEntry(QStringLiteral("1.4"), failed);
+    QTest::newRow("just failed") << entry << "1.4" << 0 << true;
+    QTest::newRow("23 hours later") << entry << "1.4" << 23 << true;
+    QTest::newRow("24 hours later") << entry << "1.4" << 24 << false;
+    QTest::newRow("same version written otherwise") << entry << "1.04" << 1 << true;
+    QTest::newRow("another version") << entry << "1.5" << 1 << false;
+    QTest::newRow("clock set back") << entry << "1.4" << -2 << false;
+    QTest::newRow("nothing recorded") << ""
+                                      << "1.4" << 1 << false;
+    QTest::newRow("garbage recorded") << "1.4 yesterday"
+                                      << "1.4" << 1 << false;
+}
+
+void TestUpdateProtocol::retryAfterFailure()
+{
+    QFETCH(QString, entry);
+    QFETCH(QString, offered);
+    QFETCH(int, hoursLater);
+    QFETCH(bool, blocked);
+    const QDateTime now = QDateTime(QDate(2026, 3, 1), QTime(8, 0), Qt::UTC).addSecs(hoursLater * 3600);
+    QCOMPARE(update::retryBlocked(entry, offered, now), blocked);
+}
+
+void TestUpdateProtocol::archiveListing_data()
+{
+    QTest::addColumn<QByteArray>("listing");
+    QTest::addColumn<bool>("acceptable");
+
+    QTest::newRow("the program alone") << QByteArray("stablomat\n") << true;
+    QTest::newRow("with a library and a folder")
+        << QByteArray("libx.so\r\nstablomat\r\nplugins/\r\nplugins/a.so\r\n") << true;
+    QTest::newRow("program missing") << QByteArray("other\n") << false;
+    QTest::newRow("program only in a folder") << QByteArray("bin/stablomat\n") << false;
+    QTest::newRow("absolute path") << QByteArray("stablomat\n/etc/passwd\n") << false;
+    QTest::newRow("parent folder") << QByteArray("stablomat\nplugins/../../x\n") << false;
+    QTest::newRow("hidden top-level name") << QByteArray("stablomat\n.profile\n") << false;
+    QTest::newRow("the update's own files") << QByteArray("stablomat\nupgrade.sh\n") << false;
+    QTest::newRow("empty") << QByteArray() << false;
+}
+
+void TestUpdateProtocol::archiveListing()
+{
+    QFETCH(QByteArray, listing);
+    QFETCH(bool, acceptable);
+    QCOMPARE(update::archiveListingAcceptable(listing, QStringLiteral("stablomat")), acceptable);
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestUpdateProtocol)

@@ -1,19 +1,63 @@
 // The self-update for real: the program runs from a directory of its own, the registry announces
-// a version and serves an archive with a new executable; the program downloads it, writes the
-// script and ends; the script unpacks the archive and starts the new executable.
-#include "app/platform.h"
+// a version and serves a signed archive with a new executable; the program downloads and checks
+// it, writes the script and ends; the script swaps the new executable in and starts it. Every
+// faulty archive leaves the old program running (or restored and restarted) and is downloaded
+// at most once.
 #include "common/testsupport.h"
 #include "servers.h"
+#include "update/signature.h"
 
 #include <QDir>
 #include <QProcess>
 #include <QSslSocket>
 #include <QSystemTrayIcon>
 
+#include <signal.h>
+
 namespace {
 
-// Leaves a marker with the directory it was started in.
-const QByteArray newProgram = "#!/bin/sh\npwd > started.marker\n";
+// Leaves its process id and the directory it was started in, and keeps running.
+const QByteArray newProgram = "#!/bin/sh\necho $$ > started.pid\npwd > started.marker\nexec sleep 60\n";
+
+// The processes whose executable is path.
+QList<qint64> processesOf(const QString &path)
+{
+    QList<qint64> found;
+    const QString target = QFileInfo(path).canonicalFilePath();
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (number && QFileInfo(QStringLiteral("/proc/%1/exe").arg(entry)).symLinkTarget() == target)
+            found.append(pid);
+    }
+    return found;
+}
+
+void endProcessesOf(const QString &path)
+{
+    for (qint64 pid : processesOf(path))
+        ::kill(pid_t(pid), SIGKILL);
+}
+
+// A directory for the program; on a small tmpfs of its own when asked to.
+struct ProgramDir
+{
+    ~ProgramDir()
+    {
+        if (mounted)
+            QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), dir.path()});
+    }
+    bool mountSmallDisk(qint64 bytes)
+    {
+        mounted = QProcess::execute(
+                      QStringLiteral("mount"),
+                      {"-t", "tmpfs", "-o", QStringLiteral("size=%1").arg(bytes), "tmpfs", dir.path()}) == 0;
+        return mounted;
+    }
+    QTemporaryDir dir;
+    bool mounted = false;
+};
 
 } // namespace
 
@@ -25,6 +69,16 @@ private slots:
     void initTestCase();
     void announcement_data();
     void announcement();
+    void faultyUpdate_data();
+    void faultyUpdate();
+
+private:
+    // Starts the copy of the program with its own settings and the test's key trusted.
+    bool startProgram(QProcess &program, const QString &exePath, const QString &checkBase);
+
+    QTemporaryDir work;
+    SigningKey key, otherKey;
+    QString exeName;
 };
 
 void TestSelfUpdate::initTestCase()
@@ -33,9 +87,27 @@ void TestSelfUpdate::initTestCase()
         QSKIP("the program needs a system tray (scripts/headless-tray.sh)");
     if (!QSslSocket::supportsSsl())
         QSKIP("the program stops at start-up to report Qt without SSL");
-    if (QStandardPaths::findExecutable(QStringLiteral("zip")).isEmpty() ||
-        QStandardPaths::findExecutable(QStringLiteral("unzip")).isEmpty())
-        QSKIP("zip and unzip are needed (scripts/install-deps.sh)");
+    for (const char *tool : {"zip", "unzip", "minisign"}) {
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            QSKIP("zip, unzip and minisign are needed (scripts/install-deps.sh)");
+    }
+    QVERIFY(key.create(work.filePath(QStringLiteral("key"))));
+    QVERIFY(otherKey.create(work.filePath(QStringLiteral("other"))));
+    // The program under a name of its own, so the script waits for this copy only.
+    exeName = QStringLiteral("stbupd%1").arg(QCoreApplication::applicationPid());
+}
+
+bool TestSelfUpdate::startProgram(QProcess &program, const QString &exePath, const QString &checkBase)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("STABLOMAT_UPDATE_URL"), checkBase);
+    environment.insert(QString::fromLatin1(update::KeyFileVariable), key.publicKeyFile);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), work.filePath(QFileInfo(exePath).dir().dirName()));
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(TestEnvironment::root()); // not the program's directory
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.start(exePath, QStringList());
+    return program.waitForStarted();
 }
 
 void TestSelfUpdate::announcement_data()
@@ -53,26 +125,15 @@ void TestSelfUpdate::announcement()
     QFETCH(QString, version);
     QFETCH(bool, updates);
 
-    // The program under a name of its own, so the script waits for this copy only.
-    const QString exeName = QStringLiteral("stbupd%1").arg(QCoreApplication::applicationPid());
     QTemporaryDir programDir;
     const QString exePath = programDir.filePath(exeName);
     QVERIFY(QFile::copy(QStringLiteral(STABLOMAT_EXE), exePath));
     const QByteArray oldProgram = readWholeFile(exePath);
 
     QTemporaryDir served;
-    {
-        QTemporaryDir staging;
-        const QString member = staging.filePath(exeName);
-        QVERIFY(writeFile(member, newProgram));
-        QFile(member).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QProcess zip;
-        zip.start(QStringLiteral("zip"), {QStringLiteral("-j"), QStringLiteral("-q"),
-                                          served.filePath(QStringLiteral("stablomat.zip")), member});
-        QVERIFY(zip.waitForFinished(20000));
-        QCOMPARE(zip.exitCode(), 0);
-    }
-    const QByteArray archive = readWholeFile(served.filePath(QStringLiteral("stablomat.zip")));
+    const QString archivePath = served.filePath(QStringLiteral("stablomat.zip"));
+    QVERIFY(makeArchive(archivePath, exeName, newProgram));
+    QVERIFY(key.sign(archivePath));
 
     Registry files;
     QVERIFY(files.start({QStringLiteral("--update-dir"), served.path()}));
@@ -82,13 +143,7 @@ void TestSelfUpdate::announcement()
          QStringLiteral("1,Stablomat,ok,%1,%2/update/stablomat.zip").arg(version, files.base())}));
 
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("STABLOMAT_UPDATE_URL"), checks.base());
-    program.setProcessEnvironment(environment);
-    program.setWorkingDirectory(TestEnvironment::root()); // not the program's directory
-    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.start(exePath, QStringList());
-    QVERIFY(program.waitForStarted());
+    QVERIFY(startProgram(program, exePath, checks.base()));
 
     const QString marker = programDir.filePath(QStringLiteral("started.marker"));
     if (updates) {
@@ -96,13 +151,20 @@ void TestSelfUpdate::announcement()
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 20000);
+        const qint64 newPid =
+            readWholeFile(programDir.filePath(QStringLiteral("started.pid"))).trimmed().toLongLong();
+        // The script checks that the new program still runs before it clears the staging folder.
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(programDir.filePath(QStringLiteral("stablomat.new"))), 30000);
+        QVERIFY(newPid > 0 && ::kill(pid_t(newPid), 0) == 0);
+        ::kill(pid_t(newPid), SIGKILL);
         QCOMPARE(readWholeFile(marker).trimmed(), QFile::encodeName(QDir(programDir.path()).canonicalPath()));
         QCOMPARE(readWholeFile(exePath), newProgram);
-        QCOMPARE(readWholeFile(programDir.filePath(QStringLiteral("stablomat.zip"))), archive);
+        QCOMPARE(readWholeFile(programDir.filePath(QStringLiteral("stablomat.old/") + exeName)), oldProgram);
+        QCOMPARE(readWholeFile(programDir.filePath(QStringLiteral("stablomat.zip"))),
+                 readWholeFile(archivePath));
         QVERIFY(!QFile::exists(programDir.filePath(QStringLiteral("stablomat_proc.zip"))));
-        QCOMPARE(readWholeFile(programDir.filePath(QStringLiteral("upgrade.sh"))),
-                 platform::updateScript(exeName));
-        QCOMPARE(files.requests(QStringLiteral("GET"), QStringLiteral("/update/stablomat.zip")).size(), 1);
+        QVERIFY(!QFile::exists(programDir.filePath(QStringLiteral("stablomat_proc.zip.minisig"))));
+        QCOMPARE(files.requests(QStringLiteral("GET"), QStringLiteral("/update/stablomat.zip")).size(), 2);
     } else {
         QTRY_COMPARE_WITH_TIMEOUT(checks.requests().size(), 1, 30000);
         QTest::qWait(1500);
@@ -115,6 +177,121 @@ void TestSelfUpdate::announcement()
         program.waitForFinished(10000);
     }
     QCOMPARE(checks.requests(QStringLiteral("POST"), QStringLiteral("/user_stablomat_update.php")).size(), 1);
+}
+
+void TestSelfUpdate::faultyUpdate_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("programEnds"); // the fault shows only when the script unpacks
+
+    QTest::newRow("unsigned") << "unsigned" << false;
+    QTest::newRow("wrongly signed") << "other key" << false;
+    QTest::newRow("one byte changed") << "byte" << false;
+    QTest::newRow("HTML page") << "html" << false;
+    QTest::newRow("signed, without the program") << "no program" << false;
+    QTest::newRow("body cut short") << "cut" << false;
+    QTest::newRow("disk full during the download") << "disk download" << false;
+    QTest::newRow("disk full during the unpack") << "disk unpack" << true;
+}
+
+void TestSelfUpdate::faultyUpdate()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, programEnds);
+
+    ProgramDir programDir;
+    const qint64 exeSize = QFileInfo(QStringLiteral(STABLOMAT_EXE)).size();
+    if (fault.startsWith(QLatin1String("disk")) && !programDir.mountSmallDisk(exeSize + 1024 * 1024))
+        QSKIP("mounting a small tmpfs is not permitted here");
+    const QString exePath = programDir.dir.filePath(exeName);
+    QVERIFY(QFile::copy(QStringLiteral(STABLOMAT_EXE), exePath));
+    const QByteArray oldProgram = readWholeFile(exePath);
+
+    // The archive and its signature as served.
+    QTemporaryDir served;
+    const QString archivePath = served.filePath(QStringLiteral("stablomat.zip"));
+    QByteArray member = newProgram;
+    if (fault == QLatin1String("disk download"))
+        member = randomBytes(3 * 1024 * 1024); // does not fit
+    else if (fault == QLatin1String("disk unpack"))
+        member = QByteArray(8 * 1024 * 1024, '\0'); // fits packed, not unpacked
+    QVERIFY(makeArchive(archivePath,
+                        fault == QLatin1String("no program") ? QStringLiteral("readme") : exeName, member));
+    if (fault != QLatin1String("unsigned"))
+        QVERIFY((fault == QLatin1String("other key") ? otherKey : key).sign(archivePath));
+    if (fault == QLatin1String("byte")) {
+        QByteArray bytes = readWholeFile(archivePath);
+        bytes[bytes.size() / 2] = char(bytes.at(bytes.size() / 2) ^ 1);
+        QVERIFY(writeFile(archivePath, bytes));
+    } else if (fault == QLatin1String("html")) {
+        QVERIFY(writeFile(archivePath, "<!DOCTYPE html><html><body><h1>502 Bad Gateway</h1></body></html>"));
+    }
+
+    Registry files;
+    QVERIFY(files.start({QStringLiteral("--update-dir"), served.path()}));
+    RawHttpServer raw;
+    QString address = files.base() + QStringLiteral("/update/stablomat.zip");
+    if (fault == QLatin1String("cut")) {
+        const QByteArray whole = readWholeFile(archivePath);
+        raw.unannounced.insert(QStringLiteral("/stablomat.zip"), whole.left(whole.size() / 2));
+        raw.unannounced.insert(QStringLiteral("/stablomat.zip.minisig"),
+                               readWholeFile(archivePath + ".minisig"));
+        address = raw.base() + QStringLiteral("/stablomat.zip");
+    }
+    const auto archiveDownloads = [&] {
+        return fault == QLatin1String("cut")
+                   ? raw.paths.count(QStringLiteral("/stablomat.zip"))
+                   : files.requests(QStringLiteral("GET"), QStringLiteral("/update/stablomat.zip")).size() -
+                         files
+                             .requests(QStringLiteral("GET"), QStringLiteral("/update/stablomat.zip.minisig"))
+                             .size();
+    };
+    const auto signatureDownloads = [&] {
+        return fault == QLatin1String("cut")
+                   ? raw.paths.count(QStringLiteral("/stablomat.zip.minisig"))
+                   : files.requests(QStringLiteral("GET"), QStringLiteral("/update/stablomat.zip.minisig"))
+                         .size();
+    };
+    Registry checks;
+    QVERIFY(
+        checks.start({QStringLiteral("--update-reply"), QStringLiteral("1,Stablomat,ok,1.4,") + address}));
+    const auto versionChecks = [&] {
+        return checks.requests(QStringLiteral("POST"), QStringLiteral("/user_stablomat_update.php")).size();
+    };
+
+    QProcess program;
+    QVERIFY(startProgram(program, exePath, checks.base()));
+    QTRY_COMPARE_WITH_TIMEOUT(signatureDownloads(), 1, 30000);
+    if (programEnds) {
+        // The script fails to unpack, keeps the old program and starts it again.
+        QVERIFY2(program.waitForFinished(60000), "the program did not end after the download");
+        QCOMPARE(program.exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(versionChecks(), 2, 30000);
+        QTest::qWait(2000);
+        QCOMPARE(processesOf(exePath).size(), 1);
+        QVERIFY(!QFile::exists(programDir.dir.filePath(QStringLiteral("stablomat.new"))));
+    } else {
+        // The program shows its message and keeps running, with nothing left behind.
+        QTest::qWait(3000);
+        QCOMPARE(program.state(), QProcess::Running);
+        QCOMPARE(QDir(programDir.dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
+                 QStringList{exeName});
+        // Started again, it does not download that version again.
+        program.kill();
+        QVERIFY(program.waitForFinished(10000));
+        QVERIFY(startProgram(program, exePath, checks.base()));
+        QTRY_COMPARE_WITH_TIMEOUT(versionChecks(), 2, 30000);
+        QTest::qWait(2000);
+        QCOMPARE(program.state(), QProcess::Running);
+        program.kill();
+        program.waitForFinished(10000);
+    }
+    endProcessesOf(exePath);
+    QCOMPARE(readWholeFile(exePath), oldProgram);
+    QCOMPARE(signatureDownloads(), 1);
+    QVERIFY(archiveDownloads() <= 1);
+    if (fault == QLatin1String("unsigned"))
+        QCOMPARE(archiveDownloads(), 0);
 }
 
 STABLOMAT_TEST_MAIN(TestSelfUpdate)

@@ -124,21 +124,37 @@ bool parseSignature(const QByteArray &text, Signature &signature)
     return true;
 }
 
+namespace {
+
+// The key that made signature, when it is trusted and the global signature verifies.
+const PublicKey *trustedSigner(const Signature &signature, const QList<PublicKey> &keys)
+{
+    const QByteArray global = signature.signature + signature.trustedComment;
+    for (const PublicKey &key : keys) {
+        if (key.id == signature.keyId &&
+            verifyDetached(signature.globalSignature,
+                           reinterpret_cast<const unsigned char *>(global.constData()), global.size(),
+                           key.key))
+            return &key;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool signatureTrusted(const QByteArray &signatureText, const QList<PublicKey> &keys)
+{
+    Signature signature;
+    return sodiumReady() && parseSignature(signatureText, signature) && trustedSigner(signature, keys);
+}
+
 bool verifyFile(const QString &path, const QByteArray &signatureText, const QList<PublicKey> &keys)
 {
     Signature signature;
     if (!sodiumReady() || !parseSignature(signatureText, signature))
         return false;
-    const PublicKey *key = nullptr;
-    for (const PublicKey &candidate : keys) {
-        if (candidate.id == signature.keyId)
-            key = &candidate;
-    }
+    const PublicKey *key = trustedSigner(signature, keys);
     if (!key)
-        return false;
-    const QByteArray global = signature.signature + signature.trustedComment;
-    if (!verifyDetached(signature.globalSignature,
-                        reinterpret_cast<const unsigned char *>(global.constData()), global.size(), key->key))
         return false;
 
     QFile file(path);

@@ -33,6 +33,9 @@ QList<PublicKey> trustedKeys();
 // A minisign signature file: untrusted comment, signature, trusted comment, global signature.
 bool parseSignature(const QByteArray &text, Signature &signature);
 
+// The signature is well formed, names one of keys and its global signature verifies: worth
+// downloading the file for.
+bool signatureTrusted(const QByteArray &signatureText, const QList<PublicKey> &keys);
 // True when the file is signed by one of keys, trusted comment included.
 bool verifyFile(const QString &path, const QByteArray &signatureText, const QList<PublicKey> &keys);
 

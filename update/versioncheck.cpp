@@ -161,6 +161,11 @@ int MainWindow::downloadUpdate(const QString &address)
         return -1;
     const QByteArray signatureText = readSmallFile(signature, maxSignatureBytes);
     QFile::remove(signature);
+    const QList<update::PublicKey> keys = update::trustedKeys();
+    if (!update::signatureTrusted(signatureText, keys)) {
+        qDebug() << "update: the signature is not from a trusted key";
+        return -1;
+    }
     if (!fetch(dir, address, update::DownloadName))
         return -1;
     if (!QFile::exists(downloaded))
@@ -168,8 +173,7 @@ int MainWindow::downloadUpdate(const QString &address)
     // Nothing is unpacked and the program does not end unless the maker signed this very archive
     // and it holds the program.
     const QString exeName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    if (!update::verifyFile(downloaded, signatureText, update::trustedKeys()) ||
-        !update::checkArchive(downloaded, exeName)) {
+    if (!update::verifyFile(downloaded, signatureText, keys) || !update::checkArchive(downloaded, exeName)) {
         qDebug() << "update: the archive is not signed by a trusted key or is not a usable zip";
         QFile::remove(downloaded);
         return -1;

@@ -129,6 +129,12 @@ void RawHttpServer::answer(QTcpSocket *socket)
         response = "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: 100000\r\n"
                    "Connection: close\r\n\r\n" +
                    QByteArray(1000, 'x');
+    } else if (target.path() == QLatin1String("/huge")) {
+        // Announces a gigabyte and then sends nothing more, keeping the connection open.
+        socket->write(
+            "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nContent-Length: 1000000000\r\n\r\n" +
+            QByteArray(1000, 'x'));
+        return;
     } else if (unannounced.contains(target.path())) {
         response = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n\r\n" +
                    unannounced.value(target.path());

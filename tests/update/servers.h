@@ -41,7 +41,8 @@ struct SelfSignedCertificate
     QString certFile, keyFile;
 };
 
-// Answers by path: "/cut" announces more bytes than it sends and closes; "/redirect?to=URL"
+// Answers by path: "/cut" announces more bytes than it sends and closes; "/huge" announces a
+// gigabyte, sends a little and waits; "/redirect?to=URL"
 // answers 302 to URL; a path in unannounced gets its body without Content-Length, ended by closing
 // the connection; everything else 404.
 class RawHttpServer : public QTcpServer

@@ -112,6 +112,7 @@ void TestDownloader::failures_data()
     const QString zip = QStringLiteral("stablomat_proc.zip");
     QTest::newRow("404") << registry.base() + QStringLiteral("/update/missing.zip") << zip;
     QTest::newRow("cut off") << raw.base() + QStringLiteral("/cut") << zip;
+    QTest::newRow("larger than allowed") << raw.base() + QStringLiteral("/huge") << zip;
     QTest::newRow("connection refused") << QStringLiteral("http://127.0.0.1:9/stablomat.zip") << zip;
     if (tlsRegistry.port() > 0)
         QTest::newRow("certificate not trusted")

@@ -55,6 +55,15 @@ void ExchangeFrame::inform(const QString &text) const
     QMessageBox::information(window, QStringLiteral("Stablomat"), text, QMessageBox::Ok);
 }
 
+bool ExchangeFrame::hasAnimals(const HerdRecords &records) const
+{
+    if (!records.animals.isEmpty())
+        return true;
+    if (showMessages_)
+        inform(tr("Sestava neobsahuje žádná zvířata, nic nebylo odesláno."));
+    return false;
+}
+
 SyncResult ExchangeFrame::synchronise(const HerdRecords &records, const SyncOptions &options,
                                       const WriteBack &writeBack)
 {

@@ -95,6 +95,10 @@ public:
     SyncResult synchronise(const HerdRecords &records, const SyncOptions &options,
                            const WriteBack &writeBack = WriteBack());
 
+    // An answer without a single animal ends the run like a missing one: nothing is sent; an
+    // interactive run says so. True when the records hold at least one animal.
+    bool hasAnimals(const HerdRecords &records) const;
+
     // Last step of a run: the text area gets `text`, the progress dialog closes.
     void finish(const QString &text);
 

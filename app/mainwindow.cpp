@@ -1,7 +1,9 @@
 #include "app/mainwindow.h"
 
+#include "app/platform.h"
 #include "app/settingskeys.h"
 #include "app/shortcuts.h"
+#include "exchange/converter.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
@@ -48,6 +50,7 @@ MainWindow::MainWindow(QWidget *parent)
     restoreAction = new QAction(tr("&Obnovit"), this);
     connect(restoreAction, &QAction::triggered, this, &QWidget::showNormal);
     quitAction = new QAction(tr("&Ukončit"), this);
+    connect(quitAction, &QAction::triggered, this, [] { exchange::endConverterRuns(); });
     connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
     trayIconMenu = new QMenu(this);
     trayIconMenu->addAction(restoreAction);
@@ -83,7 +86,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     if (startupShortcutExists() && trayMode && interval > 0) {
         autoExchangeSeconds = interval * 3600;
-        QTimer::singleShot(100, this, &QWidget::close);
+        hiddenStartPending = true; // closed 100 ms after it is shown (showEvent)
     }
     timer->start();
 
@@ -137,7 +140,7 @@ void MainWindow::timerTimeout()
 {
     ++autoExchangeSeconds;
     const int interval = readInt(settings, keys::ExchangeHours);
-    if (interval > 0 && autoExchangeSeconds / 3600 >= interval) {
+    if (interval > 0 && autoExchangeSeconds / 3600 >= interval && !hiddenStartPending) {
         autoExchangeSeconds = 0;
         runExchange(false, false);
     }
@@ -166,6 +169,8 @@ void MainWindow::runExchange(bool askPeriods, bool ShowMessages)
             return;
     }
     runAdapter(FetchYields, ShowMessages);
+    // The Firebird client puts its own SIGTERM and SIGINT handlers in place.
+    platform::reinstallEndSignals();
 }
 
 void MainWindow::runAdapter(const bool &FetchYields, const bool &ShowMessages)
@@ -201,6 +206,15 @@ void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason)
 {
     if (reason == QSystemTrayIcon::Trigger)
         show();
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (hiddenStartPending) {
+        hiddenStartPending = false;
+        QTimer::singleShot(100, this, &QWidget::close);
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

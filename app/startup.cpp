@@ -2,6 +2,7 @@
 
 #include "app/mainwindow.h"
 #include "app/platform.h"
+#include "exchange/converter.h"
 
 #include <QApplication>
 #include <QDesktopWidget>
@@ -42,13 +43,19 @@ int runStablomat(int argc, char **argv, const std::function<void()> &started)
     if (started)
         started();
 
-    const QString exeName = QFileInfo(QString::fromLatin1(argv[0])).fileName();
+    const QString exeName = platform::ownExecutableName(QString::fromLatin1(argv[0]));
     const qint64 ownPid = QCoreApplication::applicationPid();
     if (platform::anotherInstanceRunning(exeName, ownPid)) {
         QMessageBox::warning(nullptr, QApplication::translate("main", "Systray"), secondInstanceText(),
                              QMessageBox::Ok, QMessageBox::NoButton);
         return 0;
     }
+
+    // Logout, shutdown, kill: an orderly end like the tray's "&Ukončit", converters ended.
+    platform::watchEndSignals([] {
+        exchange::endConverterRuns();
+        QCoreApplication::quit();
+    });
 
     int status = 1;
     {

@@ -16,9 +16,10 @@ void MainWindow::exchangeAfifarm(const QString &)
     if (!guard.acquiredRun())
         return;
 
-    const QString root = platform::localPath(programPath);
+    // Each component is found whatever its case, as on Windows.
     const QStringList reports =
-        afikim::reportFiles(root + QStringLiteral("/savefile"), QString::fromLatin1(afikim::ReportPrefix));
+        afikim::reportFiles(platform::localPath(programPath + QStringLiteral("/savefile")),
+                            QString::fromLatin1(afikim::ReportPrefix));
     // Deleting the reports notifies the watcher again: without a report the last run's text stays.
     if (reports.isEmpty())
         return;
@@ -55,7 +56,7 @@ void MainWindow::exchangeAfifarm(const QString &)
     sync.shortNumbers = report.shortNumbers;
     sync.sendInseminations = false;
     sync.resultForm = ResultForm::Short;
-    const QString importPath = root + QStringLiteral("/DATA/MS/afi_ms.dat");
+    const QString importPath = platform::localPath(programPath + QStringLiteral("/DATA/MS/afi_ms.dat"));
     const SyncResult result =
         frame.synchronise(report.records, sync, [&](const QList<DownloadedInsemination> &downloaded) {
             const afikim::ImportFile file =

@@ -3,8 +3,10 @@
 //   WINDOW <tab> x y w h <tab> desktop w h   once the main window is on screen
 //   HIDDEN                          when the window went away but the program runs on
 //   GL <tab> libraries              OpenGL driver libraries mapped once the window is drawn
+//   EXCHANGE <tab> tray 0|1         when the first exchange is seen running, with the tray's presence
 // HARNESS_MODE: "show" quits once the window is seen, "close" closes it, then quits through the
-// tray menu if the program is still running, "gl" quits after the GL line.
+// tray menu if the program is still running, "gl" quits after the GL line, "exchange" waits for
+// the first exchange, reports the window a second later and quits through the tray menu.
 #include "app/mainwindow.h"
 #include "app/startup.h"
 
@@ -17,6 +19,7 @@
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <cstdio>
 
@@ -73,6 +76,18 @@ int main(int argc, char **argv)
             }
             if (!window)
                 return;
+            if (mode == QLatin1String("exchange")) {
+                if (*state == 0 && window->exchangeRunning()) {
+                    *state = 2;
+                    say(QStringLiteral("EXCHANGE\ttray %1")
+                            .arg(QSystemTrayIcon::isSystemTrayAvailable() ? 1 : 0));
+                    QTimer::singleShot(1000, window, [window] {
+                        say(window->isVisible() ? QStringLiteral("VISIBLE") : QStringLiteral("HIDDEN"));
+                        window->tray()->contextMenu()->actions().last()->trigger(); // "&Ukončit"
+                    });
+                }
+                return;
+            }
             if (*state == 0 && window->isVisible()) {
                 const QRect desk = QApplication::desktop()->geometry();
                 say(QStringLiteral("WINDOW\t%1 %2 %3 %4\t%5 %6")

@@ -13,6 +13,7 @@ class TestStartup : public QObject
 private slots:
     void init();
     void cleanup();
+    void secondInstanceRefused_data();
     void secondInstanceRefused();
     void otherNamesAllowed_data();
     void otherNamesAllowed();
@@ -20,6 +21,7 @@ private slots:
     void closeWithTrayModeOff();
     void closeWithTrayModeOn();
     void noOpenGlDriverLoaded();
+    void hiddenStartWithLateTray();
 
 private:
     struct Outcome
@@ -28,7 +30,9 @@ private:
         QStringList lines;
         QString errors;
     };
-    Outcome run(const QString &name, const QString &mode, const QStringList &extraEnv = {});
+    // link: started through a symbolic link of that name (as the start-up shortcut starts it)
+    Outcome run(const QString &name, const QString &mode, const QStringList &extraEnv = {},
+                const QString &link = QString());
     QString settingsFile() const { return home.path() + QStringLiteral("/config/Brantol/stablomat.conf"); }
     void startSleeper(const QString &name);
 
@@ -66,12 +70,20 @@ void TestStartup::startSleeper(const QString &name)
     QVERIFY(sleeper->waitForStarted());
 }
 
-TestStartup::Outcome TestStartup::run(const QString &name, const QString &mode, const QStringList &extraEnv)
+TestStartup::Outcome TestStartup::run(const QString &name, const QString &mode, const QStringList &extraEnv,
+                                      const QString &link)
 {
-    const QString exe = bin.path() + QLatin1Char('/') + name;
+    QString exe = bin.path() + QLatin1Char('/') + name;
     QFile::remove(exe);
     if (!QFile::copy(QStringLiteral(STARTUP_HARNESS), exe))
         return {};
+    if (!link.isEmpty()) {
+        const QString linkPath = bin.path() + QLatin1Char('/') + link;
+        QFile::remove(linkPath);
+        if (!QFile::link(exe, linkPath))
+            return {};
+        exe = linkPath;
+    }
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home.path());
@@ -104,10 +116,18 @@ static QString boxLine(const QString &title, QString text)
            text.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
 }
 
+void TestStartup::secondInstanceRefused_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::newRow("same file name") << QString();
+    QTest::newRow("through a link") << QStringLiteral("stablomat.lnk");
+}
+
 void TestStartup::secondInstanceRefused()
 {
+    QFETCH(QString, link);
     startSleeper(unique);
-    const Outcome o = run(unique, QStringLiteral("show"));
+    const Outcome o = run(unique, QStringLiteral("show"), {}, link);
     QVERIFY2(o.exitCode == 0, qPrintable(o.errors));
     const QString expected =
         QStringLiteral("Program stablomat.exe je již spuštěn a jsou zakázány\njeho vícenasobné "
@@ -208,6 +228,53 @@ void TestStartup::noOpenGlDriverLoaded()
     if (o.lines.at(1) == QLatin1String("GL\t?"))
         QSKIP("no /proc/self/maps here");
     QCOMPARE(o.lines.at(1), QStringLiteral("GL\t"));
+}
+
+void TestStartup::hiddenStartWithLateTray()
+{
+    // Started from the start-up shortcut, tray mode on, hourly exchange; a DeLaval converter that
+    // takes a second, so the harness sees the exchange running.
+    {
+        QSettings s(settingsFile(), QSettings::IniFormat);
+        s.setValue(QStringLiteral("settings/trayicon"), true);
+        s.setValue(QStringLiteral("settings/zavra_dat_vymena_hod"), 1);
+    }
+    const QString startup = home.path() + QStringLiteral("/data/applications/Startup");
+    QVERIFY(QDir().mkpath(startup));
+    QVERIFY(QFile::link(QStringLiteral("/bin/true"),
+                        startup + QLatin1Char('/') + unique + QStringLiteral(".lnk")));
+    const QString alpro = home.path() + QStringLiteral("/wine/drive_c/alpro");
+    QVERIFY(QDir().mkpath(alpro));
+    QFile converter(alpro + QStringLiteral("/iso32.exe"));
+    QVERIFY(converter.open(QIODevice::WriteOnly));
+    converter.write("#!/bin/sh\nsleep 1\n");
+    converter.close();
+    QVERIFY(converter.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+    // A display whose tray host comes up a second after the program.
+    QProcess xvfb;
+    xvfb.start(QStringLiteral("Xvfb"),
+               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                QStringLiteral("tcp")});
+    QVERIFY(xvfb.waitForReadyRead(20000));
+    const QString display = QLatin1Char(':') + QString::fromLatin1(xvfb.readLine()).trimmed();
+    QProcess trayer;
+    QProcessEnvironment trayEnv = QProcessEnvironment::systemEnvironment();
+    trayEnv.insert(QStringLiteral("DISPLAY"), display);
+    trayEnv.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    trayer.setProcessEnvironment(trayEnv);
+    trayer.start(QStringLiteral("/bin/sh"),
+                 {QStringLiteral("-c"), QStringLiteral("sleep 1; exec trayer --edge bottom")});
+
+    const Outcome o = run(unique, QStringLiteral("exchange"), {QStringLiteral("DISPLAY=") + display});
+    trayer.kill();
+    trayer.waitForFinished();
+    xvfb.kill();
+    xvfb.waitForFinished();
+    QVERIFY2(o.exitCode == 0, qPrintable(o.errors));
+    // The exchange waited for the tray, and the program still went to the tray.
+    QCOMPARE(o.lines, (QStringList{QStringLiteral("EXCHANGE\ttray 1"), QStringLiteral("HIDDEN")}));
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestStartup)

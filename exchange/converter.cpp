@@ -99,6 +99,7 @@ int runConverter(const QString &workDir, const QString &inputPath, const QString
     QEventLoop loop;
     QTimer limit;
     limit.setSingleShot(true);
+    limit.setTimerType(Qt::PreciseTimer);
     QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
     QObject::connect(process.get(), QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop,
                      &QEventLoop::quit);

@@ -1,10 +1,13 @@
 #include "app/startup.h"
 #include "common/testsupport.h"
+#include "firebird.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
+
+#include <signal.h>
 
 // Starts the real program (the start-up harness) as its own process under a chosen file name.
 class TestStartup : public QObject
@@ -22,6 +25,8 @@ private slots:
     void closeWithTrayModeOn();
     void noOpenGlDriverLoaded();
     void hiddenStartWithLateTray();
+    void endDuringRun_data();
+    void endDuringRun();
 
 private:
     struct Outcome
@@ -275,6 +280,110 @@ void TestStartup::hiddenStartWithLateTray()
     QVERIFY2(o.exitCode == 0, qPrintable(o.errors));
     // The exchange waited for the tray, and the program still went to the tray.
     QCOMPARE(o.lines, (QStringList{QStringLiteral("EXCHANGE\ttray 1"), QStringLiteral("HIDDEN")}));
+}
+
+void TestStartup::endDuringRun_data()
+{
+    QTest::addColumn<QString>("system");
+    QTest::addColumn<int>("end"); // 0: the tray's "&Ukončit", else the signal sent
+    QTest::addColumn<QString>("sendAfter");
+    QTest::newRow("tray quit, converter hangs") << "delaval" << 0 << "";
+    QTest::newRow("SIGTERM, converter hangs") << "delaval" << int(SIGTERM) << "PAINTED";
+    QTest::newRow("SIGINT, converter hangs") << "delaval" << int(SIGINT) << "PAINTED";
+    QTest::newRow("SIGTERM after a HerdMetrix exchange") << "uniform" << int(SIGTERM) << "EXCHANGED";
+}
+
+void TestStartup::endDuringRun()
+{
+    QFETCH(QString, system);
+    QFETCH(int, end);
+    QFETCH(QString, sendAfter);
+    {
+        QSettings s(settingsFile(), QSettings::IniFormat);
+        s.setValue(QStringLiteral("settings/od_hodina1"), QStringLiteral("abc"));
+    }
+    const QString prefix = home.path() + QStringLiteral("/wine");
+    const QString alpro = prefix + QStringLiteral("/drive_c/alpro");
+    if (system == QLatin1String("delaval")) {
+        // A converter that starts a child, writes half an answer and never ends.
+        QVERIFY(QDir().mkpath(alpro));
+        QFile converter(alpro + QStringLiteral("/iso32.exe"));
+        QVERIFY(converter.open(QIODevice::WriteOnly));
+        converter.write("#!/bin/sh\necho started >>starts\nsleep 600 &\necho $$ $! >pids\n"
+                        "printf 'CN half' >\"$4\"\nwait\n");
+        converter.close();
+        QVERIFY(converter.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    } else {
+        QString problem;
+        if (!firebird::ensureRunning(&problem))
+            QSKIP(qPrintable(problem));
+        QVERIFY(firebird::openToServer(home.path()));
+        QProcess gen;
+        gen.start(QStringLiteral(HERD_GENERATOR),
+                  {QStringLiteral("--cows"), QStringLiteral("5"), QStringLiteral("--seed"),
+                   QStringLiteral("3"), QStringLiteral("--out"), home.path() + QStringLiteral("/herd.json")});
+        QVERIFY(gen.waitForFinished(30000) && gen.exitCode() == 0);
+        QProcess farm;
+        farm.start(QStringLiteral(FARM_TOOL),
+                   {QStringLiteral("--system"), QStringLiteral("uniform"), QStringLiteral("--herd"),
+                    home.path() + QStringLiteral("/herd.json"), QStringLiteral("--wineprefix"), prefix,
+                    QStringLiteral("--simulators"), QStringLiteral(SIMULATOR_DIR)});
+        QVERIFY2(farm.waitForFinished(60000) && farm.exitCode() == 0,
+                 farm.readAllStandardError().constData());
+    }
+
+    const QString exe = bin.path() + QLatin1Char('/') + unique;
+    QFile::remove(exe);
+    QVERIFY(QFile::copy(QStringLiteral(STARTUP_HARNESS), exe));
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/data"));
+    env.insert(QStringLiteral("WINEPREFIX"), prefix);
+    env.insert(QStringLiteral("HARNESS_MODE"), QStringLiteral("run"));
+    env.insert(QStringLiteral("HARNESS_END"), end ? QStringLiteral("signal") : QStringLiteral("tray"));
+    env.insert(QStringLiteral("ZAVRA_URL"), QStringLiteral("http://127.0.0.1:9"));
+    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    p.setProcessEnvironment(env);
+    p.start(exe, QStringList());
+    QVERIFY(p.waitForStarted());
+    QString out;
+    if (end) {
+        while (!out.contains(sendAfter) && p.waitForReadyRead(60000))
+            out += QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY2(out.contains(sendAfter), qPrintable(out));
+        QTest::qWait(200);
+        ::kill(static_cast<pid_t>(p.processId()), end);
+    }
+    // Ended at once, not after the converter's 30 minutes or the answer's two.
+    QVERIFY2(p.waitForFinished(15000), qPrintable(out));
+    out += QString::fromUtf8(p.readAllStandardOutput());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    // Orderly: the destructor saved the periods.
+    QCOMPARE(QSettings(settingsFile(), QSettings::IniFormat)
+                 .value(QStringLiteral("settings/od_hodina1"))
+                 .toString(),
+             QStringLiteral("0"));
+    if (system != QLatin1String("delaval")) {
+        // The Firebird client replaces the handler as it attaches; the program puts its own back.
+        QVERIFY2(out.contains(QStringLiteral("SIGTERM kept\n")), qPrintable(out));
+        return;
+    }
+    QVERIFY2(out.contains(QStringLiteral("RUNNING\nPAINTED\n")), qPrintable(out));
+    // One run only, and nothing of it left: not the converter, not its child, not half an answer.
+    QCOMPARE(readWholeFile(alpro + QStringLiteral("/starts")), QByteArray("started\n"));
+    const QList<QByteArray> pids = readWholeFile(alpro + QStringLiteral("/pids")).trimmed().split(' ');
+    QCOMPARE(pids.size(), 2);
+    for (const QByteArray &pid : pids)
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/") + QString::fromLatin1(pid) +
+                                                    QStringLiteral("/cmdline")) ||
+                                     readWholeFile(QStringLiteral("/proc/") + QString::fromLatin1(pid) +
+                                                   QStringLiteral("/cmdline"))
+                                         .isEmpty(),
+                                 3000);
+    QVERIFY(!QFileInfo::exists(alpro + QStringLiteral("/stablomat_out.txt")));
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestStartup)

@@ -36,6 +36,8 @@ private:
         QString errors;
     };
     // link: started through a symbolic link of that name (as the start-up shortcut starts it)
+    bool start(QProcess &p, const QString &name, const QString &mode, const QStringList &extraEnv = {},
+               const QString &link = QString());
     Outcome run(const QString &name, const QString &mode, const QStringList &extraEnv = {},
                 const QString &link = QString());
     QString settingsFile() const { return home.path() + QStringLiteral("/config/Brantol/stablomat.conf"); }
@@ -75,21 +77,20 @@ void TestStartup::startSleeper(const QString &name)
     QVERIFY(sleeper->waitForStarted());
 }
 
-TestStartup::Outcome TestStartup::run(const QString &name, const QString &mode, const QStringList &extraEnv,
-                                      const QString &link)
+bool TestStartup::start(QProcess &p, const QString &name, const QString &mode, const QStringList &extraEnv,
+                        const QString &link)
 {
     QString exe = bin.path() + QLatin1Char('/') + name;
     QFile::remove(exe);
     if (!QFile::copy(QStringLiteral(STARTUP_HARNESS), exe))
-        return {};
+        return false;
     if (!link.isEmpty()) {
         const QString linkPath = bin.path() + QLatin1Char('/') + link;
         QFile::remove(linkPath);
         if (!QFile::link(exe, linkPath))
-            return {};
+            return false;
         exe = linkPath;
     }
-    QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home.path());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/config"));
@@ -102,7 +103,16 @@ TestStartup::Outcome TestStartup::run(const QString &name, const QString &mode, 
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(bin.path());
     p.start(exe, QStringList());
+    return p.waitForStarted();
+}
+
+TestStartup::Outcome TestStartup::run(const QString &name, const QString &mode, const QStringList &extraEnv,
+                                      const QString &link)
+{
+    QProcess p;
     Outcome o;
+    if (!start(p, name, mode, extraEnv, link))
+        return o;
     if (!p.waitForFinished(30000)) {
         p.kill();
         p.waitForFinished();
@@ -332,22 +342,10 @@ void TestStartup::endDuringRun()
                  farm.readAllStandardError().constData());
     }
 
-    const QString exe = bin.path() + QLatin1Char('/') + unique;
-    QFile::remove(exe);
-    QVERIFY(QFile::copy(QStringLiteral(STARTUP_HARNESS), exe));
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), home.path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/config"));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/data"));
-    env.insert(QStringLiteral("WINEPREFIX"), prefix);
-    env.insert(QStringLiteral("HARNESS_MODE"), QStringLiteral("run"));
-    env.insert(QStringLiteral("HARNESS_END"), end ? QStringLiteral("signal") : QStringLiteral("tray"));
-    env.insert(QStringLiteral("ZAVRA_URL"), QStringLiteral("http://127.0.0.1:9"));
-    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    p.setProcessEnvironment(env);
-    p.start(exe, QStringList());
-    QVERIFY(p.waitForStarted());
+    QVERIFY(start(p, unique, QStringLiteral("run"),
+                  {QStringLiteral("HARNESS_END=") + (end ? QStringLiteral("signal") : QStringLiteral("tray")),
+                   QStringLiteral("ZAVRA_URL=http://127.0.0.1:9")}));
     QString out;
     if (end) {
         while (!out.contains(sendAfter) && p.waitForReadyRead(60000))

@@ -12,13 +12,16 @@
 #include <QSystemTrayIcon>
 #include <QThread>
 
+// Set by SIGTERM or SIGINT; the event loop may not run yet.
+static bool endRequested = false;
+
 // A tray host started at the same log-on may come up a moment after the program.
 static bool systemTrayAvailable(int graceMs)
 {
     QElapsedTimer waited;
     waited.start();
     while (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        if (waited.elapsed() >= graceMs)
+        if (waited.elapsed() >= graceMs || endRequested)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         QThread::msleep(50);
@@ -43,6 +46,13 @@ int runStablomat(int argc, char **argv, const std::function<void()> &started)
     if (started)
         started();
 
+    // Logout, shutdown, kill: an orderly end like the tray's "&Ukončit", converters ended.
+    platform::watchEndSignals([] {
+        endRequested = true;
+        exchange::endConverterRuns();
+        QCoreApplication::quit();
+    });
+
     const QString exeName = platform::ownExecutableName(QString::fromLatin1(argv[0]));
     const qint64 ownPid = QCoreApplication::applicationPid();
     if (platform::anotherInstanceRunning(exeName, ownPid)) {
@@ -51,16 +61,14 @@ int runStablomat(int argc, char **argv, const std::function<void()> &started)
         return 0;
     }
 
-    // Logout, shutdown, kill: an orderly end like the tray's "&Ukončit", converters ended.
-    platform::watchEndSignals([] {
-        exchange::endConverterRuns();
-        QCoreApplication::quit();
-    });
-
     int status = 1;
     {
         MainWindow window(nullptr);
-        if (!systemTrayAvailable(3000)) {
+        const bool tray = systemTrayAvailable(3000);
+        if (endRequested) {
+            // Ended before the event loop ran (a quit then would be lost): in order all the same.
+            status = 0;
+        } else if (!tray) {
             QMessageBox::critical(
                 nullptr, QApplication::translate("main", "Systray"),
                 QApplication::translate("main", "I couldn't detect any system tray on this system."));

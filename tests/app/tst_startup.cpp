@@ -21,6 +21,7 @@ private slots:
     void otherNamesAllowed_data();
     void otherNamesAllowed();
     void noTray();
+    void signalWhileWaitingForTheTray();
     void closeWithTrayModeOff();
     void closeWithTrayModeOn();
     void noOpenGlDriverLoaded();
@@ -194,6 +195,26 @@ void TestStartup::noTray()
                 .value(QStringLiteral("settings/uuid"))
                 .toString()
                 .size() == 38);
+}
+
+void TestStartup::signalWhileWaitingForTheTray()
+{
+    {
+        QSettings s(settingsFile(), QSettings::IniFormat);
+        s.setValue(QStringLiteral("settings/od_hodina1"), QStringLiteral("abc"));
+    }
+    QProcess p;
+    QVERIFY(start(p, unique, QStringLiteral("show"), {QStringLiteral("QT_QPA_PLATFORM=offscreen")}));
+    QTest::qWait(1500); // within the 3 s the program gives a tray to come up
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(p.readAllStandardOutput(), QByteArray()); // no "no tray" box
+    QCOMPARE(QSettings(settingsFile(), QSettings::IniFormat)
+                 .value(QStringLiteral("settings/od_hodina1"))
+                 .toString(),
+             QStringLiteral("0"));
 }
 
 void TestStartup::closeWithTrayModeOff()

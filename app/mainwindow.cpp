@@ -4,6 +4,7 @@
 #include "app/platform.h"
 #include "app/settingskeys.h"
 #include "app/shortcuts.h"
+#include "exchange/converter.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
@@ -54,6 +55,7 @@ MainWindow::MainWindow(QWidget *parent)
     restoreAction = new QAction(tr("&Obnovit"), this);
     connect(restoreAction, &QAction::triggered, this, &QWidget::showNormal);
     quitAction = new QAction(tr("&Ukončit"), this);
+    connect(quitAction, &QAction::triggered, this, [] { exchange::endConverterRuns(); });
     connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
     trayIconMenu = new QMenu(this);
     trayIconMenu->addAction(restoreAction);
@@ -92,7 +94,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     if (startupShortcutExists() && trayMode && interval > 0) {
         autoExchangeSeconds = interval * 3600;
-        QTimer::singleShot(100, this, &QWidget::close);
+        hiddenStartPending = true; // closed 100 ms after it is shown (showEvent)
     }
     timer->start();
 
@@ -146,7 +148,7 @@ void MainWindow::timerTimeout()
 {
     ++autoExchangeSeconds;
     const int interval = readInt(settings, keys::ExchangeHours);
-    if (interval > 0 && autoExchangeSeconds / 3600 >= interval) {
+    if (interval > 0 && autoExchangeSeconds / 3600 >= interval && !hiddenStartPending) {
         autoExchangeSeconds = 0;
         runExchange(false, false);
     }
@@ -177,6 +179,8 @@ void MainWindow::runExchange(bool askPeriods, bool ShowMessages)
         if (!guard.acquiredRun())
             return;
         runAdapter(FetchYields, ShowMessages);
+        // The Firebird client puts its own SIGTERM and SIGINT handlers in place.
+        platform::reinstallEndSignals();
     }
     exchangeEnded();
 }
@@ -255,6 +259,15 @@ void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason)
 {
     if (reason == QSystemTrayIcon::Trigger)
         show();
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (hiddenStartPending) {
+        hiddenStartPending = false;
+        QTimer::singleShot(100, this, &QWidget::close);
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -67,6 +67,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     // Calls the adapter chosen by the milking-system code.
     virtual void runAdapter(const bool &FetchYields, const bool &ShowMessages);
     // Shows the milking-period dialog; true when it was accepted and the periods are computed.
@@ -105,6 +106,9 @@ protected:
     QStringList waitingMessages;
     bool afifarmRunWanted = false; // a notice came while an exchange ran
     QString afifarmDirectory;      // local path of the watched savefile directory
+    // Hidden automatic start: the window goes to the tray once it has been shown, and the first
+    // automatic exchange waits until then (the tray may come up late).
+    bool hiddenStartPending = false;
     bool updateInProgress = false;
     bool updateRefusalShown = false; // the "cannot update here" notice, once per run
 

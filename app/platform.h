@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 namespace platform {
 
 // Settles what the process needs before the application object exists. Elsewhere than on Windows:
@@ -13,8 +15,18 @@ void prepareProcess();
 
 // Turns a path written the Windows way ("c:/alpro/iso32.exe") into a local one.
 // On Windows it is returned unchanged; elsewhere drive "c:" (any case) lies under
-// $WINEPREFIX/drive_c, WINEPREFIX defaulting to ~/.wine.
+// $WINEPREFIX/drive_c, WINEPREFIX defaulting to ~/.wine, and each component below it that exists
+// is found without regard to case, as on Windows ("c:/Users" is Wine's "drive_c/users").
 QString localPath(const QString &windowsPath);
+
+// The inverse for a program that runs under Wine: an absolute local path in Windows form
+// ("C:\DairyPln\fin_stablomat_hlavni.ads"), through the prefix's drives (drive_c is C:, / is Z:).
+// Relative paths and bare file names are returned unchanged.
+QString windowsPath(const QString &localPath);
+
+// The file name of this process's executable as the process list shows it (on Linux the target of
+// /proc/self/exe, so that a start through a link counts as what it runs); argv0 where it is unknown.
+QString ownExecutableName(const QString &argv0);
 
 struct ProcessEntry
 {
@@ -38,6 +50,11 @@ QString logonStartPath(const QString &baseName); // empty where there is no such
 // Makes the settings store readable by its user only: on Linux the file gets mode 0600 (it holds
 // the cloud password); on Windows the store is the user's part of the registry already.
 void protectSettings(const QString &settingsFile);
+// SIGTERM and SIGINT call onEnd from the event loop (where the system sends such signals), at any
+// moment; the handler itself only writes to a pipe.
+void watchEndSignals(const std::function<void()> &onEnd);
+// Puts the handlers back where a loaded library (the Firebird client) replaced them.
+void reinstallEndSignals();
 
 } // namespace platform
 
@@ -61,14 +78,16 @@ struct ConverterShell
 
 ConverterShell converterShell();
 
-// The command that runs program (a file name in the working directory) with its arguments,
-// quoted for the interpreter.
-QString converterCommand(const QString &program, const QStringList &arguments);
+// The command that runs program (a file name in workDir) with its arguments, quoted for the
+// interpreter. Elsewhere than on Windows a Windows executable (it begins with "MZ") runs through
+// Wine, and every absolute path among its arguments is handed over in Windows form.
+QString converterCommand(const QString &workDir, const QString &program, const QStringList &arguments);
 
 // Everything typed into the interpreter: reach workDir, run the command, exit with its status.
 QByteArray converterShellInput(const QString &workDir, const QString &command);
 
-// A process for the interpreter that endConverterProcess() can end together with what it runs.
+// A process for the interpreter, in a session of its own, that endConverterProcess() ends
+// together with everything it started.
 std::unique_ptr<QProcess> newConverterProcess();
 void endConverterProcess(QProcess &process);
 

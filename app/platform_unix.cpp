@@ -1,6 +1,7 @@
 #include "app/platform.h"
 #include "update/updateprotocol.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,33 +11,132 @@
 
 namespace platform {
 
-QString localPath(const QString &windowsPath)
+static QString winePrefix()
 {
-    if (windowsPath.size() < 2 || windowsPath.at(1) != QLatin1Char(':') ||
-        windowsPath.at(0).toLower() != QLatin1Char('c'))
-        return windowsPath;
     QString prefix = qEnvironmentVariable("WINEPREFIX");
     if (prefix.isEmpty())
         prefix = QDir::homePath() + QStringLiteral("/.wine");
     while (prefix.size() > 1 && prefix.endsWith(QLatin1Char('/')))
         prefix.chop(1);
+    return prefix;
+}
+
+// Appends each component of rest to base, taking an existing entry whose name differs only in
+// case where the exact one is missing; from the first component found in neither spelling on,
+// the rest is kept as written.
+static QString resolvedWithoutCase(const QString &base, const QString &rest)
+{
+    QString path = base;
+    bool found = true;
+    const QStringList parts = rest.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString &part : parts) {
+        QString next = path + QLatin1Char('/') + part;
+        const bool special = part == QLatin1String(".") || part == QLatin1String("..");
+        if (found && !special && !QFileInfo::exists(next) && !QFileInfo(next).isSymLink()) {
+            found = false;
+            const QStringList entries =
+                QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+            for (const QString &entry : entries) {
+                if (entry.compare(part, Qt::CaseInsensitive) == 0) {
+                    next = path + QLatin1Char('/') + entry;
+                    found = true;
+                    break;
+                }
+            }
+        }
+        path = next;
+    }
+    if (rest.isEmpty() || rest.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path;
+}
+
+QString localPath(const QString &windowsPath)
+{
+    if (windowsPath.size() < 2 || windowsPath.at(1) != QLatin1Char(':') ||
+        windowsPath.at(0).toLower() != QLatin1Char('c'))
+        return windowsPath;
     QString rest = windowsPath.mid(2);
     rest.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    if (!rest.startsWith(QLatin1Char('/')))
-        rest.prepend(QLatin1Char('/'));
-    return prefix + QStringLiteral("/drive_c") + rest;
+    return resolvedWithoutCase(winePrefix() + QStringLiteral("/drive_c"), rest);
+}
+
+// The canonical form of a path that may not exist yet: its deepest existing ancestor resolved.
+static QString canonicalOrClean(const QString &path)
+{
+    QString head = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    QString tail;
+    while (!head.isEmpty() && head != QLatin1String("/")) {
+        const QString canonical = QFileInfo(head).canonicalFilePath();
+        if (!canonical.isEmpty())
+            return canonical + tail;
+        const int slash = head.lastIndexOf(QLatin1Char('/'));
+        tail.prepend(head.mid(slash));
+        head = head.left(slash);
+    }
+    return tail.isEmpty() ? QStringLiteral("/") : tail;
+}
+
+QString windowsPath(const QString &localPath)
+{
+    if (!QDir::isAbsolutePath(localPath))
+        return localPath;
+    const QString prefix = winePrefix();
+    // The drives as Wine knows them (links in dosdevices); a fresh prefix has C: and Z:.
+    QList<QPair<QString, QString>> drives;
+    const QDir devices(prefix + QStringLiteral("/dosdevices"));
+    const QStringList entries = devices.entryList({QStringLiteral("?:")}, QDir::AllEntries | QDir::System);
+    for (const QString &entry : entries) {
+        const QString root = QFileInfo(devices.filePath(entry)).canonicalFilePath();
+        if (!root.isEmpty() && entry.at(0).isLetter())
+            drives.append({entry.toUpper(), root});
+    }
+    if (drives.isEmpty()) {
+        drives.append({QStringLiteral("C:"), canonicalOrClean(prefix + QStringLiteral("/drive_c"))});
+        drives.append({QStringLiteral("Z:"), QStringLiteral("/")});
+    }
+    const QString path = canonicalOrClean(localPath);
+    QString drive, rest;
+    int longest = -1;
+    for (const auto &d : drives) {
+        const QString &root = d.second;
+        const bool inside =
+            root == QLatin1String("/") || path == root || path.startsWith(root + QLatin1Char('/'));
+        if (inside && root.size() > longest) {
+            longest = root.size();
+            drive = d.first;
+            rest = root == QLatin1String("/") ? path : path.mid(root.size());
+        }
+    }
+    if (drive.isEmpty())
+        return localPath;
+    if (rest.isEmpty())
+        rest = QStringLiteral("/");
+    return drive + rest.replace(QLatin1Char('/'), QLatin1Char('\\'));
+}
+
+static QString withoutDeletedMark(QString target)
+{
+    const QString deleted = QStringLiteral(" (deleted)");
+    if (target.endsWith(deleted))
+        target.chop(deleted.size());
+    return target;
+}
+
+QString ownExecutableName(const QString &argv0)
+{
+    const QString target = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+    if (!target.isEmpty())
+        return QFileInfo(withoutDeletedMark(target)).fileName();
+    return QFileInfo(argv0).fileName();
 }
 
 static QString exeNameOf(const QString &procDir)
 {
     // The exe link names the running image; a replaced file carries " (deleted)".
-    QString target = QFile::symLinkTarget(procDir + QStringLiteral("/exe"));
-    if (!target.isEmpty()) {
-        const QString deleted = QStringLiteral(" (deleted)");
-        if (target.endsWith(deleted))
-            target.chop(deleted.size());
-        return QFileInfo(target).fileName();
-    }
+    const QString target = QFile::symLinkTarget(procDir + QStringLiteral("/exe"));
+    if (!target.isEmpty())
+        return QFileInfo(withoutDeletedMark(target)).fileName();
     // Another user's process: the link is not readable, argv[0] is.
     QFile cmdline(procDir + QStringLiteral("/cmdline"));
     if (!cmdline.open(QIODevice::ReadOnly))
@@ -124,18 +224,29 @@ void prepareProcess()
 
 #include <QProcess>
 
+#include <pthread.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace platform {
 
 namespace {
 
-// The shell and the converter get a process group of their own, so both can be ended at once.
+// The shell and the converter get a session (and process group) of their own, so both can be
+// ended at once; should this program die, the converter gets SIGKILL.
 class GroupProcess : public QProcess
 {
 protected:
-    void setupChildProcess() override { ::setpgid(0, 0); }
+    void setupChildProcess() override
+    {
+        ::setsid();
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // The end signals are this program's; a converter gets the usual ones.
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    }
 };
 
 QString shellQuoted(const QString &text)
@@ -145,6 +256,12 @@ QString shellQuoted(const QString &text)
     return QLatin1Char('\'') + quoted + QLatin1Char('\'');
 }
 
+bool isWindowsExecutable(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(2) == "MZ";
+}
+
 } // namespace
 
 ConverterShell converterShell()
@@ -152,11 +269,21 @@ ConverterShell converterShell()
     return {QStringLiteral("/bin/sh"), {}, false};
 }
 
-QString converterCommand(const QString &program, const QStringList &arguments)
+QString converterCommand(const QString &workDir, const QString &program, const QStringList &arguments)
 {
-    QString command = shellQuoted(QStringLiteral("./") + program);
-    for (const QString &a : arguments)
-        command += QLatin1Char(' ') + shellQuoted(a);
+    // exec: the converter takes the shell's place, its process is the one that is waited for.
+    // The converter's file as installed, whatever the case of its name ("ISO32.EXE").
+    const QString file = resolvedWithoutCase(QDir::cleanPath(workDir), program);
+    QString command = QStringLiteral("exec ");
+    if (isWindowsExecutable(file)) {
+        command += QStringLiteral("wine ") + shellQuoted(windowsPath(file));
+        for (const QString &a : arguments)
+            command += QLatin1Char(' ') + shellQuoted(QDir::isAbsolutePath(a) ? windowsPath(a) : a);
+    } else {
+        command += shellQuoted(QStringLiteral("./") + QFileInfo(file).fileName());
+        for (const QString &a : arguments)
+            command += QLatin1Char(' ') + shellQuoted(a);
+    }
     // The converter must not read the commands meant for the shell.
     return command + QStringLiteral(" </dev/null");
 }
@@ -180,6 +307,63 @@ void endConverterProcess(QProcess &process)
         ::kill(-static_cast<pid_t>(pid), SIGKILL);
     process.kill();
     process.waitForFinished(5000);
+}
+
+} // namespace platform
+
+// ---- End signals ----
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <fcntl.h>
+
+namespace platform {
+
+namespace {
+
+int endPipe[2] = {-1, -1};
+
+void onEndSignal(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(endPipe[1], &byte, 1);
+    errno = saved;
+}
+
+} // namespace
+
+void reinstallEndSignals()
+{
+    if (endPipe[1] < 0)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = onEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    // A library may also have blocked them.
+    sigset_t ends;
+    sigemptyset(&ends);
+    sigaddset(&ends, SIGTERM);
+    sigaddset(&ends, SIGINT);
+    ::pthread_sigmask(SIG_UNBLOCK, &ends, nullptr);
+}
+
+void watchEndSignals(const std::function<void()> &onEnd)
+{
+    if (endPipe[0] < 0 && ::pipe2(endPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(endPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [onEnd] {
+        char buffer[64];
+        while (::read(endPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        onEnd();
+    });
+    reinstallEndSignals();
 }
 
 } // namespace platform

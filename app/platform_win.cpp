@@ -1,6 +1,9 @@
 #include "app/platform.h"
 #include "update/updateprotocol.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -13,6 +16,21 @@ QString localPath(const QString &windowsPath)
 {
     return windowsPath;
 }
+
+QString windowsPath(const QString &localPath)
+{
+    return QDir::toNativeSeparators(localPath);
+}
+
+QString ownExecutableName(const QString &argv0)
+{
+    return QFileInfo(argv0).fileName();
+}
+
+// Windows ends a tray program through its session messages, which Qt handles.
+void watchEndSignals(const std::function<void()> &) {}
+
+void reinstallEndSignals() {}
 
 QList<ProcessEntry> runningProcesses()
 {
@@ -72,7 +90,7 @@ ConverterShell converterShell()
     return {QStringLiteral("cmd.exe"), {QString()}, true};
 }
 
-QString converterCommand(const QString &program, const QStringList &arguments)
+QString converterCommand(const QString &, const QString &program, const QStringList &arguments)
 {
     QString command = cmdQuoted(program);
     for (const QString &a : arguments)

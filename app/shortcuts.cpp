@@ -36,6 +36,10 @@ bool createStartupShortcut()
     // The Startup folder is there on Windows; elsewhere it may not be yet.
     QDir().mkpath(QFileInfo(path).absolutePath());
     const QString executable = QCoreApplication::applicationFilePath();
+    // Replaced like a shell link on Windows: an earlier or dangling link is no failure.
+    const QFileInfo old(path);
+    if ((old.isSymLink() || old.isFile()) && !QFile::remove(path))
+        return false;
     if (!QFile::link(executable, path))
         return false;
     if (!platform::addLogonStart(executableBaseName(), executable)) {

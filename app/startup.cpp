@@ -2,6 +2,7 @@
 
 #include "app/mainwindow.h"
 #include "app/platform.h"
+#include "exchange/converter.h"
 
 #include <QApplication>
 #include <QDesktopWidget>
@@ -11,13 +12,16 @@
 #include <QSystemTrayIcon>
 #include <QThread>
 
+// Set by SIGTERM or SIGINT; the event loop may not run yet.
+static bool endRequested = false;
+
 // A tray host started at the same log-on may come up a moment after the program.
 static bool systemTrayAvailable(int graceMs)
 {
     QElapsedTimer waited;
     waited.start();
     while (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        if (waited.elapsed() >= graceMs)
+        if (waited.elapsed() >= graceMs || endRequested)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         QThread::msleep(50);
@@ -42,7 +46,14 @@ int runStablomat(int argc, char **argv, const std::function<void()> &started)
     if (started)
         started();
 
-    const QString exeName = QFileInfo(QString::fromLatin1(argv[0])).fileName();
+    // Logout, shutdown, kill: an orderly end like the tray's "&Ukončit", converters ended.
+    platform::watchEndSignals([] {
+        endRequested = true;
+        exchange::endConverterRuns();
+        QCoreApplication::quit();
+    });
+
+    const QString exeName = platform::ownExecutableName(QString::fromLatin1(argv[0]));
     const qint64 ownPid = QCoreApplication::applicationPid();
     if (platform::anotherInstanceRunning(exeName, ownPid)) {
         QMessageBox::warning(nullptr, QApplication::translate("main", "Systray"), secondInstanceText(),
@@ -53,7 +64,11 @@ int runStablomat(int argc, char **argv, const std::function<void()> &started)
     int status = 1;
     {
         MainWindow window(nullptr);
-        if (!systemTrayAvailable(3000)) {
+        const bool tray = systemTrayAvailable(3000);
+        if (endRequested) {
+            // Ended before the event loop ran (a quit then would be lost): in order all the same.
+            status = 0;
+        } else if (!tray) {
             QMessageBox::critical(
                 nullptr, QApplication::translate("main", "Systray"),
                 QApplication::translate("main", "I couldn't detect any system tray on this system."));

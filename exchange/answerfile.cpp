@@ -1,5 +1,7 @@
 #include "exchange/answerfile.h"
 
+#include "exchange/converter.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QTextCodec>
@@ -32,6 +34,9 @@ bool openAnswer(QFile &file, const QString &path)
     file.setFileName(path);
     const AnswerWait wait = currentWait;
     for (int attempt = 0; attempt < qMax(1, wait.attempts); ++attempt) {
+        // The program ends: no answer is waited for any more.
+        if (exchange::converterRunsEnded())
+            return false;
         if (attempt > 0) {
             QThread::msleep(static_cast<unsigned long>(qMax(0, wait.delayMs)));
             if (QCoreApplication::instance())

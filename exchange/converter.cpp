@@ -2,11 +2,13 @@
 
 #include "app/platform.h"
 
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
 
@@ -60,29 +62,62 @@ bool writeConverterInput(const QString &path, const QString &text)
 
 namespace {
 
+QEventLoop *waitingRun = nullptr;
+bool runsEnded = false;
+
+// answerPath, where the runner knows it, is removed when the converter did not finish: a converter
+// ended in the middle of its answer leaves no half of one behind.
 int runConverter(const QString &workDir, const QString &inputPath, const QString &text,
-                 const QString &program, const QStringList &arguments)
+                 const QString &program, const QStringList &arguments, const QString &answerPath = QString())
 {
+    if (runsEnded)
+        return -1;
     if (!exchange::writeConverterInput(inputPath, text))
         return -1;
 
     const exchange::ConverterLimits limits = exchange::converterLimits();
     const platform::ConverterShell shell = platform::converterShell();
     const std::unique_ptr<QProcess> process = platform::newConverterProcess();
-    process->start(shell.program, shell.arguments, QIODevice::ReadWrite);
-    if (!process->waitForStarted(limits.startMs)) {
+    const auto unfinished = [&] {
         platform::endConverterProcess(*process);
+        if (!answerPath.isEmpty())
+            QFile::remove(answerPath);
         return -1;
-    }
+    };
+    process->start(shell.program, shell.arguments, QIODevice::ReadWrite);
+    if (!process->waitForStarted(limits.startMs))
+        return unfinished();
     if (shell.printsBanner)
         process->waitForReadyRead(limits.bannerMs);
 
-    process->write(platform::converterShellInput(workDir, platform::converterCommand(program, arguments)));
+    process->write(
+        platform::converterShellInput(workDir, platform::converterCommand(workDir, program, arguments)));
     process->closeWriteChannel();
 
-    if (!process->waitForFinished(limits.finishMs)) {
-        platform::endConverterProcess(*process);
-        return -1;
+    // Waited for in an event loop: the window keeps painting and the program can be ended
+    // meanwhile. The output is of no use; it is dropped as it comes.
+    QEventLoop loop;
+    QTimer limit;
+    limit.setSingleShot(true);
+    limit.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(process.get(), QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop,
+                     &QEventLoop::quit);
+    QObject::connect(process.get(), &QProcess::readyReadStandardOutput, &loop,
+                     [&] { process->readAllStandardOutput(); });
+    QObject::connect(process.get(), &QProcess::readyReadStandardError, &loop,
+                     [&] { process->readAllStandardError(); });
+    if (process->state() != QProcess::NotRunning) {
+        limit.start(limits.finishMs);
+        waitingRun = &loop;
+        loop.exec();
+        waitingRun = nullptr;
+    }
+    if (process->state() != QProcess::NotRunning) {
+        // Out of time, or the event loop was left because the program ends.
+        if (limit.isActive())
+            runsEnded = true;
+        return unfinished();
     }
     process->readAllStandardOutput();
     process->readAllStandardError();
@@ -91,13 +126,29 @@ int runConverter(const QString &workDir, const QString &inputPath, const QString
 
 } // namespace
 
+namespace exchange {
+
+void endConverterRuns()
+{
+    runsEnded = true;
+    if (waitingRun)
+        waitingRun->quit();
+}
+
+bool converterRunsEnded()
+{
+    return runsEnded;
+}
+
+} // namespace exchange
+
 int runIsoConverter(const QString &dir, const QString &inputPath, const QString &text,
                     const QString &outputPath, const QString &options)
 {
     QStringList arguments{QStringLiteral("-f"), QFileInfo(inputPath).fileName(), QStringLiteral("-o"),
                           QFileInfo(outputPath).fileName()};
     arguments += options.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
-    return runConverter(dir, inputPath, text, QStringLiteral("iso32.exe"), arguments);
+    return runConverter(dir, inputPath, text, QStringLiteral("iso32.exe"), arguments, outputPath);
 }
 
 int runDairyPlanConverter(const QString &dir, const QString &filePath, const QString &text)

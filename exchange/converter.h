@@ -1,10 +1,11 @@
 // Running the milking systems' converter programs through the command interpreter.
 //
 // Each runner deletes the old input file, writes the text into it (UTF-8, CR LF line ends on
-// every platform), starts the interpreter (cmd.exe on Windows, /bin/sh elsewhere), changes to the
-// working directory, runs the converter there and waits for the interpreter to finish. Result: 0
-// when the converter ran and finished in time with success, -1 otherwise. The answer is read by
-// the caller (exchange::openAnswer).
+// every platform), starts the interpreter (cmd.exe on Windows, /bin/sh elsewhere; a Windows
+// converter there runs through Wine), changes to the working directory, runs the converter there
+// and waits for it to finish, processing events meanwhile. Result: 0 when the converter ran and
+// finished in time with success, -1 otherwise. The answer is read by the caller
+// (exchange::openAnswer).
 #pragma once
 
 #include <QString>
@@ -33,6 +34,11 @@ struct ConverterLimits
 ConverterLimits converterLimits();
 // Tests shorten the limits; ConverterLimits() restores the usual ones.
 void setConverterLimits(const ConverterLimits &limits);
+
+// The program ends: the converter that runs now is ended with everything it started, no other
+// one starts, and waits for answers give up.
+void endConverterRuns();
+bool converterRunsEnded();
 
 // Deletes the file, then writes the text into it UTF-8 encoded with every line feed as CR LF.
 // False (and no file left) when it cannot be written completely.

@@ -14,6 +14,8 @@ packages=(
     libcpp-httplib-dev libssl-dev libsqlite3-dev zip openssl ca-certificates
     # headless GUI tests: virtual display, tray host, fonts, screenshots
     xvfb xauth x11-utils trayer python3 fonts-dejavu-core imagemagick xdotool
+    # the Windows check of the sources; a Windows converter built and run under Wine in the tests
+    g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 wine
     # fuzzing (libFuzzer comes with clang's runtime) and benchmarks
     clang-14 libclang-rt-14-dev libbenchmark-dev
 )

@@ -27,9 +27,9 @@ void MainWindow::exchangeAfifarm(const QString &)
 
 void MainWindow::exchangeAfifarmReport()
 {
-    const QString root = platform::localPath(programPath);
-    QStringList reports =
-        afikim::reportFiles(root + QStringLiteral("/savefile"), QString::fromLatin1(afikim::ReportPrefix));
+    // Each component is found whatever its case, as on Windows.
+    const QString savefile = platform::localPath(programPath + QStringLiteral("/savefile"));
+    QStringList reports = afikim::reportFiles(savefile, QString::fromLatin1(afikim::ReportPrefix));
     // Deleting the reports notifies the watcher again: without a report the last run's text stays.
     if (reports.isEmpty())
         return;
@@ -41,8 +41,7 @@ void MainWindow::exchangeAfifarmReport()
     settle.exec();
 
     // The newest readable report is used; unreadable ones are removed on the way, all in this run.
-    reports =
-        afikim::reportFiles(root + QStringLiteral("/savefile"), QString::fromLatin1(afikim::ReportPrefix));
+    reports = afikim::reportFiles(savefile, QString::fromLatin1(afikim::ReportPrefix));
     EDifReader reader(QString{});
     bool found = false;
     for (const QString &path : qAsConst(reports)) {
@@ -82,7 +81,7 @@ void MainWindow::exchangeAfifarmReport()
     sync.shortNumbers = report.shortNumbers;
     sync.sendInseminations = false;
     sync.resultForm = ResultForm::Short;
-    const QString importPath = root + QStringLiteral("/DATA/MS/afi_ms.dat");
+    const QString importPath = platform::localPath(programPath + QStringLiteral("/DATA/MS/afi_ms.dat"));
     const SyncResult result =
         frame.synchronise(report.records, sync, [&](const QList<DownloadedInsemination> &downloaded) {
             const afikim::ImportFile file =

@@ -50,6 +50,8 @@ void MainWindow::exchangeUniform(const bool &, const bool &ShowMessages)
         frame.inform(tr("Chyba připojení k databázi.") + QLatin1Char('\n') + db.lastError().text());
         return;
     }
+    // The client library installs its own SIGTERM and SIGINT handlers as it attaches.
+    platform::reinstallEndSignals();
     // QIBASE commits nothing on commit() without an open transaction.
     db.transaction();
 

@@ -3,22 +3,35 @@
 //   WINDOW <tab> x y w h <tab> desktop w h   once the main window is on screen
 //   HIDDEN                          when the window went away but the program runs on
 //   GL <tab> libraries              OpenGL driver libraries mapped once the window is drawn
+//   EXCHANGE <tab> tray 0|1         when the first exchange is seen running, with the tray's presence
 // HARNESS_MODE: "show" quits once the window is seen, "close" closes it, then quits through the
-// tray menu if the program is still running, "gl" quits after the GL line.
+// tray menu if the program is still running, "gl" quits after the GL line, "exchange" waits for
+// the first exchange, reports the window a second later and quits through the tray menu, "run"
+// starts a timer-style exchange at once and reports:
+//   RUNNING                         the exchange is under way and the event loop runs
+//   PAINTED                         a change to the window was painted meanwhile
+//   SIGTERM kept|replaced           whether the exchange left the program's SIGTERM handler
+//   EXCHANGED                       the exchange returned
+// With HARNESS_END=tray it then quits through the tray menu; otherwise the test sends a signal.
 #include "app/mainwindow.h"
 #include "app/startup.h"
+#include "ui_mainwindow.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDesktopWidget>
+#include <QEvent>
 #include <QFile>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <cstdio>
+#include <signal.h>
 
 static void say(const QString &line)
 {
@@ -45,6 +58,21 @@ static QString openGlLibraries()
     names.sort();
     return names.join(QLatin1Char(' '));
 }
+
+class PaintCounter : public QObject
+{
+public:
+    PaintCounter(int *counter, QObject *parent) : QObject(parent), count(counter) {}
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++*count;
+        return false;
+    }
+
+private:
+    int *count;
+};
 
 static QString escaped(QString text)
 {
@@ -73,6 +101,46 @@ int main(int argc, char **argv)
             }
             if (!window)
                 return;
+            if (mode == QLatin1String("run")) {
+                if (*state == 0 && window->isVisible()) {
+                    *state = 1;
+                    QTimer::singleShot(0, window, [window] {
+                        struct sigaction before = {}, after = {};
+                        sigaction(SIGTERM, nullptr, &before);
+                        window->runExchange(false, false);
+                        sigaction(SIGTERM, nullptr, &after);
+                        say(before.sa_handler == after.sa_handler ? QStringLiteral("SIGTERM kept")
+                                                                  : QStringLiteral("SIGTERM replaced"));
+                        say(QStringLiteral("EXCHANGED"));
+                    });
+                } else if (*state == 1 && window->exchangeRunning()) {
+                    *state = 2;
+                    say(QStringLiteral("RUNNING"));
+                    window->runExchange(false, false); // refused: one run at a time
+                    static int paints = 0;
+                    window->form()->staj->installEventFilter(new PaintCounter(&paints, window));
+                    window->form()->staj->setText(QStringLiteral("Farma"));
+                    QTimer::singleShot(500, window, [window] {
+                        if (paints > 0)
+                            say(QStringLiteral("PAINTED"));
+                        if (qEnvironmentVariable("HARNESS_END") == QLatin1String("tray"))
+                            window->tray()->contextMenu()->actions().last()->trigger(); // "&Ukončit"
+                    });
+                }
+                return;
+            }
+            if (mode == QLatin1String("exchange")) {
+                if (*state == 0 && window->exchangeRunning()) {
+                    *state = 2;
+                    say(QStringLiteral("EXCHANGE\ttray %1")
+                            .arg(QSystemTrayIcon::isSystemTrayAvailable() ? 1 : 0));
+                    QTimer::singleShot(1000, window, [window] {
+                        say(window->isVisible() ? QStringLiteral("VISIBLE") : QStringLiteral("HIDDEN"));
+                        window->tray()->contextMenu()->actions().last()->trigger(); // "&Ukončit"
+                    });
+                }
+                return;
+            }
             if (*state == 0 && window->isVisible()) {
                 const QRect desk = QApplication::desktop()->geometry();
                 say(QStringLiteral("WINDOW\t%1 %2 %3 %4\t%5 %6")

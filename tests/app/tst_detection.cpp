@@ -16,6 +16,7 @@ private slots:
     void matrix_data();
     void matrix();
     void noDriveC();
+    void herdMetrixInWinePrefix();
     void firstDatabaseOfIterator();
     void mainWindowShowsResult_data();
     void mainWindowShowsResult();
@@ -72,6 +73,14 @@ void TestDetection::matrix_data()
     QTest::newRow("afifarm beats uniform and fullwood")
         << QStringList{afifarm, uniform, database, fullwood} << 5 << "c:/afifarm"
         << "Afikim - datová výměna se spouští v Afifarmu" << false;
+    // Drive C knows no case: Wine's "users", any spelling of the files.
+    QTest::newRow("uniform below users, HERD.Fdb")
+        << QStringList{"c:/program files/uniform/UNIFORM.EXE",
+                       "c:/users/Public/Documents/UNIFORM/F[3]/HERD.Fdb"}
+        << 6 << "c:/Users/Public/Documents/UNIFORM/F[3]/HERD.Fdb"
+        << "Uniform - HerdMetrix" << true;
+    QTest::newRow("alpro in capitals")
+        << QStringList{"C:/ALPRO/ISO32.EXE"} << 1 << alpro << "Delaval - Alpro" << true;
     QTest::newRow("database of another name only")
         << QStringList{uniform, "c:/Users/Public/Documents/UNIFORM/F[1]/data.gdb"} << 0 << "" << none << true;
 }
@@ -101,6 +110,35 @@ void TestDetection::noDriveC()
     QCOMPARE(s.code, 0);
     QVERIFY(s.programPath.isEmpty());
     QVERIFY(s.exchangeButton);
+}
+
+void TestDetection::herdMetrixInWinePrefix()
+{
+#ifdef WINE_PREFIX
+    // A prefix made by Wine itself: drive C spells "users", HerdMetrix is found all the same.
+    const QString prefix = QStringLiteral(WINE_PREFIX);
+    QVERIFY(QFileInfo::exists(prefix + "/drive_c/users/Public"));
+    const QString unique = QStringLiteral("Farma[%1]").arg(QCoreApplication::applicationPid());
+    const QString uniformDir = prefix + "/drive_c/Program Files/UNIFORM";
+    const QString databaseDir = prefix + "/drive_c/users/Public/Documents/UNIFORM/" + unique;
+    const bool hadUniform = QFileInfo::exists(uniformDir);
+    QVERIFY(QDir().mkpath(uniformDir) && QDir().mkpath(databaseDir));
+    QFile(uniformDir + "/uniform.exe").open(QIODevice::WriteOnly);
+    QFile(databaseDir + "/HERD.FDB").open(QIODevice::WriteOnly);
+    const QByteArray saved = qgetenv("WINEPREFIX");
+    qputenv("WINEPREFIX", prefix.toUtf8());
+    const MilkingSystem s = probeMilkingSystem();
+    const QString local = platform::localPath(s.programPath);
+    qputenv("WINEPREFIX", saved);
+    QDir(databaseDir).removeRecursively();
+    if (!hadUniform)
+        QDir(uniformDir).removeRecursively();
+    QCOMPARE(s.code, 6);
+    QCOMPARE(s.programPath, "c:/Users/Public/Documents/UNIFORM/" + unique + "/HERD.FDB");
+    QCOMPARE(local, databaseDir + "/HERD.FDB");
+#else
+    QSKIP("no Wine here");
+#endif
 }
 
 void TestDetection::firstDatabaseOfIterator()

@@ -12,6 +12,10 @@ private slots:
     void localPath_data();
     void localPath();
     void localPathDefaultPrefix();
+    void localPathWithoutCase_data();
+    void localPathWithoutCase();
+    void windowsPath_data();
+    void windowsPath();
     void processListFindsRealChild();
     void anotherInstance_data();
     void anotherInstance();
@@ -70,6 +74,79 @@ void TestPlatform::localPathDefaultPrefix()
     const QString got = platform::localPath(QStringLiteral("c:/alpro/iso32.exe"));
     qputenv("WINEPREFIX", saved);
     QCOMPARE(got, QDir::homePath() + QStringLiteral("/.wine/drive_c/alpro/iso32.exe"));
+}
+
+void TestPlatform::localPathWithoutCase_data()
+{
+    QTest::addColumn<QString>("windows");
+    QTest::addColumn<QString>("local"); // below the prefix
+    QTest::newRow("Wine's users") << "c:/Users/Public/Documents/UNIFORM/"
+                                  << "/drive_c/users/Public/Documents/UNIFORM/";
+    QTest::newRow("every component") << "C:/alpro/iso32.exe"
+                                     << "/drive_c/AlPro/ISO32.EXE";
+    QTest::newRow("exact spelling first") << "c:/alpro/Iso32.exe"
+                                          << "/drive_c/AlPro/Iso32.exe";
+    QTest::newRow("missing rest as written") << "c:/ALPRO/New Dir/Out.txt"
+                                             << "/drive_c/AlPro/New Dir/Out.txt";
+    QTest::newRow("nothing found") << "c:/DairyPln/x"
+                                   << "/drive_c/DairyPln/x";
+}
+
+void TestPlatform::localPathWithoutCase()
+{
+    QFETCH(QString, windows);
+    QFETCH(QString, local);
+    QTemporaryDir prefix;
+    QVERIFY(QDir().mkpath(prefix.path() + "/drive_c/users/Public/Documents/UNIFORM"));
+    QVERIFY(QDir().mkpath(prefix.path() + "/drive_c/AlPro"));
+    for (const char *name : {"/drive_c/AlPro/ISO32.EXE", "/drive_c/AlPro/Iso32.exe"}) {
+        QFile f(prefix.path() + name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    const QByteArray saved = qgetenv("WINEPREFIX");
+    qputenv("WINEPREFIX", prefix.path().toUtf8());
+    const QString got = platform::localPath(windows);
+    qputenv("WINEPREFIX", saved);
+    QCOMPARE(got, prefix.path() + local);
+}
+
+void TestPlatform::windowsPath_data()
+{
+    QTest::addColumn<bool>("dosdevices"); // the prefix has been made by Wine
+    QTest::addColumn<QString>("local");   // "@" stands for the prefix
+    QTest::addColumn<QString>("windows");
+    QTest::newRow("drive c") << true << "@/drive_c/DairyPln/fin_stablomat_nadoje.ads"
+                             << "C:\\DairyPln\\fin_stablomat_nadoje.ads";
+    QTest::newRow("drive c, fresh prefix") << false << "@/drive_c/DairyPln/fin_stablomat_nadoje.ads"
+                                           << "C:\\DairyPln\\fin_stablomat_nadoje.ads";
+    QTest::newRow("not yet there") << true << "@/drive_c/a b/new.txt"
+                                   << "C:\\a b\\new.txt";
+    QTest::newRow("outside is z") << true << "/etc/hostname"
+                                  << "Z:\\etc\\hostname";
+    QTest::newRow("bare name stays") << true << "fin_stablomat_hlavni.ads"
+                                     << "fin_stablomat_hlavni.ads";
+}
+
+void TestPlatform::windowsPath()
+{
+    QFETCH(bool, dosdevices);
+    QFETCH(QString, local);
+    QFETCH(QString, windows);
+    QTemporaryDir prefix;
+    QVERIFY(QDir().mkpath(prefix.path() + "/drive_c/DairyPln"));
+    if (dosdevices) {
+        QVERIFY(QDir().mkpath(prefix.path() + "/dosdevices"));
+        QVERIFY(QFile::link("../drive_c", prefix.path() + "/dosdevices/c:"));
+        QVERIFY(QFile::link("/", prefix.path() + "/dosdevices/z:"));
+    }
+    QFile f(prefix.path() + "/drive_c/DairyPln/fin_stablomat_nadoje.ads");
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    local.replace(QLatin1Char('@'), prefix.path());
+    const QByteArray saved = qgetenv("WINEPREFIX");
+    qputenv("WINEPREFIX", prefix.path().toUtf8());
+    const QString got = platform::windowsPath(local);
+    qputenv("WINEPREFIX", saved);
+    QCOMPARE(got, windows);
 }
 
 // A child started from a copy of sleep under a chosen name shows up under that name and pid.

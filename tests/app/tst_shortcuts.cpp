@@ -3,6 +3,7 @@
 #include "app/shortcuts.h"
 #include "common/testsupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -15,7 +16,8 @@ private slots:
     void pathRule();
     void createAndRemove();
     void removeWithoutShortcut();
-    void createTwiceFails();
+    void createReplaces_data();
+    void createReplaces();
     void stateTexts();
     void mainWindowSeesShortcut();
 };
@@ -57,11 +59,27 @@ void TestShortcuts::removeWithoutShortcut()
     QVERIFY(!startupShortcutPresent());
 }
 
-void TestShortcuts::createTwiceFails()
+void TestShortcuts::createReplaces_data()
 {
+    QTest::addColumn<QString>("oldTarget"); // what the old link points at; "" for our own link
+    QTest::newRow("created twice") << QString();
+    QTest::newRow("dangling link") << QStringLiteral("/nonexistent/stablomat");
+    QTest::newRow("link to another program") << QStringLiteral("/bin/true");
+}
+
+void TestShortcuts::createReplaces()
+{
+    QFETCH(QString, oldTarget);
+    if (oldTarget.isEmpty()) {
+        QVERIFY(createStartupShortcut());
+    } else {
+        QVERIFY(QDir().mkpath(QFileInfo(startupShortcutPath()).absolutePath()));
+        QVERIFY(QFile::link(oldTarget, startupShortcutPath()));
+    }
+    // Replaced, as a shell link is on Windows.
     QVERIFY(createStartupShortcut());
-    QVERIFY(!createStartupShortcut());
     QVERIFY(startupShortcutPresent());
+    QCOMPARE(QFileInfo(startupShortcutPath()).symLinkTarget(), QCoreApplication::applicationFilePath());
 }
 
 void TestShortcuts::stateTexts()

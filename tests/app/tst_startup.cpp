@@ -1,10 +1,13 @@
 #include "app/startup.h"
 #include "common/testsupport.h"
+#include "firebird.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
+
+#include <signal.h>
 
 // Starts the real program (the start-up harness) as its own process under a chosen file name.
 class TestStartup : public QObject
@@ -13,13 +16,18 @@ class TestStartup : public QObject
 private slots:
     void init();
     void cleanup();
+    void secondInstanceRefused_data();
     void secondInstanceRefused();
     void otherNamesAllowed_data();
     void otherNamesAllowed();
     void noTray();
+    void signalWhileWaitingForTheTray();
     void closeWithTrayModeOff();
     void closeWithTrayModeOn();
     void noOpenGlDriverLoaded();
+    void hiddenStartWithLateTray();
+    void endDuringRun_data();
+    void endDuringRun();
 
 private:
     struct Outcome
@@ -28,7 +36,11 @@ private:
         QStringList lines;
         QString errors;
     };
-    Outcome run(const QString &name, const QString &mode, const QStringList &extraEnv = {});
+    // link: started through a symbolic link of that name (as the start-up shortcut starts it)
+    bool start(QProcess &p, const QString &name, const QString &mode, const QStringList &extraEnv = {},
+               const QString &link = QString());
+    Outcome run(const QString &name, const QString &mode, const QStringList &extraEnv = {},
+                const QString &link = QString());
     QString settingsFile() const { return home.path() + QStringLiteral("/config/Brantol/stablomat.conf"); }
     void startSleeper(const QString &name);
 
@@ -66,13 +78,20 @@ void TestStartup::startSleeper(const QString &name)
     QVERIFY(sleeper->waitForStarted());
 }
 
-TestStartup::Outcome TestStartup::run(const QString &name, const QString &mode, const QStringList &extraEnv)
+bool TestStartup::start(QProcess &p, const QString &name, const QString &mode, const QStringList &extraEnv,
+                        const QString &link)
 {
-    const QString exe = bin.path() + QLatin1Char('/') + name;
+    QString exe = bin.path() + QLatin1Char('/') + name;
     QFile::remove(exe);
     if (!QFile::copy(QStringLiteral(STARTUP_HARNESS), exe))
-        return {};
-    QProcess p;
+        return false;
+    if (!link.isEmpty()) {
+        const QString linkPath = bin.path() + QLatin1Char('/') + link;
+        QFile::remove(linkPath);
+        if (!QFile::link(exe, linkPath))
+            return false;
+        exe = linkPath;
+    }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home.path());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/config"));
@@ -85,7 +104,16 @@ TestStartup::Outcome TestStartup::run(const QString &name, const QString &mode, 
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(bin.path());
     p.start(exe, QStringList());
+    return p.waitForStarted();
+}
+
+TestStartup::Outcome TestStartup::run(const QString &name, const QString &mode, const QStringList &extraEnv,
+                                      const QString &link)
+{
+    QProcess p;
     Outcome o;
+    if (!start(p, name, mode, extraEnv, link))
+        return o;
     if (!p.waitForFinished(30000)) {
         p.kill();
         p.waitForFinished();
@@ -104,10 +132,18 @@ static QString boxLine(const QString &title, QString text)
            text.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
 }
 
+void TestStartup::secondInstanceRefused_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::newRow("same file name") << QString();
+    QTest::newRow("through a link") << QStringLiteral("stablomat.lnk");
+}
+
 void TestStartup::secondInstanceRefused()
 {
+    QFETCH(QString, link);
     startSleeper(unique);
-    const Outcome o = run(unique, QStringLiteral("show"));
+    const Outcome o = run(unique, QStringLiteral("show"), {}, link);
     QVERIFY2(o.exitCode == 0, qPrintable(o.errors));
     const QString expected =
         QStringLiteral("Program stablomat.exe je již spuštěn a jsou zakázány\njeho vícenasobné "
@@ -161,6 +197,26 @@ void TestStartup::noTray()
                 .size() == 38);
 }
 
+void TestStartup::signalWhileWaitingForTheTray()
+{
+    {
+        QSettings s(settingsFile(), QSettings::IniFormat);
+        s.setValue(QStringLiteral("settings/od_hodina1"), QStringLiteral("abc"));
+    }
+    QProcess p;
+    QVERIFY(start(p, unique, QStringLiteral("show"), {QStringLiteral("QT_QPA_PLATFORM=offscreen")}));
+    QTest::qWait(1500); // within the 3 s the program gives a tray to come up
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(p.readAllStandardOutput(), QByteArray()); // no "no tray" box
+    QCOMPARE(QSettings(settingsFile(), QSettings::IniFormat)
+                 .value(QStringLiteral("settings/od_hodina1"))
+                 .toString(),
+             QStringLiteral("0"));
+}
+
 void TestStartup::closeWithTrayModeOff()
 {
     {
@@ -208,6 +264,145 @@ void TestStartup::noOpenGlDriverLoaded()
     if (o.lines.at(1) == QLatin1String("GL\t?"))
         QSKIP("no /proc/self/maps here");
     QCOMPARE(o.lines.at(1), QStringLiteral("GL\t"));
+}
+
+void TestStartup::hiddenStartWithLateTray()
+{
+    // Started from the start-up shortcut, tray mode on, hourly exchange; a DeLaval converter that
+    // takes a second, so the harness sees the exchange running.
+    {
+        QSettings s(settingsFile(), QSettings::IniFormat);
+        s.setValue(QStringLiteral("settings/trayicon"), true);
+        s.setValue(QStringLiteral("settings/zavra_dat_vymena_hod"), 1);
+    }
+    const QString startup = home.path() + QStringLiteral("/data/applications/Startup");
+    QVERIFY(QDir().mkpath(startup));
+    QVERIFY(QFile::link(QStringLiteral("/bin/true"),
+                        startup + QLatin1Char('/') + unique + QStringLiteral(".lnk")));
+    const QString alpro = home.path() + QStringLiteral("/wine/drive_c/alpro");
+    QVERIFY(QDir().mkpath(alpro));
+    QFile converter(alpro + QStringLiteral("/iso32.exe"));
+    QVERIFY(converter.open(QIODevice::WriteOnly));
+    converter.write("#!/bin/sh\nsleep 1\n");
+    converter.close();
+    QVERIFY(converter.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+
+    // A display whose tray host comes up a second after the program.
+    QProcess xvfb;
+    xvfb.start(QStringLiteral("Xvfb"),
+               {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                QStringLiteral("tcp")});
+    QVERIFY(xvfb.waitForReadyRead(20000));
+    const QString display = QLatin1Char(':') + QString::fromLatin1(xvfb.readLine()).trimmed();
+    QProcess trayer;
+    QProcessEnvironment trayEnv = QProcessEnvironment::systemEnvironment();
+    trayEnv.insert(QStringLiteral("DISPLAY"), display);
+    trayEnv.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    trayer.setProcessEnvironment(trayEnv);
+    trayer.start(QStringLiteral("/bin/sh"),
+                 {QStringLiteral("-c"), QStringLiteral("sleep 1; exec trayer --edge bottom")});
+
+    const Outcome o = run(unique, QStringLiteral("exchange"), {QStringLiteral("DISPLAY=") + display});
+    trayer.kill();
+    trayer.waitForFinished();
+    xvfb.kill();
+    xvfb.waitForFinished();
+    QVERIFY2(o.exitCode == 0, qPrintable(o.errors));
+    // The exchange waited for the tray, and the program still went to the tray.
+    QCOMPARE(o.lines, (QStringList{QStringLiteral("EXCHANGE\ttray 1"), QStringLiteral("HIDDEN")}));
+}
+
+void TestStartup::endDuringRun_data()
+{
+    QTest::addColumn<QString>("system");
+    QTest::addColumn<int>("end"); // 0: the tray's "&Ukončit", else the signal sent
+    QTest::addColumn<QString>("sendAfter");
+    QTest::newRow("tray quit, converter hangs") << "delaval" << 0 << "";
+    QTest::newRow("SIGTERM, converter hangs") << "delaval" << int(SIGTERM) << "PAINTED";
+    QTest::newRow("SIGINT, converter hangs") << "delaval" << int(SIGINT) << "PAINTED";
+    QTest::newRow("SIGTERM after a HerdMetrix exchange") << "uniform" << int(SIGTERM) << "EXCHANGED";
+}
+
+void TestStartup::endDuringRun()
+{
+    QFETCH(QString, system);
+    QFETCH(int, end);
+    QFETCH(QString, sendAfter);
+    {
+        QSettings s(settingsFile(), QSettings::IniFormat);
+        s.setValue(QStringLiteral("settings/od_hodina1"), QStringLiteral("abc"));
+    }
+    const QString prefix = home.path() + QStringLiteral("/wine");
+    const QString alpro = prefix + QStringLiteral("/drive_c/alpro");
+    if (system == QLatin1String("delaval")) {
+        // A converter that starts a child, writes half an answer and never ends.
+        QVERIFY(QDir().mkpath(alpro));
+        QFile converter(alpro + QStringLiteral("/iso32.exe"));
+        QVERIFY(converter.open(QIODevice::WriteOnly));
+        converter.write("#!/bin/sh\necho started >>starts\nsleep 600 &\necho $$ $! >pids\n"
+                        "printf 'CN half' >\"$4\"\nwait\n");
+        converter.close();
+        QVERIFY(converter.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    } else {
+        QString problem;
+        if (!firebird::ensureRunning(&problem))
+            QSKIP(qPrintable(problem));
+        QVERIFY(firebird::openToServer(home.path()));
+        QProcess gen;
+        gen.start(QStringLiteral(HERD_GENERATOR),
+                  {QStringLiteral("--cows"), QStringLiteral("5"), QStringLiteral("--seed"),
+                   QStringLiteral("3"), QStringLiteral("--out"), home.path() + QStringLiteral("/herd.json")});
+        QVERIFY(gen.waitForFinished(30000) && gen.exitCode() == 0);
+        QProcess farm;
+        farm.start(QStringLiteral(FARM_TOOL),
+                   {QStringLiteral("--system"), QStringLiteral("uniform"), QStringLiteral("--herd"),
+                    home.path() + QStringLiteral("/herd.json"), QStringLiteral("--wineprefix"), prefix,
+                    QStringLiteral("--simulators"), QStringLiteral(SIMULATOR_DIR)});
+        QVERIFY2(farm.waitForFinished(60000) && farm.exitCode() == 0,
+                 farm.readAllStandardError().constData());
+    }
+
+    QProcess p;
+    QVERIFY(start(p, unique, QStringLiteral("run"),
+                  {QStringLiteral("HARNESS_END=") + (end ? QStringLiteral("signal") : QStringLiteral("tray")),
+                   QStringLiteral("ZAVRA_URL=http://127.0.0.1:9")}));
+    QString out;
+    if (end) {
+        while (!out.contains(sendAfter) && p.waitForReadyRead(60000))
+            out += QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY2(out.contains(sendAfter), qPrintable(out));
+        QTest::qWait(200);
+        ::kill(static_cast<pid_t>(p.processId()), end);
+    }
+    // Ended at once, not after the converter's 30 minutes or the answer's two.
+    QVERIFY2(p.waitForFinished(15000), qPrintable(out));
+    out += QString::fromUtf8(p.readAllStandardOutput());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    // Orderly: the destructor saved the periods.
+    QCOMPARE(QSettings(settingsFile(), QSettings::IniFormat)
+                 .value(QStringLiteral("settings/od_hodina1"))
+                 .toString(),
+             QStringLiteral("0"));
+    if (system != QLatin1String("delaval")) {
+        // The Firebird client replaces the handler as it attaches; the program puts its own back.
+        QVERIFY2(out.contains(QStringLiteral("SIGTERM kept\n")), qPrintable(out));
+        return;
+    }
+    QVERIFY2(out.contains(QStringLiteral("RUNNING\nPAINTED\n")), qPrintable(out));
+    // One run only, and nothing of it left: not the converter, not its child, not half an answer.
+    QCOMPARE(readWholeFile(alpro + QStringLiteral("/starts")), QByteArray("started\n"));
+    const QList<QByteArray> pids = readWholeFile(alpro + QStringLiteral("/pids")).trimmed().split(' ');
+    QCOMPARE(pids.size(), 2);
+    for (const QByteArray &pid : pids)
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(QStringLiteral("/proc/") + QString::fromLatin1(pid) +
+                                                    QStringLiteral("/cmdline")) ||
+                                     readWholeFile(QStringLiteral("/proc/") + QString::fromLatin1(pid) +
+                                                   QStringLiteral("/cmdline"))
+                                         .isEmpty(),
+                                 3000);
+    QVERIFY(!QFileInfo::exists(alpro + QStringLiteral("/stablomat_out.txt")));
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestStartup)

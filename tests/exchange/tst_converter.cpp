@@ -51,6 +51,19 @@ Record readRecord(const QString &dir)
     return r;
 }
 
+// A process whose command line names the token (Wine's processes show the Windows path).
+bool processMentioning(const QString &token)
+{
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        QFile cmdline(QStringLiteral("/proc/") + entry + QStringLiteral("/cmdline"));
+        if (entry.toLongLong() > 0 && entry.toLongLong() != QCoreApplication::applicationPid() &&
+            cmdline.open(QIODevice::ReadOnly) && QString::fromUtf8(cmdline.readAll()).contains(token))
+            return true;
+    }
+    return false;
+}
+
 bool processGone(qint64 pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -80,29 +93,53 @@ private slots:
 private:
     // Puts the stand-in converter into the converter directory under the given name.
     void installConverter(const QString &name, const QString &mode = QString());
-    QString convDir() const { return root->path() + QLatin1Char('/') + ConverterDirName; }
+    // A Windows converter instead: the directory moves to drive C of the shared Wine prefix.
+    bool useWindowsConverter();
+    QString convDir() const { return dirPath; }
     QScopedPointer<QTemporaryDir> root;
+    QString dirPath;
+    QString converterSource = QStringLiteral(FAKE_CONVERTER);
+    QByteArray savedPrefix;
 };
 
 void TestConverter::init()
 {
     root.reset(new QTemporaryDir);
     QVERIFY(root->isValid());
+    dirPath = root->path() + QLatin1Char('/') + ConverterDirName;
+    converterSource = QStringLiteral(FAKE_CONVERTER);
     QVERIFY(QDir().mkpath(convDir()));
     exchange::setConverterLimits({5000, 5000, 30000});
+    savedPrefix = qgetenv("WINEPREFIX");
 }
 
 void TestConverter::cleanup()
 {
     exchange::setConverterLimits(exchange::ConverterLimits());
+    if (converterSource != QLatin1String(FAKE_CONVERTER))
+        QDir(convDir()).removeRecursively();
+    qputenv("WINEPREFIX", savedPrefix);
     root.reset();
+}
+
+bool TestConverter::useWindowsConverter()
+{
+#ifdef WIN_CONVERTER
+    converterSource = QStringLiteral(WIN_CONVERTER);
+    qputenv("WINEPREFIX", WINE_PREFIX);
+    // Blank and quote in the name; the letters stay ASCII for the converter's ANSI calls.
+    dirPath = QStringLiteral(WINE_PREFIX "/drive_c/DairyPln farmer's ") + QFileInfo(root->path()).fileName();
+    return QDir().mkpath(dirPath);
+#else
+    return false;
+#endif
 }
 
 void TestConverter::installConverter(const QString &name, const QString &mode)
 {
     const QString target = convDir() + QLatin1Char('/') + name;
     QFile::remove(target);
-    QVERIFY(QFile::copy(QStringLiteral(FAKE_CONVERTER), target));
+    QVERIFY(QFile::copy(converterSource, target));
     QVERIFY(QFile::setPermissions(target,
                                   QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     if (!mode.isEmpty()) {
@@ -118,22 +155,35 @@ void TestConverter::commandLine_data()
     QTest::addColumn<QString>("options");
     QTest::addColumn<QString>("inputName");
     QTest::addColumn<QString>("answerName");
+    QTest::addColumn<bool>("windows"); // a Windows converter, run through Wine
     QTest::newRow("iso export") << "iso"
                                 << " -x"
                                 << "stablomat_in.txt"
-                                << "stablomat_out.txt";
+                                << "stablomat_out.txt" << false;
     QTest::newRow("iso import") << "iso"
                                 << ""
                                 << "fin_stablomat_modify.ads"
-                                << "fout_stablomat_modify.ads";
+                                << "fout_stablomat_modify.ads" << false;
     QTest::newRow("dairyplan") << "dairyplan"
                                << ""
                                << "fin_stablomat_nadoje.ads"
-                               << "fout_stablomat_nadoje.ads";
+                               << "fout_stablomat_nadoje.ads" << false;
     QTest::newRow("taurus") << "tau"
                             << ""
                             << "tau_ms.2"
-                            << "TAU_PRC.2";
+                            << "TAU_PRC.2" << false;
+    QTest::newRow("iso export, wine") << "iso"
+                                      << " -x"
+                                      << "stablomat_in.txt"
+                                      << "stablomat_out.txt" << true;
+    QTest::newRow("dairyplan, wine") << "dairyplan"
+                                     << ""
+                                     << "fin_stablomat_nadoje.ads"
+                                     << "fout_stablomat_nadoje.ads" << true;
+    QTest::newRow("taurus, wine") << "tau"
+                                  << ""
+                                  << "tau_ms.2"
+                                  << "TAU_PRC.2" << true;
 }
 
 void TestConverter::commandLine()
@@ -142,7 +192,15 @@ void TestConverter::commandLine()
     QFETCH(QString, options);
     QFETCH(QString, inputName);
     QFETCH(QString, answerName);
+    QFETCH(bool, windows);
+    if (windows && !useWindowsConverter())
+        QSKIP("no MinGW or Wine here");
     const QString dir = convDir() + QLatin1Char('/');
+    // Under Wine the converter sees drive C: "C:\\DairyPln farmer's …\\fin_stablomat_nadoje.ads".
+    const QString winDir = QStringLiteral("C:\\") + QFileInfo(convDir()).fileName();
+    const auto seen = [&](const QString &path) {
+        return windows ? winDir + QLatin1Char('\\') + QFileInfo(path).fileName() : path;
+    };
     const QString input = QDir::cleanPath(dir) + QLatin1Char('/') + inputName;
     const QString answer = QDir::cleanPath(dir) + QLatin1Char('/') + answerName;
 
@@ -160,7 +218,7 @@ void TestConverter::commandLine()
         installConverter("dpdataexchange.exe");
         text.prepend("ON " + answerName + "\n");
         bytes.prepend("ON " + answerName.toUtf8() + "\r\n");
-        expectedArgs = QStringList{"-T", "-A", "-E", input};
+        expectedArgs = QStringList{"-T", "-A", "-E", seen(input)};
         result = runDairyPlanConverter(dir, input, text);
     } else {
         installConverter("taurus2.exe");
@@ -170,7 +228,10 @@ void TestConverter::commandLine()
 
     const Record rec = readRecord(convDir());
     QVERIFY(rec.present);
-    QCOMPARE(QFileInfo(rec.cwd).canonicalFilePath(), QFileInfo(convDir()).canonicalFilePath());
+    if (windows)
+        QCOMPARE(rec.cwd, winDir);
+    else
+        QCOMPARE(QFileInfo(rec.cwd).canonicalFilePath(), QFileInfo(convDir()).canonicalFilePath());
     QCOMPARE(rec.args, expectedArgs);
     // UTF-8 with CR LF, on disk and as the converter saw it.
     QCOMPARE(readWholeFile(input), bytes);
@@ -235,9 +296,11 @@ void TestConverter::failures_data()
     QTest::addColumn<QString>("mode");
     QTest::addColumn<int>("finishMs");
     QTest::addColumn<int>("withinMs");
-    QTest::newRow("missing converter") << "" << 30000 << 5000;
-    QTest::newRow("fails at once") << "fail" << 30000 << 5000;
-    QTest::newRow("never finishes") << "hang" << 800 << 5000;
+    QTest::addColumn<bool>("windows");
+    QTest::newRow("missing converter") << "" << 30000 << 5000 << false;
+    QTest::newRow("fails at once") << "fail" << 30000 << 5000 << false;
+    QTest::newRow("never finishes") << "hang" << 800 << 5000 << false;
+    QTest::newRow("never finishes, wine") << "hang" << 8000 << 20000 << true;
 }
 
 void TestConverter::failures()
@@ -245,6 +308,9 @@ void TestConverter::failures()
     QFETCH(QString, mode);
     QFETCH(int, finishMs);
     QFETCH(int, withinMs);
+    QFETCH(bool, windows);
+    if (windows && !useWindowsConverter())
+        QSKIP("no MinGW or Wine here");
     if (!mode.isEmpty())
         installConverter("taurus2.exe", mode);
     exchange::setConverterLimits({5000, 5000, finishMs});
@@ -261,7 +327,10 @@ void TestConverter::failures()
 
     const Record rec = readRecord(convDir());
     QCOMPARE(rec.present, !mode.isEmpty());
-    if (rec.present) {
+    if (rec.present && windows) {
+        // The Windows program is ended with the run.
+        QTRY_VERIFY_WITH_TIMEOUT(!processMentioning(QFileInfo(convDir()).fileName()), 5000);
+    } else if (rec.present) {
         // The converter itself is ended with its interpreter.
         QVERIFY(rec.pid > 0);
         QTRY_VERIFY_WITH_TIMEOUT(processGone(rec.pid), 3000);

@@ -46,8 +46,11 @@ check_windows_sources() {
             ! -path '*/bench/*' ! -path '*/fuzz/*' -print0
     } | xargs -0 -n1 -P"$(nproc)" "$mingw" "${flags[@]}"
 }
-echo "Checking the sources for Windows (MinGW, syntax only)"
-check_windows_sources
+# The sources are the same in the sanitizer run: checked once, in the normal one.
+if [ $sanitize = OFF ]; then
+    echo "Checking the sources for Windows (MinGW, syntax only)"
+    check_windows_sources
+fi
 
 # shellcheck source=headless-tray.sh
 source "$here/scripts/headless-tray.sh"

@@ -12,12 +12,11 @@ namespace delaval {
 
 namespace {
 
-// A whole number, or null when the column holds anything else (a "?", nothing, text).
-QVariant wholeNumber(QStringView text)
+// A whole number; 0 when the column holds anything else (a "?", nothing, text).
+int wholeNumber(QStringView text)
 {
     bool ok = false;
-    const int value = wholeValue(text, &ok);
-    return ok ? QVariant(value) : QVariant();
+    return wholeValue(text, &ok);
 }
 
 double milkValue(QStringView text)
@@ -107,8 +106,7 @@ void addCowToMaps(HerdReading &reading, const CowLine &cow, const ReadingRules &
     a.cislo = life;
     if (!cow.cow.isNull())
         a.tech_cislo = cow.cow;
-    if (!cow.slaughter.isNull())
-        a.vyrazena = cow.slaughter.toInt() > 0 ? QStringLiteral("1") : QStringLiteral("0");
+    a.vyrazena = cow.slaughter > 0 ? QStringLiteral("1") : QStringLiteral("0");
     mapEntry(reading.records.animals, life) = a;
     mapEntry(reading.cowNumberByLife, life) = cow.cow.isNull() ? QStringLiteral("") : cow.cow;
 
@@ -141,12 +139,12 @@ void addCowEvents(HerdReading &reading, const CowLine &cow, const ReadingRules &
             ins.byk = cow.sire;
             reading.records.inseminations.append(ins);
         }
-        // A check whose result is not known is not sent as an open one.
-        if (!cow.pregnant.isNull() && inSendWindow(cow.pregnancyCheck, rules.sendDays, rules.today)) {
+        // Only a flag of 1 confirms the pregnancy; an unknown one counts as open.
+        if (inSendWindow(cow.pregnancyCheck, rules.sendDays, rules.today)) {
             PregnancyEvent p;
             p.cislo = life;
             p.datum = cow.pregnancyCheck;
-            p.druh = cow.pregnant.toInt() == 1 ? 1 : 2;
+            p.druh = cow.pregnant == 1 ? 1 : 2;
             reading.records.pregnancies.append(p);
         }
         if (inSendWindow(cow.abortion, rules.sendDays, rules.today)) {

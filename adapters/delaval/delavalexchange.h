@@ -35,9 +35,9 @@ struct CowLine
     QDate pregnancyCheck;
     QDate dryOff;
     QDate abortion;
-    QVariant ordinal;   // int; null when not a number
-    QVariant pregnant;  // int; null when not a number
-    QVariant slaughter; // int; null when not a number
+    int ordinal = 0;   // 0 when not a number
+    int pregnant = 0;  // 0 when not a number
+    int slaughter = 0; // 0 when not a number
     QString sire;       // lower case without "-" and blanks; null when unknown, empty without insemination
     Milking day[3];     // the REAL DATE's milkings 1 to 3
     Milking previousDay[3]; // the day before's

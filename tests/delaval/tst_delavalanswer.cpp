@@ -228,21 +228,25 @@ void TestDelavalAnswer::dateCorrections()
 
 void TestDelavalAnswer::unknownValues()
 {
-    // Unknown columns stay unknown in the records: no zeros, no empty texts made up.
-    Line line;
-    line.set(Cow, "??????").date(InseminationDate, Today.addDays(-3)).set(PregnancyDate, "13.05.2024");
-    line.set(SireName, "???????????????");
-    const delaval::HerdReading r = read({line.text()}, rules(30));
-    const Animal a = r.records.animals.value("12345678");
-    QVERIFY(a.tech_cislo.isNull());
-    QVERIFY(a.vyrazena.isNull());
-    QVERIFY(a.transponder.isNull());
-    QCOMPARE(r.cowNumberByLife.value("12345678"), QString(""));
-    QCOMPARE(r.records.inseminations.size(), 1);
-    QVERIFY(r.records.inseminations.at(0).poradi.isNull());
-    QVERIFY(r.records.inseminations.at(0).byk.isNull());
-    // A check without a known result is not sent as an open one.
-    QVERIFY(r.records.pregnancies.isEmpty());
+    // Unknown texts stay unknown; the ordinal and the two flags read as 0, as does an empty flag.
+    for (const QString &flag : {QStringLiteral("?"), QString()}) {
+        Line line;
+        line.set(Cow, "??????").date(InseminationDate, Today.addDays(-3)).set(PregnancyDate, "13.05.2024");
+        line.set(SireName, "???????????????").set(InseminationNo, flag + flag).set(Pregnant, flag);
+        line.set(SlaughterFlag, flag);
+        const delaval::HerdReading r = read({line.text()}, rules(30));
+        const Animal a = r.records.animals.value("12345678");
+        QVERIFY(a.tech_cislo.isNull());
+        QCOMPARE(a.vyrazena, QVariant("0"));
+        QVERIFY(a.transponder.isNull());
+        QCOMPARE(r.cowNumberByLife.value("12345678"), QString(""));
+        QCOMPARE(r.records.inseminations.size(), 1);
+        QCOMPARE(r.records.inseminations.at(0).poradi, QVariant(0));
+        QVERIFY(r.records.inseminations.at(0).byk.isNull());
+        // A check without a known result is sent as an open one.
+        QCOMPARE(r.records.pregnancies.size(), 1);
+        QCOMPARE(r.records.pregnancies.at(0).druh, QVariant(2));
+    }
 
     // Known flags: a slaughter flag above 0 marks the cow, a pregnancy flag other than 1 is open.
     Line known;

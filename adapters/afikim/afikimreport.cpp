@@ -192,7 +192,7 @@ ReportData readReport(const ReportTable &table, const ColumnMap &columns, int in
             abortion = QDate();
 
         const QString life = normalisedLifeNumber(registration);
-        if (life == QLatin1String("0"))
+        if (!isAnimalLifeNumber(life))
             continue; // no registration number: a blank row, not an animal
         if (isLongLifeNumber(life))
             data.shortNumbers = false;

@@ -172,7 +172,7 @@ HerdReading readAnswer(const QStringList &lines, const ReadingRules &rules)
     cows.reserve(static_cast<size_t>(lines.size()));
     for (const QString &line : lines) {
         CowLine cow;
-        if (!readCowLine(line, &cow)) {
+        if (!readCowLine(line, &cow) || !isAnimalLifeNumber(cow.lifeNumber)) {
             ++reading.skipped;
             continue;
         }

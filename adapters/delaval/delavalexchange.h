@@ -65,7 +65,7 @@ struct HerdReading
     bool shortNumbers = true;
     MilkMap milk[3];
     int cows = 0;    // lines taken
-    int skipped = 0; // lines without 50 columns
+    int skipped = 0; // lines without 50 columns or without a registration number
 };
 
 // Reads every answer line.

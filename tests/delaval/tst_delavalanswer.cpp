@@ -124,8 +124,9 @@ void TestDelavalAnswer::lifeNumbers_data()
         << QStringList{"CZ 012345 678", "012345678", " 12345678 "} << QStringList{"12345678"} << true;
     QTest::newRow("one nine-digit number makes the run long")
         << QStringList{"CZ 1", "DE 0123456789", "CZ 2"} << QStringList{"1", "123456789", "2"} << false;
-    QTest::newRow("no digits, unknown, empty, too large give 0")
-        << QStringList{"CZ", "???????????????", "", "99999999999999999999"} << QStringList{"0"} << true;
+    QTest::newRow("no digits, unknown, empty, zeros, too large: no animal")
+        << QStringList{"CZ", "???????????????", "", "000", "99999999999999999999", "CZ 5"}
+        << QStringList{"5"} << true;
     QTest::newRow("largest 64-bit value")
         << QStringList{"9223372036854775807"} << QStringList{"9223372036854775807"} << false;
 }

@@ -194,11 +194,8 @@ QString recordLine(const QString &cowNumber, const DownloadedInsemination &row)
     const int poradi = row.poradi.toInt(&numbered);
     adis::ValueLine line(inseminationRecord());
     line.code(cowNumber).date(row.datum);
-    // An ordinal that does not fit its two characters would push the sire out of place.
-    if (numbered && poradi > 0 && poradi <= 99)
-        line.code(QString::asprintf("%2d", poradi));
-    else
-        line.code(QStringLiteral(" 0"));
+    // Like the cow number and the sire, a longer ordinal is written whole ("100").
+    line.code(numbered && poradi > 0 ? QString::asprintf("%2d", poradi) : QStringLiteral(" 0"));
     line.code(row.byk.isNull() ? QString() : row.byk.toString());
     return line.toString();
 }
@@ -208,13 +205,12 @@ WriteBackRecords writeBackRecords(const QList<DownloadedInsemination> &downloade
                                   const QMap<QString, QString> &cowNumberByLife)
 {
     WriteBackRecords out;
-    const int cowWidth = inseminationRecord().width(0);
     for (const DownloadedInsemination &row : downloaded) {
-        if (known.contains(knownInseminationKey(row.cislo, row.datum)))
+        // Without a date there is no insemination to record.
+        if (!row.datum.isValid() || known.contains(knownInseminationKey(row.cislo, row.datum)))
             continue;
         const QString cow = cowNumberByLife.value(row.cislo);
-        // A number wider than its field would move the date and the rest under the wrong items.
-        if (cow.isEmpty() || cow.size() > cowWidth)
+        if (cow.isEmpty())
             continue;
         out.lines << recordLine(cow, row);
         ++out.Written;

@@ -81,8 +81,9 @@ struct WriteBackRecords
 // One record line for a downloaded insemination of the cow with that parlour number.
 QString recordLine(const QString &cowNumber, const DownloadedInsemination &row);
 
-// The downloaded rows the milking system does not hold yet, in their order: a row already known
-// (same life number and date) or for a cow the answer did not give is left out.
+// The downloaded rows the milking system does not hold yet, in their order: a row without a valid
+// date, already known (same life number and date) or for a cow the answer did not give is left
+// out. Values longer than their fields are written whole.
 WriteBackRecords writeBackRecords(const QList<DownloadedInsemination> &downloaded,
                                   const KnownInseminations &known,
                                   const QMap<QString, QString> &cowNumberByLife);

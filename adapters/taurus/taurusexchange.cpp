@@ -175,7 +175,8 @@ QStringList fullwoodWriteBackLines(const QList<DownloadedInsemination> &download
 {
     QStringList lines;
     for (const DownloadedInsemination &row : downloaded) {
-        if (known.contains(knownInseminationKey(row.cislo, row.datum)))
+        // Without a date there is no insemination to record.
+        if (!row.datum.isValid() || known.contains(knownInseminationKey(row.cislo, row.datum)))
             continue;
         const QString cowId = cowIds.value(row.cislo);
         if (cowId.isEmpty())

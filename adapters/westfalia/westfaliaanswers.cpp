@@ -177,7 +177,8 @@ QStringList eventLines(const QList<DownloadedInsemination> &downloaded, const Kn
 {
     QStringList lines;
     for (const DownloadedInsemination &row : downloaded) {
-        if (known.contains(knownInseminationKey(row.cislo, row.datum)))
+        // Without a date there is no insemination to record.
+        if (!row.datum.isValid() || known.contains(knownInseminationKey(row.cislo, row.datum)))
             continue;
         const QString cow = cowNumbers.value(row.cislo);
         if (cow.isEmpty())

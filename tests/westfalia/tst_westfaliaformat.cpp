@@ -474,6 +474,7 @@ void TestWestfaliaFormat::writeBackSelection()
         downloaded(QStringLiteral("999"), d, 1, QStringLiteral("absent")),        // not in DairyPlan
         downloaded(QStringLiteral("300"), d, 1, QStringLiteral("no cow number")), // empty COW
         downloaded(QStringLiteral("100"), d.addDays(2), QVariant(), QVariant()),  // a newer one
+        downloaded(QStringLiteral("200"), QDate(), 5, QStringLiteral("no date")),
     };
     const QStringList lines = westfalia::eventLines(rows, data.knownInseminations, data.cowNumbers);
     QCOMPARE(lines, (QStringList{"VN     0     220240511      4 4             S2",

@@ -1,5 +1,7 @@
 #include "adapters/uniform/herdmetrixdb.h"
 
+#include "exchange/adis.h"
+
 #include <QSqlQuery>
 
 namespace uniform {
@@ -94,9 +96,9 @@ QVariant herdNumber(const QVariant &nummer)
 
 QString logLine(bool written, const DownloadedInsemination &row)
 {
-    return (written ? QStringLiteral("I:") : QStringLiteral("In:")) + row.cislo + QLatin1Char(';') +
-           row.datum.toString(QStringLiteral("dd.MM.yyyy")) + QLatin1Char(';') + row.byk.toString() +
-           QLatin1Char('\n');
+    return (written ? QStringLiteral("I:") : QStringLiteral("In:")) + adis::blankControls(row.cislo) +
+           QLatin1Char(';') + row.datum.toString(QStringLiteral("dd.MM.yyyy")) + QLatin1Char(';') +
+           adis::blankControls(row.byk.toString()) + QLatin1Char('\n');
 }
 
 void addBull(Tables &t, int dierId, const QString &code)

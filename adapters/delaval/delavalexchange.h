@@ -38,8 +38,8 @@ struct CowLine
     int ordinal = 0;   // 0 when not a number
     int pregnant = 0;  // 0 when not a number
     int slaughter = 0; // 0 when not a number
-    QString sire;       // lower case without "-" and blanks; null when unknown, empty without insemination
-    Milking day[3];     // the REAL DATE's milkings 1 to 3
+    QString sire;      // lower case without "-" and blanks; null when unknown, empty without insemination
+    Milking day[3];    // the REAL DATE's milkings 1 to 3
     Milking previousDay[3]; // the day before's
 };
 

@@ -87,11 +87,21 @@ unset DBUS_SESSION_BUS_ADDRESS
 
 pids=()
 own_tray=
+# Ends a process: SIGTERM, then SIGKILL when it is still there after 5 s (with a HerdMetrix
+# database open, the Firebird client library catches SIGTERM and the program keeps running).
+end_process() {
+    kill "$1" 2>/dev/null || return 0
+    for _ in $(seq 1 50); do
+        kill -0 "$1" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -9 "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
 cleanup() {
     local p
     for p in "${pids[@]}"; do
-        kill "$p" 2>/dev/null || true
-        wait "$p" 2>/dev/null || true
+        end_process "$p"
     done
     if [ -n "$own_tray" ]; then stop_headless_tray; fi
 }
@@ -435,7 +445,7 @@ if [[ "$milk_systems" == *" $system "* ]]; then
         for _ in $(seq 1 50); do [ -s "$demo/mleko.csv" ] && break; sleep 0.1; done
     fi
 fi
-kill "$app" 2>/dev/null || true
+end_process "$app"
 [ -z "$afifarm" ] || afifarm_import
 report
 echo

@@ -438,7 +438,10 @@ echo "Screenshots: $shots"
 # "Ulož soubor" saves the milk yields; the dialog offers mleko.csv in the program's directory.
 if [[ "$milk_systems" == *" $system "* ]]; then
     echo "Pressing \"Ulož soubor\"..."
-    xdotool mousemove $((X + 174)) $((Y + 40)) click 1
+    # AfiFarm's window has no exchange button: "Ulož soubor" comes first.
+    save_x=174
+    [ -z "$afifarm" ] || save_x=66
+    xdotool mousemove $((X + save_x)) $((Y + 40)) click 1
     if save=$(wait_window 10 'Uložení souboru'); then
         sleep 0.3
         press_in "$save" Return

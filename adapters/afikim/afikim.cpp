@@ -47,8 +47,8 @@ void MainWindow::exchangeAfifarmReport()
     for (const QString &path : qAsConst(reports)) {
         EDifReader candidate(path);
         candidate.init();
-        // One row is the captions alone.
-        if (candidate.isValid && candidate.rowCount >= 2) {
+        // Row 0 holds the captions: a report of a herd without animals still has them.
+        if (candidate.isValid && candidate.rowCount >= 1) {
             reader = candidate;
             found = true;
             break;

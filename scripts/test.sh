@@ -38,6 +38,11 @@ check_windows_sources() {
     flags=(-std=gnu++17 -fsyntax-only -Wno-attributes -DUNICODE -D_UNICODE -DQT_CORE_LIB -DQT_GUI_LIB -DQT_WIDGETS_LIB
            -DQT_NETWORK_LIB -DQT_SQL_LIB -I"$here" -I"$here/ziviviver" -I"$qt")
     for m in QtCore QtGui QtWidgets QtNetwork QtSql; do flags+=(-I"$qt/$m"); done
+    # libsodium's headers alone, without the rest of the host's /usr/include
+    mkdir -p "$build/mingw-include"
+    ln -sfn /usr/include/sodium.h "$build/mingw-include/sodium.h"
+    ln -sfn /usr/include/sodium "$build/mingw-include/sodium"
+    flags+=(-idirafter "$build/mingw-include")
     while IFS= read -r -d '' m; do flags+=(-I"$m"); done < <(find "$build" -path '*_autogen/include' \
         ! -path '*/tests/*' ! -path '*/simulators/*' ! -path '*/bench/*' ! -path '*/fuzz/*' -print0)
     {

@@ -57,13 +57,28 @@ const std::array<bool, 256> &cp1250Blanks()
     return blanks;
 }
 
+// UTF-8 text; a byte-order mark at its start is a character of the text, not a header.
+QString utf8Text(const char *data, int size)
+{
+    if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) {
+        QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+        return QTextCodec::codecForName("UTF-8")->toUnicode(data, size, &state);
+    }
+    return QString::fromUtf8(data, size);
+}
+
 bool isAscii(const char *data, qsizetype size)
 {
-    for (qsizetype i = 0; i < size; ++i) {
-        if (static_cast<unsigned char>(data[i]) >= 0x80)
-            return false;
+    quint64 all = 0;
+    qsizetype i = 0;
+    for (; i + 8 <= size; i += 8) {
+        quint64 word;
+        std::memcpy(&word, data + i, 8);
+        all |= word;
     }
-    return true;
+    for (; i < size; ++i)
+        all |= static_cast<uchar>(data[i]);
+    return (all & 0x8080808080808080ull) == 0;
 }
 
 // Whether Qt's UTF-8 decoder takes the bytes without a fault, read piece by piece.
@@ -189,17 +204,14 @@ public:
     bool parse() { return header() && rows(); }
 
 private:
-    // Lines end with LF, CR LF or a lone CR.
+    // Lines end with LF, CR LF or a lone CR. Lines are short: a plain loop beats memchr.
     bool next(Span *line)
     {
         if (pos > size)
             return false;
-        if (lf < pos) {
-            const void *found = std::memchr(data + pos, '\n', size_t(size - pos));
-            lf = found ? static_cast<const char *>(found) - data : size;
-        }
-        const void *cr = std::memchr(data + pos, '\r', size_t(lf - pos));
-        const qsizetype i = cr ? static_cast<const char *>(cr) - data : lf;
+        qsizetype i = pos;
+        while (i < size && data[i] != '\n' && data[i] != '\r')
+            ++i;
         *line = {pos, i};
         pos = i + 1;
         if (i < size && data[i] == '\r' && i + 1 < size && data[i + 1] == '\n')
@@ -207,7 +219,7 @@ private:
         return true;
     }
 
-    uchar at(qsizetype i) const { return static_cast<uchar>(data[i]); }
+    Q_ALWAYS_INLINE uchar at(qsizetype i) const { return static_cast<uchar>(data[i]); }
 
     static bool asciiBlank(uchar c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -251,7 +263,17 @@ private:
         return n == i - lead ? n : 0;
     }
 
-    Span trimmed(Span s) const
+    // Neither a blank nor part of a character beyond ASCII.
+    static Q_ALWAYS_INLINE bool plain(uchar c) { return c > ' ' && c < 0x80; }
+
+    Q_ALWAYS_INLINE Span trimmed(Span s) const
+    {
+        if (s.begin < s.end && plain(at(s.begin)) && plain(at(s.end - 1)))
+            return s;
+        return trimmedEnds(s);
+    }
+
+    Span trimmedEnds(Span s) const
     {
         while (s.begin < s.end) {
             const int n = blankAt(s.begin, s.end);
@@ -273,7 +295,7 @@ private:
         const int n = int(s.end - s.begin);
         if (set == Cp1250)
             return windows1250()->toUnicode(data + s.begin, n);
-        return QString::fromUtf8(data + s.begin, n);
+        return utf8Text(data + s.begin, n);
     }
 
     bool isAsciiSpan(Span s) const { return isAscii(data + s.begin, s.end - s.begin); }
@@ -298,8 +320,11 @@ private:
 
     qsizetype find(char c, Span s) const
     {
-        const void *found = std::memchr(data + s.begin, c, size_t(s.end - s.begin));
-        return found ? static_cast<const char *>(found) - data : -1;
+        for (qsizetype i = s.begin; i < s.end; ++i) {
+            if (data[i] == c)
+                return i;
+        }
+        return -1;
     }
 
     // Skips blank lines where an item starts; false at the end of the text.
@@ -371,7 +396,8 @@ private:
                 if (trimmed({i + 1, current.end}).isEmpty()) {
                     QString s;
                     if (!out.isEmpty())
-                        s = set == Cp1250 ? windows1250()->toUnicode(out) : QString::fromUtf8(out);
+                        s = set == Cp1250 ? windows1250()->toUnicode(out)
+                                          : utf8Text(out.constData(), out.size());
                     *value = cell(Text, texts->size());
                     texts->append(s);
                     return true;
@@ -480,18 +506,17 @@ private:
     const char *data;
     qsizetype size;
     qsizetype pos;
-    qsizetype lf = -1; // the next line feed at or after pos, or size
     Charset set;
     QVector<quint64> *cells;
     QVector<int> *rowStarts;
     QVector<QString> *texts;
 };
 
-// Items take two lines: a bound on the cells, so that the list is allocated once.
-qsizetype cellEstimate(const QByteArray &bytes)
+// An item takes at least six bytes ("0,0", "V", two line ends): a bound on the cells, so that the
+// list is allocated once. What is not used of it is never touched.
+qsizetype cellBound(const QByteArray &bytes)
 {
-    const qsizetype lf = std::count(bytes.cbegin(), bytes.cend(), '\n');
-    return (lf > 0 ? lf : std::count(bytes.cbegin(), bytes.cend(), '\r')) / 2 + 1;
+    return bytes.size() / 6 + 1;
 }
 
 } // namespace
@@ -515,7 +540,6 @@ void EDifReader::init()
 
     // UTF-8 when the bytes are valid UTF-8 (plain ASCII included), else the Czech Windows code
     // page; a byte-order mark names its own encoding, whose text is then parsed as UTF-8.
-    qsizetype start = 0;
     Charset set = Ascii;
     if (QTextCodec *bomCodec = QTextCodec::codecForUtfText(read, nullptr)) {
         QString text = bomCodec->toUnicode(read);
@@ -523,17 +547,18 @@ void EDifReader::init()
             text.remove(0, 1);
         read = text.toUtf8();
         set = Utf8;
-    } else if (!isAscii(read.constData(), read.size())) {
-        set = isValidUtf8(read.constData(), read.size()) ? Utf8 : Cp1250;
     }
-    if (read.contains('\0')) // binary data, or UTF-16 without a byte-order mark
+    if (std::memchr(read.constData(), 0,
+                    size_t(read.size()))) // binary data, or UTF-16 without a byte-order mark
         return;
+    if (set == Ascii && !isAscii(read.constData(), read.size()))
+        set = isValidUtf8(read.constData(), read.size()) ? Utf8 : Cp1250;
 
     QVector<quint64> parsedCells;
     QVector<int> parsedRows;
     QVector<QString> parsedTexts;
-    parsedCells.reserve(int(qMin<qsizetype>(cellEstimate(read), read.size())));
-    Parser parser(read, start, set, &parsedCells, &parsedRows, &parsedTexts);
+    parsedCells.reserve(int(cellBound(read)));
+    Parser parser(read, 0, set, &parsedCells, &parsedRows, &parsedTexts);
     if (!parser.parse())
         return;
     bytes = read;
@@ -567,7 +592,7 @@ QString EDifReader::getData(const int &row, const int &col) const
     case Ascii:
         return length == 0 ? QStringLiteral("") : QString::fromLatin1(text, length);
     case Utf8:
-        return length == 0 ? QStringLiteral("") : QString::fromUtf8(text, length);
+        return length == 0 ? QStringLiteral("") : utf8Text(text, length);
     case Cp1250:
         break;
     }

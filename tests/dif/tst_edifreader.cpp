@@ -118,6 +118,10 @@ void TestEDifReader::readsShapes_data()
     cr.replace("\n", "\r");
     QTest::newRow("CR only") << cr << Table{{"N1"}};
 
+    QTest::newRow("byte-order mark and no-break spaces inside cells kept")
+        << Header + "-1,0\nBOT\n1,0\n\"\xEF\xBB\xBFx\"\n1,0\n\xC2\xA0\"y\xC2\xA0\"\xC2\xA0\n-1,0\nEOD\n"
+        << Table{{QString(QChar(0xFEFF)) + "x", u("y\xC2\xA0")}};
+
     const QString names = u("Žluťoučký kůň úpěl ďábelské ódy");
     QTest::newRow("Windows-1250 names") << Header + "-1,0\nBOT\n1,0\n\"" + cp1250(names) + "\"\n1,0\n\"" +
                                                cp1250(u("Ne pro inseminaci")) + "\"\n-1,0\nEOD\n"

@@ -157,12 +157,13 @@ Values Entity::cutAny(const QString &line) const
 
 ValueLine::ValueLine(const Entity &e, bool header) : entity(e), line(e.valuePrefix(header)) {}
 
-ValueLine &ValueLine::put(const QString &value, bool right, Overflow overflow)
+ValueLine &ValueLine::put(const QString &given, bool right, Overflow overflow)
 {
     if (next >= entity.size()) {
         extra = true;
         return *this;
     }
+    const QString value = blankControls(given);
     const int width = entity.width(next++);
     if (value.size() > width) {
         if (overflow == Overflow::Cut) {
@@ -218,6 +219,18 @@ QString ValueLine::toString() const
     for (int k = next; k < entity.size(); ++k)
         result += QString(entity.width(k), QLatin1Char('?'));
     return result;
+}
+
+QString blankControls(const QString &text)
+{
+    QString out = text;
+    for (int i = 0; i < out.size(); ++i) {
+        const ushort u = out.at(i).unicode();
+        // Written only where needed: a clean value stays shared, without a copy.
+        if (u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029)
+            out[i] = QLatin1Char(' ');
+    }
+    return out;
 }
 
 QString comment(const QString &text)

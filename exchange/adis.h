@@ -140,7 +140,8 @@ private:
 };
 
 // Builds one value line item by item, in the order of the entity's table; each value takes
-// exactly its item's width. Items left out at the end are written unknown.
+// exactly its item's width, its control characters blanked (blankControls). Items left out at the
+// end are written unknown.
 class ValueLine
 {
 public:
@@ -178,6 +179,11 @@ private:
     bool tooLong = false;
     bool extra = false;
 };
+
+// A value as it may stand in a fixed-layout line: every control character (CR, LF, TAB and the
+// rest below 0x20, DEL and 0x80-0x9F) and the Unicode line and paragraph separators become
+// blanks, so a value from the cloud can neither end its line nor start another. Null stays null.
+QString blankControls(const QString &text);
 
 // "CN" followed by the text.
 QString comment(const QString &text);

@@ -37,6 +37,13 @@ struct HerdRecords
 // 64 bits, gives "0".
 QString normalisedLifeNumber(QStringView registration);
 
+// "0" is what a registration without a number gives: such a row is no animal of its own, and
+// every adapter leaves it out.
+inline bool isAnimalLifeNumber(const QString &lifeNumber)
+{
+    return lifeNumber != QLatin1String("0");
+}
+
 // Life numbers of 9 or more digits make the run send long numbers (shortNumbers false).
 inline bool isLongLifeNumber(const QString &lifeNumber)
 {

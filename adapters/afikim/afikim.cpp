@@ -27,8 +27,8 @@ void MainWindow::exchangeAfifarm(const QString &)
     QThread::msleep(static_cast<unsigned long>(afikim::reportWaitMs()));
     EDifReader reader(reports.first());
     reader.init();
-    // One row is the captions alone.
-    if (!reader.isValid || reader.rowCount < 2) {
+    // Row 0 holds the captions: a report of a herd without animals still has them.
+    if (!reader.isValid || reader.rowCount < 1) {
         ui->textEdit->setPlainText(tr("Nepodporovaný formát dat."));
         QFile::remove(reports.first());
         return;

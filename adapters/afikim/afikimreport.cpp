@@ -192,7 +192,7 @@ ReportData readReport(const ReportTable &table, const ColumnMap &columns, int in
             abortion = QDate();
 
         const QString life = normalisedLifeNumber(registration);
-        if (life == QLatin1String("0"))
+        if (!isAnimalLifeNumber(life))
             continue; // no registration number: a blank row, not an animal
         if (isLongLifeNumber(life))
             data.shortNumbers = false;
@@ -267,15 +267,15 @@ ImportFile importFile(const QList<DownloadedInsemination> &downloaded, const Kno
         if (cow.isEmpty())
             continue;
         const QString bull = row.byk.toString();
-        // A line that does not keep its layout would import another cow, day or bull.
-        if (!row.datum.isValid() || cow.size() > InseminationLine.width(0) || bull.size() > Bull.width(0))
+        // Without a date there is no insemination to record; longer values are written whole.
+        if (!row.datum.isValid())
             continue;
         if (!BullsWritten.contains(bull)) {
             BullsWritten.insert(bull);
             const QString name = row.byk_jmeno.toString();
             bulls << adis::ValueLine(Bull)
                          .code(bull.isNull() ? QStringLiteral("") : bull)
-                         .code(name.isNull() ? QStringLiteral("") : name, adis::ValueLine::Overflow::Cut)
+                         .code(name.isNull() ? QStringLiteral("") : name)
                          .toString();
         }
         inseminations << adis::ValueLine(InseminationLine)

@@ -110,8 +110,8 @@ struct ImportFile
     int written = 0; // insemination lines
 };
 
-// Rows already held by AfiFarm (KnownInseminations), for cows the report did not list, without a
-// valid date, or whose cow number or bull code does not fit its field give no line.
+// Rows already held by AfiFarm (KnownInseminations), for cows the report did not list or without a
+// valid date give no line; a cow number, bull code or name longer than its field is written whole.
 ImportFile importFile(const QList<DownloadedInsemination> &downloaded, const KnownInseminations &known,
                       const QMap<QString, QString> &cowNumberByLife);
 

@@ -12,12 +12,11 @@ namespace delaval {
 
 namespace {
 
-// A whole number, or null when the column holds anything else (a "?", nothing, text).
-QVariant wholeNumber(QStringView text)
+// A whole number; 0 when the column holds anything else (a "?", nothing, text).
+int wholeNumber(QStringView text)
 {
     bool ok = false;
-    const int value = wholeValue(text, &ok);
-    return ok ? QVariant(value) : QVariant();
+    return wholeValue(text, &ok);
 }
 
 double milkValue(QStringView text)
@@ -107,8 +106,7 @@ void addCowToMaps(HerdReading &reading, const CowLine &cow, const ReadingRules &
     a.cislo = life;
     if (!cow.cow.isNull())
         a.tech_cislo = cow.cow;
-    if (!cow.slaughter.isNull())
-        a.vyrazena = cow.slaughter.toInt() > 0 ? QStringLiteral("1") : QStringLiteral("0");
+    a.vyrazena = cow.slaughter > 0 ? QStringLiteral("1") : QStringLiteral("0");
     mapEntry(reading.records.animals, life) = a;
     mapEntry(reading.cowNumberByLife, life) = cow.cow.isNull() ? QStringLiteral("") : cow.cow;
 
@@ -141,12 +139,12 @@ void addCowEvents(HerdReading &reading, const CowLine &cow, const ReadingRules &
             ins.byk = cow.sire;
             reading.records.inseminations.append(ins);
         }
-        // A check whose result is not known is not sent as an open one.
-        if (!cow.pregnant.isNull() && inSendWindow(cow.pregnancyCheck, rules.sendDays, rules.today)) {
+        // Only a flag of 1 confirms the pregnancy; an unknown one counts as open.
+        if (inSendWindow(cow.pregnancyCheck, rules.sendDays, rules.today)) {
             PregnancyEvent p;
             p.cislo = life;
             p.datum = cow.pregnancyCheck;
-            p.druh = cow.pregnant.toInt() == 1 ? 1 : 2;
+            p.druh = cow.pregnant == 1 ? 1 : 2;
             reading.records.pregnancies.append(p);
         }
         if (inSendWindow(cow.abortion, rules.sendDays, rules.today)) {
@@ -174,7 +172,7 @@ HerdReading readAnswer(const QStringList &lines, const ReadingRules &rules)
     cows.reserve(static_cast<size_t>(lines.size()));
     for (const QString &line : lines) {
         CowLine cow;
-        if (!readCowLine(line, &cow)) {
+        if (!readCowLine(line, &cow) || !isAnimalLifeNumber(cow.lifeNumber)) {
             ++reading.skipped;
             continue;
         }
@@ -196,11 +194,8 @@ QString recordLine(const QString &cowNumber, const DownloadedInsemination &row)
     const int poradi = row.poradi.toInt(&numbered);
     adis::ValueLine line(inseminationRecord());
     line.code(cowNumber).date(row.datum);
-    // An ordinal that does not fit its two characters would push the sire out of place.
-    if (numbered && poradi > 0 && poradi <= 99)
-        line.code(QString::asprintf("%2d", poradi));
-    else
-        line.code(QStringLiteral(" 0"));
+    // Like the cow number and the sire, a longer ordinal is written whole ("100").
+    line.code(numbered && poradi > 0 ? QString::asprintf("%2d", poradi) : QStringLiteral(" 0"));
     line.code(row.byk.isNull() ? QString() : row.byk.toString());
     return line.toString();
 }
@@ -210,13 +205,12 @@ WriteBackRecords writeBackRecords(const QList<DownloadedInsemination> &downloade
                                   const QMap<QString, QString> &cowNumberByLife)
 {
     WriteBackRecords out;
-    const int cowWidth = inseminationRecord().width(0);
     for (const DownloadedInsemination &row : downloaded) {
-        if (known.contains(knownInseminationKey(row.cislo, row.datum)))
+        // Without a date there is no insemination to record.
+        if (!row.datum.isValid() || known.contains(knownInseminationKey(row.cislo, row.datum)))
             continue;
         const QString cow = cowNumberByLife.value(row.cislo);
-        // A number wider than its field would move the date and the rest under the wrong items.
-        if (cow.isEmpty() || cow.size() > cowWidth)
+        if (cow.isEmpty())
             continue;
         out.lines << recordLine(cow, row);
         ++out.Written;

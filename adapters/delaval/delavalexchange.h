@@ -35,9 +35,9 @@ struct CowLine
     QDate pregnancyCheck;
     QDate dryOff;
     QDate abortion;
-    QVariant ordinal;   // int; null when not a number
-    QVariant pregnant;  // int; null when not a number
-    QVariant slaughter; // int; null when not a number
+    int ordinal = 0;   // 0 when not a number
+    int pregnant = 0;  // 0 when not a number
+    int slaughter = 0; // 0 when not a number
     QString sire;       // lower case without "-" and blanks; null when unknown, empty without insemination
     Milking day[3];     // the REAL DATE's milkings 1 to 3
     Milking previousDay[3]; // the day before's
@@ -65,7 +65,7 @@ struct HerdReading
     bool shortNumbers = true;
     MilkMap milk[3];
     int cows = 0;    // lines taken
-    int skipped = 0; // lines without 50 columns
+    int skipped = 0; // lines without 50 columns or without a registration number
 };
 
 // Reads every answer line.
@@ -81,8 +81,9 @@ struct WriteBackRecords
 // One record line for a downloaded insemination of the cow with that parlour number.
 QString recordLine(const QString &cowNumber, const DownloadedInsemination &row);
 
-// The downloaded rows the milking system does not hold yet, in their order: a row already known
-// (same life number and date) or for a cow the answer did not give is left out.
+// The downloaded rows the milking system does not hold yet, in their order: a row without a valid
+// date, already known (same life number and date) or for a cow the answer did not give is left
+// out. Values longer than their fields are written whole.
 WriteBackRecords writeBackRecords(const QList<DownloadedInsemination> &downloaded,
                                   const KnownInseminations &known,
                                   const QMap<QString, QString> &cowNumberByLife);

@@ -10,6 +10,8 @@
 #include <QSaveFile>
 #include <QTextCodec>
 
+#include <algorithm>
+
 namespace taurus {
 
 namespace {
@@ -154,7 +156,11 @@ FullwoodHerd fullwoodHerd(const QStringList &answerLines, int insDays, int sendD
         adis::Values v;
         if (!table.cut(line, &v))
             continue;
-        rows.push_back(fullwoodRow(v));
+        FullwoodRow row = fullwoodRow(v);
+        // An id without a digit ("", "??????") names no animal.
+        if (std::none_of(row.cowId.cbegin(), row.cowId.cend(), [](QChar c) { return c.isDigit(); }))
+            continue;
+        rows.push_back(std::move(row));
         addFullwoodRowEvents(&herd, rows.back(), insDays, sendDays, today);
     }
     // The maps are filled in cow-id order (appended, no search); the last row of an id wins.
@@ -169,7 +175,8 @@ QStringList fullwoodWriteBackLines(const QList<DownloadedInsemination> &download
 {
     QStringList lines;
     for (const DownloadedInsemination &row : downloaded) {
-        if (known.contains(knownInseminationKey(row.cislo, row.datum)))
+        // Without a date there is no insemination to record.
+        if (!row.datum.isValid() || known.contains(knownInseminationKey(row.cislo, row.datum)))
             continue;
         const QString cowId = cowIds.value(row.cislo);
         if (cowId.isEmpty())

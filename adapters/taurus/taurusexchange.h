@@ -60,8 +60,8 @@ struct FullwoodHerd
 
 FullwoodHerd fullwoodHerd(const QStringList &answerLines, int insDays, int sendDays, const QDate &today);
 
-// The write-back lines for the downloaded rows, in the order received: rows already known to the
-// milking system and rows for animals it did not list are left out.
+// The write-back lines for the downloaded rows, in the order received: rows without a valid date,
+// rows already known to the milking system and rows for animals it did not list are left out.
 QStringList fullwoodWriteBackLines(const QList<DownloadedInsemination> &downloaded,
                                    const KnownInseminations &known, const QMap<QString, QString> &cowIds);
 

@@ -1,5 +1,7 @@
 #include "adapters/uniform/herdmetrixdb.h"
 
+#include "exchange/adis.h"
+
 #include <QSqlQuery>
 
 namespace uniform {
@@ -94,9 +96,9 @@ QVariant herdNumber(const QVariant &nummer)
 
 QString logLine(bool written, const DownloadedInsemination &row)
 {
-    return (written ? QStringLiteral("I:") : QStringLiteral("In:")) + row.cislo + QLatin1Char(';') +
-           row.datum.toString(QStringLiteral("dd.MM.yyyy")) + QLatin1Char(';') + row.byk.toString() +
-           QLatin1Char('\n');
+    return (written ? QStringLiteral("I:") : QStringLiteral("In:")) + adis::blankControls(row.cislo) +
+           QLatin1Char(';') + row.datum.toString(QStringLiteral("dd.MM.yyyy")) + QLatin1Char(';') +
+           adis::blankControls(row.byk.toString()) + QLatin1Char('\n');
 }
 
 void addBull(Tables &t, int dierId, const QString &code)
@@ -316,14 +318,14 @@ int writeBack(QSqlDatabase &db, const QList<DownloadedInsemination> &downloaded,
         if (t.knownInseminations.contains(knownInseminationKey(row.cislo, row.datum)))
             continue;
         const QString cowId = t.cowIdByNumber.value(row.cislo);
-        if (cowId.isEmpty())
+        // Without a date there is no insemination (Firebird would store its day 0, 1858-11-17).
+        if (cowId.isEmpty() || !row.datum.isValid())
             continue;
         QString line;
         bool writing = false;
         if (!importAllowed()) {
             line = logLine(false, row);
-        } else if (row.datum.isValid()) {
-            // A row without a date would be stored as Firebird's day 0 (1858-11-17).
+        } else {
             writing = true;
             const int bullId = bullFor(db, t, row);
             if (bullId > 0 && insertInsemination(db, cowId, row.datum, bullId))

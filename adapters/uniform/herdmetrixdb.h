@@ -94,7 +94,7 @@ void readDryOffs(QSqlDatabase &db, const Windows &windows, Tables &tables);
 bool commitWork(QSqlDatabase &db);
 
 // Writes the downloaded inseminations the database does not hold; returns Written and appends
-// the log lines. importAllowed is asked once per row that names a known cow.
+// the log lines. importAllowed is asked once per row that names a known cow and a valid date.
 int writeBack(QSqlDatabase &db, const QList<DownloadedInsemination> &downloaded, Tables &tables,
               const std::function<bool()> &importAllowed, QString &log);
 

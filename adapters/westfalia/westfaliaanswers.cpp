@@ -111,7 +111,7 @@ ReproductionData readReproductionAnswer(const QStringList &lines, int insDays, i
     rows.reserve(static_cast<size_t>(lines.size()));
     CowRow row;
     for (const QString &line : lines) {
-        if (!readCowLine(line, &row))
+        if (!readCowLine(line, &row) || !isAnimalLifeNumber(row.lifeNumber))
             continue;
         addCowEvents(row, insDays, sendDays, today, &data);
         rows.push_back(std::move(row));
@@ -155,7 +155,7 @@ QString milkYieldText(const QStringList &lines, const MilkingPeriods &periods)
     std::vector<MilkLine> milk;
     MilkLine one;
     for (const QString &line : lines) {
-        if (readMilkLine(line, &one))
+        if (readMilkLine(line, &one) && isAnimalLifeNumber(one.lifeNumber))
             milk.push_back(std::move(one));
     }
     // Summed in life-number order, so each cow's entry is appended; a cow's lines keep their order.
@@ -177,7 +177,8 @@ QStringList eventLines(const QList<DownloadedInsemination> &downloaded, const Kn
 {
     QStringList lines;
     for (const DownloadedInsemination &row : downloaded) {
-        if (known.contains(knownInseminationKey(row.cislo, row.datum)))
+        // Without a date there is no insemination to record.
+        if (!row.datum.isValid() || known.contains(knownInseminationKey(row.cislo, row.datum)))
             continue;
         const QString cow = cowNumbers.value(row.cislo);
         if (cow.isEmpty())

@@ -81,7 +81,7 @@ using MilkingPeriods = std::array<MilkingPeriod, 3>;
 QString milkYieldText(const QStringList &lines, const MilkingPeriods &periods);
 
 // The modify request's records for the downloaded inseminations that DairyPlan does not hold yet
-// and whose cow it lists, in the order received.
+// and whose cow it lists, in the order received; a row without a valid date is left out.
 QStringList eventLines(const QList<DownloadedInsemination> &downloaded, const KnownInseminations &known,
                        const QMap<QString, QString> &cowNumbers);
 

@@ -136,18 +136,6 @@ bool fits(qint64 value, int width)
     return QString::number(value).size() <= width;
 }
 
-// A sire name comes from the cloud: a line break in it must not start a record of its own.
-QString singleLine(const QString &text)
-{
-    QString line = text.isNull() ? QLatin1String("") : text;
-    for (QChar &c : line) {
-        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
-            c == QChar::ParagraphSeparator)
-            c = QLatin1Char(' ');
-    }
-    return line;
-}
-
 } // namespace
 
 QString eventLine(const QString &cowNumber, const QDate &date, const QVariant &ordinal, const QVariant &sire)
@@ -169,10 +157,11 @@ QString eventLine(const QString &cowNumber, const QDate &date, const QVariant &o
     else
         line.unknown();
 
+    const QString sireText = sire.toString();
     if (sire.isNull())
         line.unknown();
     else
-        line.code(singleLine(sire.toString()), adis::ValueLine::Overflow::Cut);
+        line.code(sireText.isNull() ? QStringLiteral("") : sireText, adis::ValueLine::Overflow::Cut);
     return line.toString();
 }
 

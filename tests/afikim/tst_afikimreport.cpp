@@ -460,13 +460,15 @@ void TestAfikimReport::importFileText_data()
                                   << BullHead + "VN031895                                   \n" +
                                          InseminationHead + "VN030579    1220240510               \n"
                                   << 1;
-    QTest::newRow("values that do not fit")
+    QTest::newRow("no date: no line; longer values written whole")
         << Downloads{downloaded("1001", QDate(), "A"), downloaded("1005", d1, "B"),
                      downloaded("1001", d1, "C234567890123456"),
                      downloaded("1002", d1, "D", "A name of twenty-five ch")}
-        << BullHead + "VN031895              DA name of twenty-fiv\n" + InseminationHead +
-               "VN030579   34520240510              D\n"
-        << 1;
+        << BullHead + "VN031895              B                    \n" +
+               "VN031895C234567890123456                    \n" + "VN031895              DA name of twenty-five ch\n" +
+               InseminationHead + "VN030579123456720240510              B\n" +
+               "VN030579    1220240510C234567890123456\n" + "VN030579   34520240510              D\n"
+        << 3;
 }
 
 void TestAfikimReport::importFileText()
@@ -479,11 +481,12 @@ void TestAfikimReport::importFileText()
     const ImportFile file = importFile(rows, known, cows);
     QCOMPARE(file.text, text);
     QCOMPARE(file.written, written);
+    // No value line is shorter than its layout.
     for (const QString &line : file.text.split('\n', Qt::SkipEmptyParts)) {
         if (line.startsWith("VN031895"))
-            QCOMPARE(line.size(), 43);
+            QVERIFY(line.size() >= 43);
         if (line.startsWith("VN030579"))
-            QCOMPARE(line.size(), 37);
+            QVERIFY(line.size() >= 37);
     }
 }
 

@@ -124,8 +124,9 @@ void TestDelavalAnswer::lifeNumbers_data()
         << QStringList{"CZ 012345 678", "012345678", " 12345678 "} << QStringList{"12345678"} << true;
     QTest::newRow("one nine-digit number makes the run long")
         << QStringList{"CZ 1", "DE 0123456789", "CZ 2"} << QStringList{"1", "123456789", "2"} << false;
-    QTest::newRow("no digits, unknown, empty, too large give 0")
-        << QStringList{"CZ", "???????????????", "", "99999999999999999999"} << QStringList{"0"} << true;
+    QTest::newRow("no digits, unknown, empty, zeros, too large: no animal")
+        << QStringList{"CZ", "???????????????", "", "000", "99999999999999999999", "CZ 5"}
+        << QStringList{"5"} << true;
     QTest::newRow("largest 64-bit value")
         << QStringList{"9223372036854775807"} << QStringList{"9223372036854775807"} << false;
 }
@@ -228,21 +229,25 @@ void TestDelavalAnswer::dateCorrections()
 
 void TestDelavalAnswer::unknownValues()
 {
-    // Unknown columns stay unknown in the records: no zeros, no empty texts made up.
-    Line line;
-    line.set(Cow, "??????").date(InseminationDate, Today.addDays(-3)).set(PregnancyDate, "13.05.2024");
-    line.set(SireName, "???????????????");
-    const delaval::HerdReading r = read({line.text()}, rules(30));
-    const Animal a = r.records.animals.value("12345678");
-    QVERIFY(a.tech_cislo.isNull());
-    QVERIFY(a.vyrazena.isNull());
-    QVERIFY(a.transponder.isNull());
-    QCOMPARE(r.cowNumberByLife.value("12345678"), QString(""));
-    QCOMPARE(r.records.inseminations.size(), 1);
-    QVERIFY(r.records.inseminations.at(0).poradi.isNull());
-    QVERIFY(r.records.inseminations.at(0).byk.isNull());
-    // A check without a known result is not sent as an open one.
-    QVERIFY(r.records.pregnancies.isEmpty());
+    // Unknown texts stay unknown; the ordinal and the two flags read as 0, as does an empty flag.
+    for (const QString &flag : {QStringLiteral("?"), QString()}) {
+        Line line;
+        line.set(Cow, "??????").date(InseminationDate, Today.addDays(-3)).set(PregnancyDate, "13.05.2024");
+        line.set(SireName, "???????????????").set(InseminationNo, flag + flag).set(Pregnant, flag);
+        line.set(SlaughterFlag, flag);
+        const delaval::HerdReading r = read({line.text()}, rules(30));
+        const Animal a = r.records.animals.value("12345678");
+        QVERIFY(a.tech_cislo.isNull());
+        QCOMPARE(a.vyrazena, QVariant("0"));
+        QVERIFY(a.transponder.isNull());
+        QCOMPARE(r.cowNumberByLife.value("12345678"), QString(""));
+        QCOMPARE(r.records.inseminations.size(), 1);
+        QCOMPARE(r.records.inseminations.at(0).poradi, QVariant(0));
+        QVERIFY(r.records.inseminations.at(0).byk.isNull());
+        // A check without a known result is sent as an open one.
+        QCOMPARE(r.records.pregnancies.size(), 1);
+        QCOMPARE(r.records.pregnancies.at(0).druh, QVariant(2));
+    }
 
     // Known flags: a slaughter flag above 0 marks the cow, a pregnancy flag other than 1 is open.
     Line known;
@@ -399,13 +404,13 @@ void TestDelavalAnswer::writeBack_data()
         << "4711" << d << QVariant(0) << QVariant() << "VN390006  471120240502 0???????????????";
     QTest::newRow("no ordinal, empty bull")
         << "4711" << d << QVariant() << QVariant("") << "VN390006  471120240502 0               ";
-    QTest::newRow("ordinal of three digits")
-        << "1" << d << QVariant(100) << QVariant("x") << "VN390006     120240502 0              x";
-    QTest::newRow("invalid date") << "123456" << QDate() << QVariant(12) << QVariant("HOL")
-                                  << "VN390006123456????????12            HOL";
+    QTest::newRow("ordinal of three digits written whole")
+        << "1" << d << QVariant(100) << QVariant("x") << "VN390006     120240502100              x";
+    QTest::newRow("invalid date: not written") << "123456" << QDate() << QVariant(12) << QVariant("HOL") << "";
     QTest::newRow("long bull kept whole") << "5" << d << QVariant(1) << QVariant("0123456789ABCDEFG")
                                           << "VN390006     520240502 10123456789ABCDEFG";
-    QTest::newRow("cow number wider than its field") << "1234567" << d << QVariant(1) << QVariant("x") << "";
+    QTest::newRow("cow number wider than its field written whole")
+        << "1234567" << d << QVariant(1) << QVariant("x") << "VN390006123456720240502 1              x";
     QTest::newRow("cow unknown to the milking system") << "" << d << QVariant(1) << QVariant("x") << "";
 }
 
@@ -426,9 +431,11 @@ void TestDelavalAnswer::writeBack()
     const delaval::WriteBackRecords out = delaval::writeBackRecords(rows, k, cows);
     QCOMPARE(out.lines, line.isEmpty() ? QStringList() : QStringList{line});
     QCOMPARE(out.Written, line.isEmpty() ? 0 : 1);
-    if (!line.contains("ABCDEFG"))
-        for (const QString &l : out.lines)
-            QCOMPARE(l.size(), delaval::inseminationRecord().lineLength());
+    // A line is never shorter than its layout, longer only by what did not fit.
+    const int over = qMax(0, cowNumber.size() - 6) + qMax(0, ordinal.toString().size() - 2) +
+                     qMax(0, bull.toString().size() - 15);
+    for (const QString &l : out.lines)
+        QCOMPARE(l.size(), delaval::inseminationRecord().lineLength() + over);
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestDelavalAnswer)

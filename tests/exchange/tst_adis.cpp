@@ -1,6 +1,15 @@
+#include "adapters/afikim/afikimreport.h"
+#include "adapters/delaval/delavalexchange.h"
+#include "adapters/delaval/delavalformat.h"
+#include "adapters/taurus/taurusexchange.h"
+#include "adapters/uniform/herdmetrixdb.h"
+#include "adapters/westfalia/westfaliaanswers.h"
+#include "adapters/westfalia/westfaliaformat.h"
 #include "common/testsupport.h"
 #include "exchange/adis.h"
 #include "exchange/answerfields.h"
+
+#include <QTextCodec>
 
 namespace {
 
@@ -44,6 +53,38 @@ const adis::Entity Reproduction = adis::Entity::named(
      {"abtdat", 9}, {"ai", 2},      {"GateD", 9},    {"G1", 2},     {"G2", 2},      {"G3", 2},
      {"G4", 2},     {"SelCount", 4}});
 
+// The text a writer makes of one downloaded insemination of cow 7 (life number 100) whose `field`
+// holds the value.
+QString writtenBy(const QString &writer, const QString &field, const QString &value)
+{
+    DownloadedInsemination row;
+    row.cislo = field == "life" ? value : QStringLiteral("100");
+    row.datum = QDate(2024, 5, 10);
+    row.poradi = 2;
+    row.byk = field == "bull" ? value : QStringLiteral("HO 444649");
+    row.byk_jmeno = field == "name" ? value : QStringLiteral("Balisto");
+    const QString cow = field == "cow" ? value : QStringLiteral("7");
+    const QMap<QString, QString> cows{{row.cislo, cow}};
+    if (writer == "DeLaval")
+        return delaval::recordFileText(delaval::writeBackRecords({row}, {}, cows).lines);
+    if (writer == "DairyPlan")
+        return westfalia::modifyRequestText(westfalia::eventLines({row}, {}, cows));
+    if (writer == "Taurus")
+        return taurus::writeBackRequestText(QDateTime(row.datum, QTime(8, 0)),
+                                            taurus::fullwoodWriteBackLines({row}, {}, cows));
+    if (writer == "Taurus copy") {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("tau_ms_ins.txt");
+        if (!taurus::writeInsCopy(path, taurus::fullwoodWriteBackLines({row}, {}, cows)))
+            return QString();
+        QString text = QTextCodec::codecForName("Windows-1250")->toUnicode(readWholeFile(path));
+        return text.replace("\r\n", "\n");
+    }
+    if (writer == "AfiFarm")
+        return afikim::importFile({row}, {}, cows).text;
+    return uniform::logLine(true, row);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(adis::Entity)
@@ -53,6 +94,8 @@ class TestAdis : public QObject
     Q_OBJECT
 
 private slots:
+    void hostileValues_data();
+    void hostileValues();
     void definitionLines_data();
     void definitionLines();
     void validity_data();
@@ -370,6 +413,41 @@ void TestAdis::roundTrip()
     QCOMPARE(parseDate(v.at(e.indexOf("CLVDAT"))), QDate(2022, 12, 31));
     QCOMPARE(v.at(e.indexOf("st")).toInt(), 15);
     QCOMPARE(e.indexOf("nothing"), -1);
+}
+
+void TestAdis::hostileValues_data()
+{
+    QTest::addColumn<QString>("writerAndField");
+    QTest::newRow("DeLaval record file: sire") << QStringLiteral("DeLaval/bull");
+    QTest::newRow("DeLaval record file: cow number") << QStringLiteral("DeLaval/cow");
+    QTest::newRow("DairyPlan modify request: sire") << QStringLiteral("DairyPlan/bull");
+    QTest::newRow("Taurus write-back: cow id") << QStringLiteral("Taurus/cow");
+    QTest::newRow("Taurus copy file: cow id") << QStringLiteral("Taurus copy/cow");
+    QTest::newRow("AfiFarm import file: bull code") << QStringLiteral("AfiFarm/bull");
+    QTest::newRow("AfiFarm import file: bull name") << QStringLiteral("AfiFarm/name");
+    QTest::newRow("AfiFarm import file: cow number") << QStringLiteral("AfiFarm/cow");
+    QTest::newRow("HerdMetrix log: bull code") << QStringLiteral("HerdMetrix/bull");
+    QTest::newRow("HerdMetrix log: life number") << QStringLiteral("HerdMetrix/life");
+}
+
+// A value with line breaks and other control characters forges no line of its own in any file
+// handed to a milking system.
+void TestAdis::hostileValues()
+{
+    QFETCH(QString, writerAndField);
+    const QString writer = writerAndField.section('/', 0, 0);
+    const QString field = writerAndField.section('/', 1);
+    const QString hostile = QStringLiteral("EVIL\r\nVN390006     920261206 7       INJECTED\t\x01\x1f\x7f") +
+                            QChar(0x2028) + QStringLiteral("I:1;2\nVN030579");
+    const QString text = writtenBy(writer, field, hostile);
+    const QString plain = writtenBy(writer, field, QStringLiteral("EVIL"));
+    QCOMPARE(text.count('\n'), plain.count('\n'));
+    for (const QChar c : text)
+        QVERIFY2(c == '\n' || (c >= ' ' && c.unicode() != 0x7f && c.unicode() != 0x2028), qPrintable(text));
+    // The value is there, its control characters blanked.
+    QVERIFY2(text.contains("EVIL  VN390006 "), qPrintable(text));
+    QVERIFY(!text.contains("\nVN390006     9"));
+    QCOMPARE(adis::blankControls(QString()), QString());
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestAdis)

@@ -219,12 +219,17 @@ void TestTaurusFormat::records()
     QFETCH(int, dryOffs);
     QStringList first = cow(item::DryOffDate, "20240420");
     first[item::HerdNumber] = "5";
-    const QStringList answer{"CN *****", "VN201861DD", cowLine(first),
-                             cowLine(cow(item::DryOffDate, "20240420")), "VN201863"};
+    const QStringList answer{"CN *****",
+                             "VN201861DD",
+                             cowLine(first),
+                             cowLine(cow(item::DryOffDate, "20240420")),
+                             "VN201863",
+                             cowLine(cow(item::CowId, "??????"))};
     const FullwoodHerd herd = fullwoodHerd(answer, insDays, sendDays, Today);
 
-    // The later line of cow 12 replaces the earlier one; the prefix-only line is an animal without id.
-    QCOMPARE(herd.records.animals.keys(), (QStringList{"", "12"}));
+    // The later line of cow 12 replaces the earlier one; lines without an id are no animals.
+    QCOMPARE(herd.records.animals.keys(), QStringList{"12"});
+    QCOMPARE(herd.cowIds.keys(), QStringList{"12"});
     const Animal a = herd.records.animals.value("12");
     QCOMPARE(a.cislo, QStringLiteral("12"));
     QCOMPARE(a.tech_cislo, QVariant("7"));
@@ -263,7 +268,7 @@ void TestTaurusFormat::writeBackSelection()
         downloaded("", QDate(2024, 5, 11)),
     };
     QCOMPARE(fullwoodWriteBackLines(rows, herd.known, herd.cowIds),
-             (QStringList{"VN201863     720240510", "VN201863    12", "VN201863    1220240511"}));
+             (QStringList{"VN201863     720240510", "VN201863    1220240511"}));
     // Without insDays nothing is known.
     const FullwoodHerd unknown = fullwoodHerd({cowLine(cow(0, "12"))}, 0, 0, Today);
     QCOMPARE(fullwoodWriteBackLines(rows.mid(0, 1), unknown.known, unknown.cowIds),

@@ -392,16 +392,16 @@ void TestWestfaliaFormat::lifeNumbersAndShortNumbers()
     QVERIFY(!data.shortNumbers);
     QCOMPARE(data.records.animals.size(), 3);
 
-    // Cows without digits share the life number "0"; the last of them wins, also as cow number.
+    // Cows without a number are no animals: nothing of them is sent or written back.
+    const QString events = QStringLiteral("20240501 ");
     const QStringList noDigits{
-        cowLine({{AtCow, QStringLiteral("     4")}, {AtReg1, QStringLiteral("CZ")}}),
-        cowLine({{AtCow, QStringLiteral("     5")}, {AtReg1, QStringLiteral("----")}}),
+        cowLine({{AtCow, QStringLiteral("     4")}, {AtReg1, QStringLiteral("CZ")}, {AtPrgdat, events}}),
+        cowLine({{AtCow, QStringLiteral("     5")}, {AtReg1, QStringLiteral("----")}, {AtDrydat, events}}),
         cowLine({{AtCow, QStringLiteral("     6")}, {AtReg1, QStringLiteral("CZ 7")}})};
-    data = readReproductionAnswer(noDigits, 1, 1, Today);
-    QCOMPARE(data.records.animals.size(), 2);
-    QCOMPARE(data.records.animals.value(QStringLiteral("0")).tech_cislo, QVariant(QStringLiteral("5")));
-    QCOMPARE(data.cowNumbers.value(QStringLiteral("0")), QStringLiteral("5"));
-    QCOMPARE(data.cowNumbers.value(QStringLiteral("7")), QStringLiteral("6"));
+    data = readReproductionAnswer(noDigits, 1, 30, Today);
+    QCOMPARE(data.records.animals.keys(), QStringList{"7"});
+    QCOMPARE(data.cowNumbers.keys(), QStringList{"7"});
+    QVERIFY(data.records.pregnancies.isEmpty() && data.records.dryOffs.isEmpty());
 }
 
 void TestWestfaliaFormat::eventLines_data()
@@ -474,6 +474,7 @@ void TestWestfaliaFormat::writeBackSelection()
         downloaded(QStringLiteral("999"), d, 1, QStringLiteral("absent")),        // not in DairyPlan
         downloaded(QStringLiteral("300"), d, 1, QStringLiteral("no cow number")), // empty COW
         downloaded(QStringLiteral("100"), d.addDays(2), QVariant(), QVariant()),  // a newer one
+        downloaded(QStringLiteral("200"), QDate(), 5, QStringLiteral("no date")),
     };
     const QStringList lines = westfalia::eventLines(rows, data.knownInseminations, data.cowNumbers);
     QCOMPARE(lines, (QStringList{"VN     0     220240511      4 4             S2",
@@ -560,7 +561,7 @@ void TestWestfaliaFormat::milkSums_data()
     const QString yesterday = QStringLiteral("20240513 ");
     // Cow 20: two milkings in the morning (12.3 at 05:10, 11.8 at 05:00, in this order in the line)
     // and one in the evening; cow 3: one at exactly 04:00 and one at exactly 18:00; cow 7: nothing
-    // inside a period; cow 9: a yield of 0.
+    // inside a period; cow 9: a yield of 0; a cow without a number counts nowhere.
     const QStringList lines{
         QStringLiteral("CN header"),
         milkLine(QStringLiteral("CZ 20"), {milking(0, day, QStringLiteral("051000"), "12", "3"),
@@ -571,6 +572,7 @@ void TestWestfaliaFormat::milkSums_data()
         milkLine(QStringLiteral("CZ 7"),
                  {milking(0, QStringLiteral("20240512 "), QStringLiteral("050000"), "20", "0")}),
         milkLine(QStringLiteral("CZ 9"), {milking(0, day, QStringLiteral("050000"), "0", "0")}),
+        milkLine(QStringLiteral("CZ"), {milking(0, day, QStringLiteral("050000"), "5", "0")}),
         milkLine(QStringLiteral("CZ 5"), {milking(0, day, QStringLiteral("050000"), "6", "6")}, 433),
     };
     const QDateTime morningFrom = at(d, 4, 0), morningTo = at(d, 10, 0);

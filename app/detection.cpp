@@ -102,6 +102,8 @@ void MainWindow::detectMilkingSystem()
     yieldFileName = s.yieldFileName;
     ui->label->setText(s.label);
     ui->exchange->setVisible(s.exchangeButton);
-    if (!s.watchedDirectory.isEmpty())
-        afifarmWatcher->addPath(platform::localPath(s.watchedDirectory));
+    if (!s.watchedDirectory.isEmpty()) {
+        afifarmDirectory = platform::localPath(s.watchedDirectory);
+        watchAfifarm();
+    }
 }

@@ -1,6 +1,7 @@
 #include "app/dialognastaveni.h"
 
 #include "app/mainwindow.h"
+#include "app/platform.h"
 #include "app/settingskeys.h"
 #include "app/shortcuts.h"
 #include "ui_dialognastaveni.h"
@@ -138,4 +139,7 @@ void MainWindow::onNastaveni()
     settings->setValue(keys::ImportInseminations, importInseminations);
     settings->setValue(keys::SendDays, sendDays);
     settings->setValue(keys::SendInseminations, sendInseminations);
+    // Should the file have been made anew meanwhile: the password is in it now.
+    settings->sync();
+    platform::protectSettings(settings->fileName());
 }

@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
 
+#include "app/messagebox.h"
+#include "app/platform.h"
 #include "app/settingskeys.h"
 #include "app/shortcuts.h"
 #include "ui_mainwindow.h"
@@ -8,11 +10,13 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QMenu>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QSaveFile>
 #include <QSettings>
 #include <QSslSocket>
 #include <QTextStream>
@@ -43,6 +47,8 @@ MainWindow::MainWindow(QWidget *parent)
         QMessageBox::information(nullptr, tr("Stablomat"), tr("QT bez podpory SSL"), QMessageBox::Ok);
 
     afifarmWatcher = new QFileSystemWatcher(this);
+    // First, so that a savefile directory made again is watched before the run looks into it.
+    connect(afifarmWatcher, &QFileSystemWatcher::directoryChanged, this, &MainWindow::afifarmParentChanged);
     connect(afifarmWatcher, &QFileSystemWatcher::directoryChanged, this, &MainWindow::exchangeAfifarm);
 
     restoreAction = new QAction(tr("&Obnovit"), this);
@@ -69,6 +75,9 @@ MainWindow::MainWindow(QWidget *parent)
         uuid = QUuid::createUuid().toString();
         settings->setValue(keys::Uuid, uuid);
     }
+    // The store holds the cloud password: its file is its user's alone, also when it existed.
+    settings->sync();
+    platform::protectSettings(settings->fileName());
     const QString staj = readString(settings, keys::Staj);
     ui->staj->setText(staj.isEmpty() ? tr("Nastavte název stáje") : staj);
     readMilkingPeriods();
@@ -150,22 +159,67 @@ void MainWindow::timerTimeout()
 void MainWindow::runExchange(bool askPeriods, bool ShowMessages)
 {
     // Adapters process events while they wait: a tick or a click then must not start a second run.
-    ExchangeGuard guard(this);
-    if (!guard.acquiredRun())
+    if (exchangeInProgress)
         return;
-
     if (dsystem == 0 && ShowMessages) {
-        QMessageBox::information(this, QStringLiteral("Stablomat"), tr("Nebyl rozpoznán dojírenský systém."),
-                                 QMessageBox::Ok);
+        messagebox::inform(this, tr("Nebyl rozpoznán dojírenský systém."));
         return;
     }
     bool FetchYields = false;
+    // The dialog waits for the user outside the run: timer runs go on meanwhile.
     if (readBool(settings, keys::FetchYields) && askPeriods) {
         FetchYields = true;
         if (!askForMilkingPeriods())
             return;
     }
-    runAdapter(FetchYields, ShowMessages);
+    {
+        ExchangeGuard guard(this);
+        if (!guard.acquiredRun())
+            return;
+        runAdapter(FetchYields, ShowMessages);
+    }
+    exchangeEnded();
+}
+
+void MainWindow::watchAfifarm()
+{
+    if (afifarmDirectory.isEmpty())
+        return;
+    const QString parent = QFileInfo(afifarmDirectory).absolutePath();
+    if (QFileInfo(parent).isDir() && !afifarmWatcher->directories().contains(parent))
+        afifarmWatcher->addPath(parent);
+    if (QFileInfo(afifarmDirectory).isDir() && !afifarmWatcher->directories().contains(afifarmDirectory))
+        afifarmWatcher->addPath(afifarmDirectory);
+}
+
+void MainWindow::afifarmParentChanged(const QString &)
+{
+    // A removed directory drops out of the watcher; watched again once it is back.
+    watchAfifarm();
+}
+
+void MainWindow::showMessage(const QString &text, bool waitForClick)
+{
+    if (!waitForClick)
+        messagebox::notify(this, text);
+    else if (exchangeInProgress)
+        waitingMessages << text;
+    else
+        messagebox::inform(this, text);
+}
+
+void MainWindow::exchangeEnded()
+{
+    if (exchangeInProgress)
+        return;
+    if (afifarmRunWanted) {
+        afifarmRunWanted = false;
+        QTimer::singleShot(0, this, [this] { exchangeAfifarm(afifarmDirectory); });
+    }
+    const QStringList messages = waitingMessages;
+    waitingMessages.clear();
+    for (const QString &text : messages)
+        messagebox::inform(this, text);
 }
 
 void MainWindow::runAdapter(const bool &FetchYields, const bool &ShowMessages)
@@ -224,13 +278,18 @@ void MainWindow::onSave()
     const QString fileName = QFileDialog::getSaveFileName(this, tr("Uložení souboru"), yieldFileName, filter);
     if (fileName.isEmpty())
         return;
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return;
-    QTextStream out(&file);
-    out.setCodec("UTF-8");
-    out.setGenerateByteOrderMark(false);
-    out << ui->textEdit->toPlainText();
-    out.flush();
-    file.close();
+    // Written whole under a temporary name and then put in place: a failed save (full disk)
+    // leaves an earlier file as it was.
+    QSaveFile file(fileName);
+    bool saved = file.open(QIODevice::WriteOnly | QIODevice::Text);
+    if (saved) {
+        QTextStream out(&file);
+        out.setCodec("UTF-8");
+        out.setGenerateByteOrderMark(false);
+        out << ui->textEdit->toPlainText();
+        out.flush();
+        saved = out.status() == QTextStream::Ok && file.commit();
+    }
+    if (!saved)
+        messagebox::inform(this, tr("Chyba ukládání souboru.") + QLatin1Char('\n') + fileName);
 }

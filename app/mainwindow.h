@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 #include <QSystemTrayIcon>
 
 class QAction;
@@ -44,6 +45,11 @@ public:
     void exchangeUniform(const bool &FetchYields, const bool &ShowMessages);
     void exchangeFullwood(const bool &FetchYields, const bool &ShowMessages);
 
+    // An information box. One that waits for a click is held back while an exchange runs and shown
+    // when it has ended, so that it never keeps the next exchange from running; one that does not
+    // wait is shown at once.
+    void showMessage(const QString &text, bool waitForClick);
+
     int milkingSystem() const { return dsystem; }
     QString milkingSystemPath() const { return programPath; }
     QSettings *settingsStore() const { return settings; }
@@ -67,6 +73,12 @@ protected:
     bool askForMilkingPeriods();
     void readMilkingPeriods();
     void writeMilkingPeriods();
+    void exchangeAfifarmReport();
+    // After an exchange has ended: the held-back boxes, and the AfiFarm run asked for meanwhile.
+    void exchangeEnded();
+    // Watches AfiFarm's savefile directory, and its parent for the directory to come back.
+    void watchAfifarm();
+    void afifarmParentChanged(const QString &path);
 
     Ui::MainWindow *ui;
     int dsystem;
@@ -90,6 +102,9 @@ protected:
     QNetworkAccessManager *networkManager;
 
     bool exchangeInProgress = false;
+    QStringList waitingMessages;
+    bool afifarmRunWanted = false; // a notice came while an exchange ran
+    QString afifarmDirectory;      // local path of the watched savefile directory
     bool updateInProgress = false;
     bool updateRefusalShown = false; // the "cannot update here" notice, once per run
 

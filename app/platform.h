@@ -35,6 +35,10 @@ bool addLogonStart(const QString &baseName, const QString &executable);
 bool removeLogonStart(const QString &baseName);
 QString logonStartPath(const QString &baseName); // empty where there is no such entry
 
+// Makes the settings store readable by its user only: on Linux the file gets mode 0600 (it holds
+// the cloud password); on Windows the store is the user's part of the registry already.
+void protectSettings(const QString &settingsFile);
+
 } // namespace platform
 
 // ---- Converter shell: the command interpreter that runs the milking systems' converters ----

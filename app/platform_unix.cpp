@@ -223,4 +223,10 @@ bool startUpdateScript(const QString &dir)
     return QProcess::startDetached(QStringLiteral("/bin/sh"), {updateScriptName()}, dir);
 }
 
+void protectSettings(const QString &settingsFile)
+{
+    if (QFileInfo::exists(settingsFile))
+        QFile::setPermissions(settingsFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
 } // namespace platform

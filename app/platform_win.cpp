@@ -145,4 +145,6 @@ bool startUpdateScript(const QString &dir)
     return QProcess::startDetached(QStringLiteral("cmd"), {QStringLiteral("/c"), updateScriptName()}, dir);
 }
 
+void protectSettings(const QString &) {}
+
 } // namespace platform

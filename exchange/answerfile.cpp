@@ -37,8 +37,12 @@ bool openAnswer(QFile &file, const QString &path)
             if (QCoreApplication::instance())
                 QCoreApplication::processEvents();
         }
-        if (file.open(QIODevice::ReadOnly))
-            return true;
+        if (file.open(QIODevice::ReadOnly)) {
+            if (file.size() <= MaxAnswerBytes)
+                return true;
+            file.close();
+            return false;
+        }
     }
     return false;
 }
@@ -51,13 +55,18 @@ QStringList readAnswerLines(QIODevice &device, QTextCodec *codec)
     QByteArray pending;
     bool overlong = false;
     char buffer[16 * 1024];
+    qint64 total = 0;
 
     const auto finish = [&]() {
         if (!overlong && !pending.contains('\0')) {
             int end = pending.size();
             while (end > 0 && pending.at(end - 1) == '\r')
                 --end;
-            lines.append(codec->toUnicode(pending.constData(), end));
+            int first = 0;
+            while (first < end && (pending.at(first) == ' ' || pending.at(first) == '\t'))
+                ++first;
+            if (first < end)
+                lines.append(codec->toUnicode(pending.constData(), end));
         }
         pending.clear();
         overlong = false;
@@ -67,6 +76,10 @@ QStringList readAnswerLines(QIODevice &device, QTextCodec *codec)
         const qint64 n = device.read(buffer, sizeof buffer);
         if (n <= 0)
             break;
+        // A file that grew past the limit while it was read is no answer either.
+        total += n;
+        if (total > MaxAnswerBytes)
+            return QStringList();
         qint64 start = 0;
         while (start < n) {
             const char *nl = static_cast<const char *>(std::memchr(buffer + start, '\n', size_t(n - start)));

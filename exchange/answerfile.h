@@ -27,15 +27,19 @@ AnswerWait answerWait();
 void setAnswerWait(const AnswerWait &wait);
 
 // Opens the file for reading; when it cannot be opened yet, lets pending events run, sleeps and
-// tries again, up to answerWait().attempts times in all. True when the file is open.
+// tries again, up to answerWait().attempts times in all. True when the file is open. An answer
+// larger than MaxAnswerBytes counts as no answer.
 bool openAnswer(QFile &file, const QString &path);
+
+// Far above the answer of any real herd; a larger file is not read.
+constexpr qint64 MaxAnswerBytes = 256 * 1024 * 1024;
 
 // Lines longer than this are no answer lines; they are skipped without being held in memory.
 constexpr int MaxAnswerLineBytes = 64 * 1024;
 
 // The lines of an answer, without their line ends (LF, CR LF or a stray CR before the LF), decoded
-// with the codec (the system's when null). Lines holding a NUL byte (binary data) and overlong
-// lines are left out.
+// with the codec (the system's when null). Blank lines (nothing or blanks only), lines holding a NUL byte
+// (binary data) and overlong lines are left out. Nothing at all when more than MaxAnswerBytes are read.
 QStringList readAnswerLines(QIODevice &device, QTextCodec *codec = nullptr);
 
 } // namespace exchange

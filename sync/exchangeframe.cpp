@@ -5,10 +5,9 @@
 #include "app/settingskeys.h"
 #include "ui_mainwindow.h"
 
-#include <QMessageBox>
-
 ExchangeFrame::ExchangeFrame(MainWindow *w, const bool &ShowMessages, const FrameOptions &options)
-    : window(w), showMessages_(ShowMessages), insDays_(0), sendDays_(0), today_(QDate::currentDate())
+    : window(w), showMessages_(ShowMessages), waitForClick_(ShowMessages && options.startedByUser),
+      insDays_(0), sendDays_(0), today_(QDate::currentDate())
 {
     if (options.clearText)
         window->form()->textEdit->clear();
@@ -52,7 +51,16 @@ void ExchangeFrame::setProgress(ProgressStep step)
 
 void ExchangeFrame::inform(const QString &text) const
 {
-    QMessageBox::information(window, QStringLiteral("Stablomat"), text, QMessageBox::Ok);
+    window->showMessage(text, waitForClick_);
+}
+
+bool ExchangeFrame::hasAnimals(const HerdRecords &records) const
+{
+    if (!records.animals.isEmpty())
+        return true;
+    if (showMessages_)
+        inform(tr("Sestava neobsahuje žádná zvířata, nic nebylo odesláno."));
+    return false;
 }
 
 SyncResult ExchangeFrame::synchronise(const HerdRecords &records, const SyncOptions &options,

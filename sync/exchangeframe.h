@@ -20,6 +20,7 @@ struct FrameOptions
 {
     bool clearText = true;       // the Uniform adapter keeps the text area until its end
     bool progressDialog = false; // the converter-driven adapters show "Vytvářím sestavu..."
+    bool startedByUser = true;   // false: started by the AfiFarm watcher; its boxes never wait
 };
 
 // The syncZavra arguments that differ between the adapters.
@@ -95,10 +96,16 @@ public:
     SyncResult synchronise(const HerdRecords &records, const SyncOptions &options,
                            const WriteBack &writeBack = WriteBack());
 
+    // An answer without a single animal ends the run like a missing one: nothing is sent; an
+    // interactive run says so. True when the records hold at least one animal.
+    bool hasAnimals(const HerdRecords &records) const;
+
     // Last step of a run: the text area gets `text`, the progress dialog closes.
     void finish(const QString &text);
 
-    // An information box titled "Stablomat", parented to the main window, with one OK button.
+    // An information box titled "Stablomat", parented to the main window, with one OK button. It
+    // waits for a click only in a run the user started with the button, and then only once the
+    // run has ended.
     void inform(const QString &text) const;
 
     static QString progressText(ProgressStep step);
@@ -106,6 +113,7 @@ public:
 private:
     MainWindow *window;
     bool showMessages_;
+    bool waitForClick_;
     int insDays_;
     int sendDays_;
     QDate today_;

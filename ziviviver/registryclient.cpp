@@ -399,8 +399,11 @@ int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject 
     setLowDelayToPort(url.port(url.scheme().compare("https", Qt::CaseInsensitive) == 0 ? 443 : 80));
     std::unique_ptr<QNetworkReply> reply(
         network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact)));
+    reply->setReadBufferSize(1 << 20);
     bool timedOut = false;
     bool tlsRefused = false;
+    bool tooLong = false;
+    QByteArray data;
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
@@ -410,6 +413,25 @@ int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject 
     });
     QObject::connect(reply.get(), &QNetworkReply::sslErrors, &loop, [&] { tlsRefused = true; });
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    // The answer is taken as it arrives, so that no more than the limit is ever held.
+    const auto take = [&] {
+        if (tooLong)
+            return;
+        const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (announced.isValid() && announced.toLongLong() > MaxAnswerBytes)
+            tooLong = true;
+        else
+            data += reply->read(MaxAnswerBytes + 1 - data.size());
+        if (data.size() > MaxAnswerBytes)
+            tooLong = true;
+        if (tooLong) {
+            data.clear();
+            data.squeeze();
+            reply->abort();
+        }
+    };
+    QObject::connect(reply.get(), &QIODevice::readyRead, &loop, take);
+    QObject::connect(reply.get(), &QNetworkReply::metaDataChanged, &loop, take);
     timer.start(limitMs > 0 ? qMin(limitMs, timeoutMs()) : timeoutMs());
     if (!reply->isFinished())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
@@ -419,11 +441,14 @@ int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject 
         return Timeout;
     if (tlsRefused)
         return TlsFailure;
+    if (!tooLong)
+        take();
+    if (tooLong)
+        return MalformedAnswer;
     const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!statusAttribute.isValid())
         return transportError(reply->error());
     const int status = statusAttribute.toInt();
-    const QByteArray data = reply->readAll();
     if (hasDuplicateKeys(data))
         return status != 200 ? statusError(status, QString()) : MalformedAnswer;
     QJsonParseError parseError;

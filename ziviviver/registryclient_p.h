@@ -73,6 +73,9 @@ bool hasDuplicateKeys(const QByteArray &json);
 // The error code for an answer with HTTP status `status` (not 200) and error code `error`.
 int statusError(int status, const QString &error);
 
+// The largest answer read; a longer one is a MalformedAnswer, and is not read further.
+constexpr qint64 MaxAnswerBytes = 64 * 1024 * 1024;
+
 // One POST of a JSON object, waiting in a local event loop at most timeoutMs() (and at most
 // `limitMs` when that is positive). On success (0) `answer` holds the answer object; otherwise the
 // result is an error code.

@@ -5,39 +5,66 @@
 #include "sync/exchangeframe.h"
 #include "ui_mainwindow.h"
 
+#include <QEventLoop>
 #include <QFile>
-#include <QThread>
+#include <QTimer>
 
 // Started by the watcher of AfiFarm's savefile directory; the path it reports is not used.
 void MainWindow::exchangeAfifarm(const QString &)
 {
-    // The cloud calls let events run, and with them the watcher's later notifications.
-    ExchangeGuard guard(this);
-    if (!guard.acquiredRun())
+    // The cloud calls and the wait for AfiFarm let events run, and with them the watcher's later
+    // notices (our own removals among them): one more run looks at the directory once this ends.
+    if (exchangeInProgress) {
+        afifarmRunWanted = true;
         return;
+    }
+    {
+        ExchangeGuard guard(this);
+        exchangeAfifarmReport();
+    }
+    exchangeEnded();
+}
 
+void MainWindow::exchangeAfifarmReport()
+{
     const QString root = platform::localPath(programPath);
-    const QStringList reports =
+    QStringList reports =
         afikim::reportFiles(root + QStringLiteral("/savefile"), QString::fromLatin1(afikim::ReportPrefix));
     // Deleting the reports notifies the watcher again: without a report the last run's text stays.
     if (reports.isEmpty())
         return;
     ui->textEdit->setPlainText(QString());
 
-    QThread::msleep(static_cast<unsigned long>(afikim::reportWaitMs()));
-    EDifReader reader(reports.first());
-    reader.init();
-    // Row 0 holds the captions: a report of a herd without animals still has them.
-    if (!reader.isValid || reader.rowCount < 1) {
+    // AfiFarm may still be writing; the window goes on painting meanwhile.
+    QEventLoop settle;
+    QTimer::singleShot(afikim::reportWaitMs(), &settle, &QEventLoop::quit);
+    settle.exec();
+
+    // The newest readable report is used; unreadable ones are removed on the way, all in this run.
+    reports =
+        afikim::reportFiles(root + QStringLiteral("/savefile"), QString::fromLatin1(afikim::ReportPrefix));
+    EDifReader reader(QString{});
+    bool found = false;
+    for (const QString &path : qAsConst(reports)) {
+        EDifReader candidate(path);
+        candidate.init();
+        // Row 0 holds the captions: a report of a herd without animals still has them.
+        if (candidate.isValid && candidate.rowCount >= 1) {
+            reader = candidate;
+            found = true;
+            break;
+        }
         ui->textEdit->setPlainText(tr("Nepodporovaný formát dat."));
-        QFile::remove(reports.first());
-        return;
+        QFile::remove(path);
     }
-    for (const QString &report : reports)
+    if (!found)
+        return;
+    ui->textEdit->setPlainText(QString());
+    for (const QString &report : qAsConst(reports))
         QFile::remove(report);
 
     const bool ShowMessages = !readBool(settings, keys::TrayIcon);
-    ExchangeFrame frame(this, ShowMessages, FrameOptions{false, false});
+    ExchangeFrame frame(this, ShowMessages, FrameOptions{false, false, false});
 
     const afikim::ReportTable table = afikim::readTable(reader);
     const afikim::ColumnMap columns = afikim::matchColumns(table.first());

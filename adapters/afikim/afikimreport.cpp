@@ -86,12 +86,41 @@ void setReportWaitMs(int ms)
 ReportTable readTable(const EDifReader &reader)
 {
     ReportTable table;
+    if (reader.rowCount < 1)
+        return table;
+    QStringList captions;
+    captions.reserve(reader.colCount);
+    for (int col = 0; col < reader.colCount; ++col)
+        captions << reader.getData(0, col);
+    const ColumnMap columns = matchColumns(captions);
     table.reserve(reader.rowCount);
-    for (int row = 0; row < reader.rowCount; ++row) {
+    table << captions;
+
+    // Only the cells of known captions are read, and a row ends at its last such cell that holds
+    // a value: the widest row of a report never sets the size of every other row.
+    QVector<int> used;
+    for (int c = 0; c < ColumnCount; ++c) {
+        if (columns[Column(c)] >= 0)
+            used << columns[Column(c)];
+    }
+    QVector<QString> values(used.size());
+    for (int row = 1; row < reader.rowCount; ++row) {
+        int width = 0;
+        for (int i = 0; i < used.size(); ++i) {
+            values[i] = reader.getData(row, used.at(i));
+            if (!values.at(i).isEmpty())
+                width = qMax(width, used.at(i) + 1);
+        }
         QStringList cells;
-        cells.reserve(reader.colCount);
-        for (int col = 0; col < reader.colCount; ++col)
-            cells << reader.getData(row, col);
+        if (width > 0) {
+            cells.reserve(width);
+            for (int col = 0; col < width; ++col)
+                cells << QString();
+            for (int i = 0; i < used.size(); ++i) {
+                if (used.at(i) < width)
+                    cells[used.at(i)] = values.at(i);
+            }
+        }
         table << cells;
     }
     return table;

@@ -26,7 +26,8 @@ QStringList reportFiles(const QString &dir, const QString &prefix);
 int reportWaitMs();
 void setReportWaitMs(int ms);
 
-// The report's cells; row 0 holds the captions.
+// The report's cells; row 0 holds the captions. Animal rows hold the cells of the known captions
+// only, and end at the last of them that holds a value.
 using ReportTable = QVector<QStringList>;
 ReportTable readTable(const EDifReader &reader);
 

@@ -48,6 +48,8 @@ void MainWindow::exchangeDelaval(const bool &FetchYields, const bool &ShowMessag
     rules.periods[2] = {od_cas3, do_cas3};
     const delaval::HerdReading reading = delaval::readAnswer(exchange::readAnswerLines(answer), rules);
     answer.close();
+    if (!frame.hasAnimals(reading.records))
+        return;
 
     const QString milkText =
         FetchYields ? milkYieldCsv(reading.milk[0], reading.milk[1], reading.milk[2]) : QString();
@@ -63,10 +65,11 @@ void MainWindow::exchangeDelaval(const bool &FetchYields, const bool &ShowMessag
         if (readBool(settings, keys::ImportInseminations)) {
             const QString base = QDir::cleanPath(dir);
             const QString recordPath = base + QLatin1Char('/') + delaval::recordFileName();
-            runIsoConverter(dir, recordPath, recordText,
-                            base + QLatin1Char('/') + delaval::recordAnswerFileName(), QString());
-            // A record file that could not be written (full disk) handed nothing over.
-            if (!QFileInfo::exists(recordPath))
+            // A record file that could not be written (full disk), or a converter that failed,
+            // crashed or ran out of time, handed nothing over.
+            if (runIsoConverter(dir, recordPath, recordText,
+                                base + QLatin1Char('/') + delaval::recordAnswerFileName(), QString()) != 0 ||
+                !QFileInfo::exists(recordPath))
                 return std::optional<int>(0);
         }
         return std::optional<int>(records.Written);

@@ -22,6 +22,8 @@ void MainWindow::exchangeFullwood(const bool &, const bool &ShowMessages)
         return;
     const taurus::FullwoodHerd herd =
         taurus::fullwoodHerd(answer, frame.insDays(), frame.sendDays(), frame.today());
+    if (!frame.hasAnimals(herd.records))
+        return;
 
     SyncOptions sync;
     sync.shortNumbers = true;
@@ -36,8 +38,10 @@ void MainWindow::exchangeFullwood(const bool &, const bool &ShowMessages)
             }
             if (readBool(settings, keys::ImportInseminations) && !lines.isEmpty()) {
                 QFile::remove(files.answer);
-                runTauConverter(program, files.request,
-                                taurus::writeBackRequestText(QDateTime::currentDateTime(), lines));
+                // Rows of a converter that failed are not written.
+                if (runTauConverter(program, files.request,
+                                    taurus::writeBackRequestText(QDateTime::currentDateTime(), lines)) != 0)
+                    return 0;
             }
             return lines.size();
         });

@@ -57,6 +57,8 @@ void MainWindow::exchangeWestfalia(const bool &FetchYields, const bool &ShowMess
         return;
     const westfalia::ReproductionData reproduction =
         westfalia::readReproductionAnswer(*cows, frame.insDays(), frame.sendDays(), frame.today());
+    if (!frame.hasAnimals(reproduction.records))
+        return;
 
     QString milkText;
     if (FetchYields) {
@@ -77,9 +79,11 @@ void MainWindow::exchangeWestfalia(const bool &FetchYields, const bool &ShowMess
                       [&](const QList<DownloadedInsemination> &downloaded) -> std::optional<int> {
                           const QStringList lines = westfalia::eventLines(
                               downloaded, reproduction.knownInseminations, reproduction.cowNumbers);
-                          if (readBool(settings, keys::ImportInseminations))
+                          // Rows of a converter that failed are not written.
+                          if (readBool(settings, keys::ImportInseminations) &&
                               runDairyPlanConverter(files.dir, files.path(westfalia::modifyRequestFileName()),
-                                                    westfalia::modifyRequestText(lines));
+                                                    westfalia::modifyRequestText(lines)) != 0)
+                              return 0;
                           return lines.size();
                       });
 

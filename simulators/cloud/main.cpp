@@ -13,8 +13,8 @@ namespace {
 const char *const Usage =
     "usage:\n"
     "  zavra-registry serve --db FILE [--port N] [--bind 127.0.0.1] [--tls-cert F --tls-key F]\n"
-    "                       [--delay-ms N] [--fault 500|html|truncated] [--update-reply TEXT] [--update-dir "
-    "DIR]\n"
+    "                       [--delay-ms N] [--login-pause-ms N] [--fault 500|html|truncated]\n"
+    "                       [--update-reply TEXT] [--update-dir DIR]\n"
     "  zavra-registry add-farm --db FILE --cloud NUMBER\n"
     "  zavra-registry add-user --db FILE --cloud NUMBER --user NAME --password PW\n"
     "  zavra-registry record-insemination --db FILE --cloud NUMBER --animal LIFENUMBER --date YYYY-MM-DD\n"
@@ -91,7 +91,8 @@ int main(int argc, char **argv)
 
     const QMap<QString, QStringList> known{
         {"serve",
-         {"db", "port", "bind", "tls-cert", "tls-key", "delay-ms", "fault", "update-reply", "update-dir"}},
+         {"db", "port", "bind", "tls-cert", "tls-key", "delay-ms", "fault", "update-reply", "update-dir",
+          "login-pause-ms"}},
         {"add-farm", {"db", "cloud"}},
         {"add-user", {"db", "cloud", "user", "password"}},
         {"record-insemination", {"db", "cloud", "animal", "date", "ordinal", "bull", "bull-name"}},
@@ -127,6 +128,9 @@ int main(int argc, char **argv)
             return usage("serve: --tls-cert and --tls-key go together");
         if (o.contains("delay-ms") && (!toInt(o.value("delay-ms"), s.delayMs) || s.delayMs < 0))
             return usage("serve: --delay-ms must be a number of milliseconds");
+        if (o.contains("login-pause-ms") &&
+            (!toInt(o.value("login-pause-ms"), s.loginPauseMs) || s.loginPauseMs < 0))
+            return usage("serve: --login-pause-ms must be a number of milliseconds");
         s.fault = o.value("fault");
         if (!s.fault.isEmpty() && s.fault != "500" && s.fault != "html" && s.fault != "truncated")
             return usage("serve: --fault must be 500, html or truncated");

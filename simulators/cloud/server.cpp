@@ -19,6 +19,7 @@
 #include <memory>
 #include <pthread.h>
 #include <thread>
+#include <unordered_map>
 
 namespace registry {
 
@@ -102,18 +103,34 @@ public:
         const QString cloud = body.value("cloud").toString();
         const QString user = body.value("user").toString();
         note.farm = cloud;
-        std::lock_guard<std::mutex> lock(store.mutex);
-        const qint64 farm = store.farmId(cloud);
+        const std::string attempt = cloud.toStdString() + '\n' + user.toStdString() + '\n' + req.remote_addr;
+        if (loginPaused(attempt)) {
+            note.summary = QString("user=%1 paused after refused logins").arg(user);
+            answerError(res, 429, "too_many_attempts", "too many refused logins, try again later");
+            return;
+        }
+        qint64 farm = 0;
+        Store::PasswordRecord record;
+        {
+            std::lock_guard<std::mutex> lock(store.mutex);
+            farm = store.farmId(cloud);
+            if (farm != 0)
+                record = store.passwordRecord(farm, user);
+        }
         if (farm == 0) {
             note.summary = QString("user=%1 unknown farm").arg(user);
             answerError(res, 404, "unknown_farm", "the cloud number is not registered");
             return;
         }
-        if (!store.checkPassword(farm, user, body.value("password").toString())) {
+        // Hashing takes its time: other clients go on meanwhile.
+        if (!Store::passwordMatches(record, body.value("password").toString())) {
+            loginRefused(attempt);
             note.summary = QString("user=%1 refused").arg(user);
             answerJson(res, 200, QJsonObject{{"api", ApiVersion}, {"loggedIn", false}});
             return;
         }
+        loginAccepted(attempt);
+        std::lock_guard<std::mutex> lock(store.mutex);
         const QString token = store.createSession(farm, user);
         if (token.isEmpty()) {
             answerError(res, 500, "storage", store.lastError());
@@ -195,7 +212,8 @@ public:
             fields.insert(text(p.first), text(p.second));
         for (const auto &f : req.files)
             fields.insert(text(f.first), text(f.second.content));
-        note.body = QString::fromUtf8(QJsonDocument(fields).toJson(QJsonDocument::Compact));
+        note.body =
+            QString::fromUtf8(QJsonDocument(fields).toJson(QJsonDocument::Compact)).left(LoggedBodyLimit);
         note.summary = QString("version check, %1 fields").arg(fields.size());
         if (!options.hasUpdateReply) {
             res.status = 404;
@@ -249,8 +267,50 @@ public:
     }
 
 private:
+    // Refused logins per cloud number, user and address.
+    struct Refusals
+    {
+        int count = 0;
+        std::chrono::steady_clock::time_point pausedUntil;
+    };
+
+    bool loginPaused(const std::string &attempt)
+    {
+        std::lock_guard<std::mutex> lock(refusalMutex);
+        const auto it = refusals.find(attempt);
+        return it != refusals.end() && std::chrono::steady_clock::now() < it->second.pausedUntil;
+    }
+
+    void loginRefused(const std::string &attempt)
+    {
+        std::lock_guard<std::mutex> lock(refusalMutex);
+        const auto now = std::chrono::steady_clock::now();
+        // Kept small: attempts long past their pause are forgotten.
+        if (refusals.size() > 10000) {
+            for (auto it = refusals.begin(); it != refusals.end();)
+                it = it->second.pausedUntil + std::chrono::minutes(15) < now ? refusals.erase(it)
+                                                                             : std::next(it);
+        }
+        Refusals &r = refusals[attempt];
+        ++r.count;
+        const int over = r.count - qMax(1, options.loginFailures);
+        if (over >= 0) {
+            const qint64 ms =
+                qMin<qint64>(qint64(qMax(0, options.loginPauseMs)) << qMin(over, 20), 15 * 60 * 1000);
+            r.pausedUntil = now + std::chrono::milliseconds(ms);
+        }
+    }
+
+    void loginAccepted(const std::string &attempt)
+    {
+        std::lock_guard<std::mutex> lock(refusalMutex);
+        refusals.erase(attempt);
+    }
+
     Store &store;
     const ServeOptions &options;
+    std::mutex refusalMutex;
+    std::unordered_map<std::string, Refusals> refusals;
 };
 
 } // namespace

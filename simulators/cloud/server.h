@@ -14,6 +14,10 @@ struct ServeOptions
     QString tlsKey;
     int delayMs = 0; // every answer waits this long first
     QString fault;   // "", "500", "html" or "truncated": how the API routes misbehave
+    // After this many refused logins in a row for one user from one address, further attempts
+    // are refused for loginPauseMs, doubled with every further refusal (at most 15 minutes).
+    int loginFailures = 5;
+    int loginPauseMs = 2000;
     bool hasUpdateReply = false;
     QString updateReply;
     QString updateDir;

@@ -267,17 +267,33 @@ Store::UserResult Store::addUser(const QString &cloud, const QString &user, cons
 
 bool Store::checkPassword(qint64 farm, const QString &user, const QString &password)
 {
+    return passwordMatches(passwordRecord(farm, user), password);
+}
+
+Store::PasswordRecord Store::passwordRecord(qint64 farm, const QString &user)
+{
+    PasswordRecord record;
     Statement s(db, "SELECT salt, hash, iterations FROM users WHERE farm_id = ? AND name = ?");
     s.bind(1, farm);
     s.bind(2, user);
-    if (!s.step()) {
+    if (s.step()) {
+        record.known = true;
+        record.salt = s.blob(0);
+        record.hash = s.blob(1);
+        record.iterations = static_cast<int>(s.integer(2));
+    }
+    return record;
+}
+
+bool Store::passwordMatches(const PasswordRecord &record, const QString &password)
+{
+    if (!record.known) {
         derive(password, randomBytes(SaltBytes), PasswordIterations); // same cost as a known user
         return false;
     }
-    const QByteArray stored = s.blob(1);
-    const QByteArray given = derive(password, s.blob(0), static_cast<int>(s.integer(2)));
-    return stored.size() == given.size() &&
-           CRYPTO_memcmp(stored.constData(), given.constData(), given.size()) == 0;
+    const QByteArray given = derive(password, record.salt, record.iterations);
+    return record.hash.size() == given.size() &&
+           CRYPTO_memcmp(record.hash.constData(), given.constData(), given.size()) == 0;
 }
 
 QString Store::createSession(qint64 farm, const QString &user)

@@ -57,6 +57,17 @@ public:
     };
     UserResult addUser(const QString &cloud, const QString &user, const QString &password);
     bool checkPassword(qint64 farm, const QString &user, const QString &password);
+    // The same check in two steps, so that the costly hashing runs outside the lock: the stored
+    // record (under the lock), then the comparison (without it).
+    struct PasswordRecord
+    {
+        bool known = false;
+        QByteArray salt;
+        QByteArray hash;
+        int iterations = 0;
+    };
+    PasswordRecord passwordRecord(qint64 farm, const QString &user);
+    static bool passwordMatches(const PasswordRecord &record, const QString &password);
 
     // Sessions handed out by attach. sessionFarm() is 0 for an unknown or expired token.
     QString createSession(qint64 farm, const QString &user);

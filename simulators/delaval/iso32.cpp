@@ -13,6 +13,7 @@
 //   ISO32_DIRECT_WRITE=1      write the answer in place instead of under a temporary name
 //   ISO32_DATE_FORMAT         "dd.MM.yyyy" (default), "d.M.yyyy", "yyyyMMdd" or "mixed"
 //   ISO32_EXIT_CODE           exit status after a complete answer
+//   ISO32_IMPORT_FAULT        "exit" (status 7), "crash" or "hang" (60 s) instead of importing
 #include "adapters/delaval/delavalformat.h"
 #include "herd.h"
 #include "recordlines.h"
@@ -311,6 +312,15 @@ int importInseminations(const QStringList &records, const QString &herdPath, con
         return 4;
     }
     QThread::msleep(static_cast<unsigned long>(qMax(0, envInt("ISO32_DELAY_MS", 0))));
+    const QString fault = qEnvironmentVariable("ISO32_IMPORT_FAULT");
+    if (fault == QLatin1String("exit"))
+        return 7;
+    if (fault == QLatin1String("crash"))
+        std::abort();
+    if (fault == QLatin1String("hang")) {
+        QThread::sleep(60);
+        return 0;
+    }
     const int crashAfter = envInt("ISO32_CRASH_AFTER_LINES", -1);
 
     QStringList log;

@@ -8,7 +8,9 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <functional>
 
@@ -77,6 +79,9 @@ private slots:
     void closeWithTrayModeHides();
     void save();
     void saveCancelledOrUnwritable();
+    void saveOnFullDiskKeepsEarlierFile();
+    void settingsFileForItsUserOnly_data();
+    void settingsFileForItsUserOnly();
 };
 
 void TestMainWindow::init()
@@ -490,7 +495,67 @@ void TestMainWindow::saveCancelledOrUnwritable()
     });
     w.onSave();
     QVERIFY(!QFile::exists(missingDir));
-    QCOMPARE(answerer.boxes.size(), 0); // nothing is reported
+    // The user asked for the file: that it was not written is said.
+    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.boxes.at(0).text, QString::fromUtf8("Chyba ukládání souboru.\n") + missingDir);
+}
+
+void TestMainWindow::saveOnFullDiskKeepsEarlierFile()
+{
+    QTemporaryDir dir;
+    QProcess mount;
+    mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                          QStringLiteral("size=64k"), QStringLiteral("tmpfs"), dir.path()});
+    if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
+        QSKIP("cannot mount a tmpfs here (needs root)");
+    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {dir.path()}); });
+    const QString target = dir.filePath(QStringLiteral("mleko.csv"));
+    QFile earlier(target);
+    QVERIFY(earlier.open(QIODevice::WriteOnly));
+    earlier.write("earlier\n");
+    earlier.close();
+
+    TestWindow w;
+    w.form()->textEdit->setPlainText(QString(200 * 1024, QLatin1Char('7')));
+    ModalAnswerer answerer;
+    answerSaveDialog(target, nullptr);
+    w.onSave();
+    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.boxes.at(0).text, QString::fromUtf8("Chyba ukládání souboru.\n") + target);
+    QCOMPARE(readWholeFile(target), QByteArray("earlier\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"mleko.csv"});
+}
+
+void TestMainWindow::settingsFileForItsUserOnly_data()
+{
+    QTest::addColumn<bool>("existed");
+    QTest::newRow("first start") << false;
+    QTest::newRow("file readable by all before") << true;
+}
+
+void TestMainWindow::settingsFileForItsUserOnly()
+{
+#ifdef Q_OS_WIN
+    QSKIP("the store is the user's part of the registry");
+#endif
+    QFETCH(bool, existed);
+    const QString path = store().fileName();
+    QFile::remove(path);
+    if (existed) {
+        store().setValue(keys::CloudPassword, QStringLiteral("heslo"));
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    }
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                            QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                            QFileDevice::WriteOther | QFileDevice::ExeOther;
+    TestWindow w;
+    QVERIFY(QFileInfo::exists(path));
+    QCOMPARE(QFileInfo(path).permissions() & others, QFileDevice::Permissions());
+    // A later write replaces the file, and keeps it so.
+    w.settingsStore()->setValue(keys::CloudPassword, QStringLiteral("nove heslo"));
+    w.settingsStore()->sync();
+    QCOMPARE(QFileInfo(path).permissions() & others, QFileDevice::Permissions());
 }
 
 STABLOMAT_TEST_MAIN(TestMainWindow)

@@ -1,5 +1,6 @@
 #include "common/testsupport.h"
 
+#include "app/messagebox.h"
 #include "app/platform.h"
 
 #include <QAbstractButton>
@@ -71,6 +72,13 @@ ModalAnswerer::ModalAnswerer(QObject *parent) : QObject(parent)
     timer.setInterval(10);
     connect(&timer, &QTimer::timeout, this, &ModalAnswerer::poll);
     timer.start();
+    // Boxes that do not wait are answered as they appear.
+    messagebox::setNoticeHook([this](QMessageBox *box) { answer(box); });
+}
+
+ModalAnswerer::~ModalAnswerer()
+{
+    messagebox::setNoticeHook(nullptr);
 }
 
 void ModalAnswerer::poll()
@@ -78,6 +86,11 @@ void ModalAnswerer::poll()
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     if (!box || !box->isVisible())
         return;
+    answer(box);
+}
+
+void ModalAnswerer::answer(QMessageBox *box)
+{
     Box seen;
     seen.title = box->windowTitle();
     seen.text = box->text();

@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QtTest>
 
+class QMessageBox;
+
 // Gives the process a private HOME, XDG_CONFIG_HOME, XDG_DATA_HOME and WINEPREFIX. Must run
 // before the first QSettings or QStandardPaths call of the process (see STABLOMAT_TEST_MAIN).
 class TestEnvironment
@@ -38,10 +40,12 @@ public:
         QString icon; // "information", "warning", "critical", "question" or ""
     };
     explicit ModalAnswerer(QObject *parent = nullptr);
+    ~ModalAnswerer() override;
     QList<Box> boxes;
 
 private:
     void poll();
+    void answer(QMessageBox *box);
     QTimer timer;
 };
 

@@ -57,7 +57,7 @@ void TestAnswerFile::lineEnds_data()
     QTest::newRow("no final line end")
         << QByteArray("CN x\r\nVN201863   12") << QStringList{"CN x", "VN201863   12"};
     QTest::newRow("doubled CR") << QByteArray("VN201863   12\r\r\n") << QStringList{"VN201863   12"};
-    QTest::newRow("empty lines kept") << QByteArray("\r\n\nZN\r\n") << QStringList{"", "", "ZN"};
+    QTest::newRow("blank lines skipped") << QByteArray("\r\n\n \t\r\nZN\r\n  \n") << QStringList{"ZN"};
     QTest::newRow("empty file") << QByteArray() << QStringList{};
 }
 
@@ -138,6 +138,12 @@ void TestAnswerFile::noAnswer()
     QVERIFY(!file.isOpen());
     // A directory is no answer either.
     QVERIFY(!exchange::openAnswer(file, dir.path()));
+    // Nor a file far larger than any herd's answer (sparse: nothing is written to disk).
+    QFile huge(dir.filePath("huge.ads"));
+    QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(exchange::MaxAnswerBytes + 1));
+    huge.close();
+    QVERIFY(!exchange::openAnswer(file, huge.fileName()));
+    QVERIFY(!file.isOpen());
 }
 
 void TestAnswerFile::answerAppearsWhileWaiting()

@@ -121,6 +121,9 @@ private slots:
     void diskFullForReplacedFiles();
     void reportChangingWhileRead_data();
     void reportChangingWhileRead();
+    void watcherHoldsOn_data();
+    void watcherHoldsOn();
+    void unreadableReportsInOneRun();
 
 private:
     void makeWindow();
@@ -510,6 +513,56 @@ void TestAfifarmFaults::reportChangingWhileRead()
     QVERIFY(waitForRun());
     QCOMPARE(answerer.boxes.size(), 1);
     QCOMPARE(sentAnimals(registry->requests(QStringLiteral("/api/v1/sync")).last()), animals[1]);
+}
+
+void TestAfifarmFaults::watcherHoldsOn_data()
+{
+    QTest::addColumn<bool>("beforeStart");
+    QTest::newRow("savefile removed and made again") << false;
+    QTest::newRow("savefile made after the start") << true;
+}
+
+void TestAfifarmFaults::watcherHoldsOn()
+{
+    QFETCH(bool, beforeStart);
+    if (beforeStart)
+        QVERIFY(QDir(savefile()).removeRecursively());
+    makeWindow();
+    if (!beforeStart) {
+        QVERIFY(QDir(savefile()).removeRecursively());
+        QTest::qWait(200);
+    }
+    QVERIFY(QDir().mkpath(savefile()));
+    QTest::qWait(200);
+    ModalAnswerer answerer;
+    QCOMPARE(saveReport().exitCode, 0);
+    QVERIFY(waitForRun());
+    QCOMPARE(registry->requests(QStringLiteral("/api/v1/sync")).size(), 1);
+}
+
+// Ten unreadable reports: one run, one wait, all of them gone; the window is not frozen meanwhile.
+void TestAfifarmFaults::unreadableReportsInOneRun()
+{
+    afikim::setReportWaitMs(1000);
+    for (int i = 0; i < 10; ++i) {
+        QFile junk(savefile() + QStringLiteral("/StablomatAnimals%1.dif").arg(i));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write("not a report");
+    }
+    makeWindow();
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
+    ticker.start(50);
+    QElapsedTimer clock;
+    clock.start();
+    window->exchangeAfifarm(savefile());
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+    QCOMPARE(QDir(savefile()).entryList(QDir::Files), QStringList());
+    QCOMPARE(text(), QString::fromUtf8("Nepodporovaný formát dat."));
+    QVERIFY(waitForRun());
+    QCOMPARE(registry->requests(QStringLiteral("/api/v1/sync")).size(), 0);
 }
 
 STABLOMAT_TEST_MAIN(TestAfifarmFaults)

@@ -48,6 +48,10 @@ private slots:
     void killedWhileWriting();
     void readOnlyDirectory();
     void diskFullBeforeTheRecordFile();
+    void writeBackConverterFails_data();
+    void writeBackConverterFails();
+    void answerWithoutAnimals_data();
+    void answerWithoutAnimals();
 
 private:
     void openFarm(bool link);
@@ -100,6 +104,7 @@ void TestConverterFaults::cleanup()
 {
     qunsetenv("ISO32_CRASH_AFTER_LINES");
     qunsetenv("ISO32_DIRECT_WRITE");
+    qunsetenv("ISO32_IMPORT_FAULT");
     if (window) {
         window->settingsStore()->clear();
         delete window;
@@ -352,6 +357,69 @@ void TestConverterFaults::diskFullBeforeTheRecordFile()
         QCOMPARE(answerer.boxes.size(), 1);
     }
     checkWrittenOnce();
+}
+
+void TestConverterFaults::writeBackConverterFails_data()
+{
+    QTest::addColumn<QByteArray>("fault");
+    QTest::newRow("error exit") << QByteArray("exit");
+    QTest::newRow("crash") << QByteArray("crash");
+    QTest::newRow("time-out") << QByteArray("hang");
+}
+
+void TestConverterFaults::writeBackConverterFails()
+{
+    QFETCH(QByteArray, fault);
+    openFarm(false);
+    exchange::setConverterLimits({5000, 5000, 3000});
+    qputenv("ISO32_IMPORT_FAULT", fault);
+    {
+        ModalAnswerer answerer;
+        runExchange(answerer);
+        QCOMPARE(syncRequests(), 1);
+        // Downloaded, but nothing was taken over by the converter.
+        QCOMPARE(answerer.boxes.size(), 1);
+        QVERIFY2(answerer.boxes.at(0).text.contains(QString::fromUtf8("Inseminací: %1/0\n").arg(Recorded)),
+                 qPrintable(answerer.boxes.at(0).text));
+    }
+    QCOMPARE(herdNow().toJson(), before.toJson());
+    qunsetenv("ISO32_IMPORT_FAULT");
+    exchange::setConverterLimits({5000, 5000, 60000});
+    {
+        ModalAnswerer answerer;
+        runExchange(answerer);
+        QCOMPARE(answerer.boxes.size(), 1);
+        QVERIFY2(answerer.boxes.at(0).text.contains(QString::fromUtf8("Inseminací: %1/%1\n").arg(Recorded)),
+                 qPrintable(answerer.boxes.at(0).text));
+    }
+    checkWrittenOnce();
+}
+
+void TestConverterFaults::answerWithoutAnimals_data()
+{
+    QTest::addColumn<bool>("interactive");
+    QTest::newRow("button") << true;
+    QTest::newRow("timer") << false;
+}
+
+// The converter answers, but not one line is an animal: nothing is sent, as with no answer.
+void TestConverterFaults::answerWithoutAnimals()
+{
+    QFETCH(bool, interactive);
+    openFarm(false);
+    herd::Herd empty = before;
+    empty.cows.clear();
+    QString why;
+    QVERIFY2(empty.save(dir + QStringLiteral("herd.json"), &why), qPrintable(why));
+    ModalAnswerer answerer;
+    window->exchangeDelaval(false, interactive);
+    QVERIFY(QFileInfo::exists(dir + delaval::answerFileName()));
+    QCOMPARE(syncRequests(), 0);
+    QCOMPARE(registry->requests(QStringLiteral("/attach")).size(), 0);
+    QCOMPARE(answerer.boxes.size(), interactive ? 1 : 0);
+    if (interactive)
+        QCOMPARE(answerer.boxes.at(0).text,
+                 QString::fromUtf8("Sestava neobsahuje žádná zvířata, nic nebylo odesláno."));
 }
 
 STABLOMAT_TEST_MAIN(TestConverterFaults)

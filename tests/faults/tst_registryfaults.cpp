@@ -6,11 +6,14 @@
 #include "ziviviver/registryprocess.h"
 
 #include "app/mainwindow.h"
+#include "app/messagebox.h"
 #include "app/settingskeys.h"
 #include "sync/exchangeframe.h"
 
+#include <QAbstractButton>
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QMessageBox>
 
 #include <signal.h>
 
@@ -92,6 +95,25 @@ bool hasPath(const QList<QJsonObject> &log, const QString &suffix)
     return false;
 }
 
+// The dispatcher around a real frame: every run synchronises the herd with the registry.
+class FrameWindow : public MainWindow
+{
+public:
+    int runs = 0;
+    SyncResult last;
+    FarmStore store;
+
+protected:
+    void runAdapter(const bool &, const bool &ShowMessages) override
+    {
+        ++runs;
+        ExchangeFrame frame(this, ShowMessages);
+        SyncOptions options;
+        options.shortNumbers = false;
+        last = frame.synchronise(herd(), options, store.callable());
+    }
+};
+
 } // namespace
 
 class TestRegistryFaults : public QObject
@@ -104,8 +126,12 @@ private slots:
     void killedDuringSync();
     void slowerThanTheLimit_data();
     void slowerThanTheLimit();
+    void boxLeavesTheNextRunFree_data();
+    void boxLeavesTheNextRunFree();
 
 private:
+    // Kills the registry once it has answered the attach: the sync then fails.
+    void killAfterAttach(QTimer &killer, bool &killed);
     SyncResult run(bool showMessages, FarmStore &store, ModalAnswerer &answerer);
     RegistryProcess *registry = nullptr;
     MainWindow *window = nullptr;
@@ -144,13 +170,12 @@ SyncResult TestRegistryFaults::run(bool showMessages, FarmStore &store, ModalAns
     return frame.synchronise(herd(), options, store.callable());
 }
 
-void TestRegistryFaults::killedDuringSync()
+void TestRegistryFaults::killAfterAttach(QTimer &killer, bool &killed)
 {
     // Every request waits 1.5 s in the registry: the sync is still pending when it is killed.
     QVERIFY(registry->start({QStringLiteral("--delay-ms"), QStringLiteral("1500")}));
     qputenv("ZAVRA_URL", registry->url().toUtf8());
-    bool killed = false;
-    QTimer killer;
+    killed = false;
     connect(&killer, &QTimer::timeout, this, [&] {
         if (!killed && hasPath(registry->requests(), QStringLiteral("/attach"))) {
             ::kill(pid_t(registry->pid()), SIGKILL);
@@ -158,6 +183,13 @@ void TestRegistryFaults::killedDuringSync()
         }
     });
     killer.start(50);
+}
+
+void TestRegistryFaults::killedDuringSync()
+{
+    bool killed = false;
+    QTimer killer;
+    killAfterAttach(killer, killed);
     FarmStore store;
     SyncResult result;
     QList<ModalAnswerer::Box> boxes;
@@ -237,6 +269,75 @@ void TestRegistryFaults::slowerThanTheLimit()
     QCOMPARE(result.status, SyncStatus::Done);
     QCOMPARE(result.written, Recorded);
     QCOMPARE(store.held.size(), Recorded);
+}
+
+void TestRegistryFaults::boxLeavesTheNextRunFree_data()
+{
+    QTest::addColumn<bool>("button");
+    QTest::newRow("timer run") << false;
+    QTest::newRow("button run") << true;
+}
+
+// The failed sync's box waits for a click, for days if nobody is there: the next automatic run
+// goes on meanwhile.
+void TestRegistryFaults::boxLeavesTheNextRunFree()
+{
+    QFETCH(bool, button);
+    makeDriveCFile(QStringLiteral("c:/alpro/iso32.exe"));
+    FrameWindow w;
+    QSettings *s = w.settingsStore();
+    s->setValue(keys::CloudNumber, Cloud);
+    s->setValue(keys::CloudUser, User);
+    s->setValue(keys::CloudPassword, Password);
+    s->setValue(keys::InsDays, 30);
+    s->setValue(keys::SendDays, 30);
+    s->setValue(keys::ExchangeHours, 1);
+    bool killed = false;
+    QTimer killer;
+    killAfterAttach(killer, killed);
+    const auto nextRun = [&] {
+        killer.stop();
+        registry->stop();
+        QVERIFY(registry->start());
+        qputenv("ZAVRA_URL", registry->url().toUtf8());
+        for (int i = 0; i < 3600; ++i)
+            w.timerTimeout();
+        QCOMPARE(w.runs, 2);
+        QCOMPARE(w.last.status, SyncStatus::Done);
+        QCOMPARE(w.store.held.size(), Recorded);
+    };
+    if (button) {
+        bool answered = false;
+        QTimer waiter;
+        connect(&waiter, &QTimer::timeout, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || answered)
+                return;
+            answered = true;
+            QVERIFY(!w.exchangeRunning());
+            QCOMPARE(box->text(), QStringLiteral("Chyba: %1").arg(w.last.code));
+            nextRun();
+            box->button(QMessageBox::Ok)->click();
+        });
+        waiter.start(20);
+        w.runExchange(true, true);
+        QVERIFY(answered);
+    } else {
+        w.runExchange(false, false);
+        QVERIFY(killed);
+        QVERIFY(!w.exchangeRunning());
+        const QPointer<QMessageBox> box = messagebox::openNotice();
+        QVERIFY(box && box->isVisible());
+        QCOMPARE(box->text(), QStringLiteral("Chyba: %1").arg(w.last.code));
+        nextRun();
+        QVERIFY(box && box->isVisible());
+        // A newer box takes its place.
+        w.showMessage(QStringLiteral("Chyba: -1"), false);
+        QTRY_VERIFY(!box);
+        QCOMPARE(messagebox::openNotice()->text(), QStringLiteral("Chyba: -1"));
+        messagebox::openNotice()->close();
+    }
+    QCOMPARE(w.last.status, SyncStatus::Done);
 }
 
 STABLOMAT_TEST_MAIN(TestRegistryFaults)

@@ -22,9 +22,12 @@ struct RawAnswer
 };
 
 // Sends `request` as it is and reads the answer until the server closes or `timeoutMs` passes.
-RawAnswer rawRequest(int port, const QByteArray &request, int timeoutMs = 3000)
+RawAnswer rawRequest(int port, const QByteArray &request, int timeoutMs = 3000,
+                     const QHostAddress &from = QHostAddress())
 {
     QTcpSocket socket;
+    if (!from.isNull())
+        socket.bind(from);
     socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
     RawAnswer answer;
     if (!socket.waitForConnected(2000))
@@ -90,6 +93,8 @@ private slots:
     void commandLineRefusesBadInput_data();
     void commandLineRefusesBadInput();
     void updateRoutes();
+    void refusedLoginsPauseThatUserAndAddress();
+    void versionCheckLoggedWithinLimit();
 };
 
 void TestZavraRegistry::startsQuicklyOnAFreePort()
@@ -321,6 +326,54 @@ void TestZavraRegistry::updateRoutes()
              404);
     QCOMPARE(rawRequest(bare.port(), get("/update/stablomat.zip")).status, 404);
     QCOMPARE(bare.stop(), 0);
+}
+
+void TestZavraRegistry::refusedLoginsPauseThatUserAndAddress()
+{
+    RegistryProcess registry;
+    QVERIFY(registry.addUser("1001", "jan", "pw"));
+    QVERIFY(registry.addUser("1001", "eva", "pw"));
+    QVERIFY(registry.start({"--login-pause-ms", "1500"}));
+    const auto login = [&](const QByteArray &user, const QByteArray &password,
+                           const QHostAddress &from = QHostAddress()) {
+        const RawAnswer a = rawRequest(registry.port(),
+                                       post("/api/v1/attach", R"({"cloud":"1001","user":")" + user +
+                                                                  R"(","password":")" + password + R"("})"),
+                                       3000, from);
+        return a.status != 200          ? QStringLiteral("HTTP %1").arg(a.status)
+               : sessionOf(a).isEmpty() ? QStringLiteral("refused")
+                                        : QStringLiteral("in");
+    };
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(login("jan", "wrong"), QStringLiteral("refused"));
+    // Paused now, the right password too; others are not.
+    QCOMPARE(login("jan", "pw"), QStringLiteral("HTTP 429"));
+    QCOMPARE(login("eva", "pw"), QStringLiteral("in"));
+    QCOMPARE(login("jan", "pw", QHostAddress("127.0.0.2")), QStringLiteral("in"));
+    QTest::qWait(1600);
+    QCOMPARE(login("jan", "pw"), QStringLiteral("in"));
+    // A login clears the count.
+    QCOMPARE(login("jan", "wrong"), QStringLiteral("refused"));
+    QCOMPARE(login("jan", "pw"), QStringLiteral("in"));
+    QCOMPARE(registry.stop(), 0);
+}
+
+void TestZavraRegistry::versionCheckLoggedWithinLimit()
+{
+    RegistryProcess registry;
+    QVERIFY(registry.start());
+    const QByteArray body = "--b\r\nContent-Disposition: form-data; name=\"uuid\"\r\n\r\n1\r\n"
+                            "--b\r\nContent-Disposition: form-data; name=\"zzz\"\r\n\r\n" +
+                            QByteArray(4 << 20, 'x') + "\r\n--b--\r\n";
+    QCOMPARE(rawRequest(registry.port(), post("/user_stablomat_update.php", body, QByteArray(),
+                                              "multipart/form-data; boundary=b"))
+                 .status,
+             404);
+    const QList<QJsonObject> log = registry.requests();
+    QCOMPARE(log.size(), 1);
+    QVERIFY(log.first().value("body").toString().contains("uuid"));
+    QVERIFY(log.first().value("body").toString().size() <= 65536);
+    QCOMPARE(registry.stop(), 0);
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestZavraRegistry)

@@ -88,3 +88,54 @@ QString milkYieldCsv(const MilkMap &period1, const MilkMap &period2, const MilkM
     }
     return text;
 }
+
+MilkingPeriodClock::MilkingPeriodClock(const QDateTime *from, const QDateTime *to, int count)
+{
+    for (int p = 0; p < qMin(count, 3); ++p) {
+        Bounds &b = bounds[p];
+        b.from = &from[p];
+        b.to = &to[p];
+        b.valid = from[p].isValid() && to[p].isValid();
+        if (b.valid) {
+            b.fromMs = from[p].toMSecsSinceEpoch();
+            b.toMs = to[p].toMSecsSinceEpoch();
+        }
+    }
+}
+
+bool MilkingPeriodClock::inPeriod(int p, const QDate &date, int msecsOfDay)
+{
+    const Bounds &b = bounds[p];
+    if (!b.valid || !date.isValid() || msecsOfDay < 0)
+        return false;
+    auto it = days.constFind(date.toJulianDay());
+    if (it == days.constEnd()) {
+        const QDateTime start(date, QTime(0, 0));
+        const QDateTime end(date, QTime(23, 59, 59, 999));
+        Day day;
+        day.uniform = start.isValid() && end.isValid() && start.offsetFromUtc() == end.offsetFromUtc();
+        day.midnightMs = day.uniform ? start.toMSecsSinceEpoch() : 0;
+        it = days.insert(date.toJulianDay(), day);
+    }
+    if (!it->uniform)
+        return inMilkingPeriod(QDateTime(date, QTime::fromMSecsSinceStartOfDay(msecsOfDay)), *b.from, *b.to);
+    const qint64 t = it->midnightMs + msecsOfDay;
+    return t >= b.fromMs && t <= b.toMs;
+}
+
+bool MilkingPeriodClock::addMilk(MilkMap &map, int p, const QString &lifeNumber, double milk,
+                                 const QDate &date, int msecsOfDay, bool singlePrecision)
+{
+    if (!(milk > 0.0) || !inPeriod(p, date, msecsOfDay))
+        return false;
+    MilkEntry &entry = mapEntry(map, lifeNumber);
+    if (entry.lifeNumber.isNull())
+        entry.lifeNumber = lifeNumber;
+    if (singlePrecision)
+        entry.milk = static_cast<double>(static_cast<float>(entry.milk) + static_cast<float>(milk));
+    else
+        entry.milk += milk;
+    if (!entry.when.isValid())
+        entry.when = QDateTime(date, QTime::fromMSecsSinceStartOfDay(msecsOfDay));
+    return true;
+}

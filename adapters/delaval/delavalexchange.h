@@ -23,6 +23,8 @@ struct Milking
 {
     double milk = 0.0; // 0 when unknown
     QDateTime when;    // invalid when unknown
+    QDate date;        // what `when` is made of: the day and the milliseconds into it, -1 when unknown
+    int msecsOfDay = -1;
 };
 
 // One answer line, converted and corrected.
@@ -38,8 +40,8 @@ struct CowLine
     int ordinal = 0;   // 0 when not a number
     int pregnant = 0;  // 0 when not a number
     int slaughter = 0; // 0 when not a number
-    QString sire;       // lower case without "-" and blanks; null when unknown, empty without insemination
-    Milking day[3];     // the REAL DATE's milkings 1 to 3
+    QString sire;      // lower case without "-" and blanks; null when unknown, empty without insemination
+    Milking day[3];    // the REAL DATE's milkings 1 to 3
     Milking previousDay[3]; // the day before's
 };
 

@@ -72,18 +72,51 @@ bool addMilkInPeriod(MilkMap &map, const QDateTime &from, const QDateTime &to, c
 
 const char *const MilkYieldHeader = "USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO";
 
+namespace {
+
+// "yyyyMMdd hh:mm:ss" as QDate::toString and QTime::toString write it; the usual years without
+// Qt's format parser.
+void appendDateTime(QString &text, const QDateTime &when)
+{
+    const QDate date = when.date();
+    const QTime time = when.time();
+    if (!date.isValid() || !time.isValid() || date.year() < 1 || date.year() > 9999) {
+        text += date.toString(QStringLiteral("yyyyMMdd")) + QLatin1Char(' ') +
+                time.toString(QStringLiteral("hh:mm:ss"));
+        return;
+    }
+    char out[17];
+    const int parts[] = {date.year() / 100, date.year() % 100, date.month(), date.day(),
+                         time.hour(),       time.minute(),     time.second()};
+    const char separators[] = {0, 0, 0, ' ', ':', ':', 0};
+    int n = 0;
+    for (int i = 0; i < 7; ++i) {
+        out[n++] = char('0' + parts[i] / 10);
+        out[n++] = char('0' + parts[i] % 10);
+        if (separators[i])
+            out[n++] = separators[i];
+    }
+    text += QLatin1String(out, n);
+}
+
+} // namespace
+
 QString milkYieldCsv(const MilkMap &period1, const MilkMap &period2, const MilkMap &period3)
 {
     QString text = QLatin1String(MilkYieldHeader) + QLatin1Char('\n');
+    text.reserve(text.size() + (period1.size() + period2.size() + period3.size()) * 48);
     const MilkMap *periods[] = {&period1, &period2, &period3};
     for (int p = 0; p < 3; ++p) {
         const QString number = QString::number(p + 1);
         for (auto it = periods[p]->cbegin(); it != periods[p]->cend(); ++it) {
-            const QDateTime &when = it->when;
-            text += it.key() + QLatin1Char(',') + number + QLatin1Char(',') +
-                    when.date().toString(QStringLiteral("yyyyMMdd")) + QLatin1Char(' ') +
-                    when.time().toString(QStringLiteral("hh:mm:ss")) + QStringLiteral(",,") +
-                    QString::asprintf("%.1f", it->milk) + QLatin1Char('\n');
+            text += it.key();
+            text += QLatin1Char(',');
+            text += number;
+            text += QLatin1Char(',');
+            appendDateTime(text, it->when);
+            text += QLatin1String(",,");
+            text += QString::asprintf("%.1f", it->milk);
+            text += QLatin1Char('\n');
         }
     }
     return text;

@@ -87,11 +87,21 @@ unset DBUS_SESSION_BUS_ADDRESS
 
 pids=()
 own_tray=
+# Ends a process: SIGTERM, then SIGKILL when it is still there after 5 s (with a HerdMetrix
+# database open, the Firebird client library catches SIGTERM and the program keeps running).
+end_process() {
+    kill "$1" 2>/dev/null || return 0
+    for _ in $(seq 1 50); do
+        kill -0 "$1" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -9 "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
 cleanup() {
     local p
     for p in "${pids[@]}"; do
-        kill "$p" 2>/dev/null || true
-        wait "$p" 2>/dev/null || true
+        end_process "$p"
     done
     if [ -n "$own_tray" ]; then stop_headless_tray; fi
 }
@@ -122,14 +132,21 @@ db=$demo/registry.db
 "$registry_bin" add-user --db "$db" --cloud "$cloud" --user "$user" --password "$password" >/dev/null
 
 # Three present cows not served lately get a new insemination (today, yesterday, the day before);
-# one cow's last insemination is recorded too, which the parlour already holds.
-python3 - "$demo/herd-before.json" "$today" >"$demo/recorded.tsv" <<'PY'
+# one cow's last insemination is recorded too, which the parlour already holds. Each is recorded
+# under the animal's number as the system's adapter sends it.
+python3 - "$demo/herd-before.json" "$today" "$system" >"$demo/recorded.tsv" <<'PY'
 import datetime, json, re, sys
 herd = json.load(open(sys.argv[1], encoding="utf-8"))
 today = datetime.date.fromisoformat(sys.argv[2])
+system = sys.argv[3]
 bulls = [b["code"] for b in herd.get("bulls", [])] or ["HO 444649"]
-def life(reg):
-    return str(int("".join(re.findall(r"\d", reg)) or "0"))
+def life_of(cow):
+    digits = "".join(re.findall(r"\d", cow["registration"]))
+    if system == "fullwood":  # the converter's cow id
+        return str(cow["parlour"])
+    if system == "uniform":  # LEVENSNUMMER's digits, leading zeros kept
+        return digits
+    return str(int(digits or "0"))
 def d(s):
     return datetime.date.fromisoformat(s)
 picked, known = [], None
@@ -148,10 +165,10 @@ for n, cow in enumerate(picked):
     day = today - datetime.timedelta(days=n)
     calving = d(cow["calvings"][-1])
     ordinal = 1 + sum(1 for i in cow.get("inseminations", []) if calving <= d(i["date"]) <= day)
-    print("\t".join([life(cow["registration"]), day.isoformat(), str(ordinal), bulls[n % len(bulls)]]))
+    print("\t".join([life_of(cow), day.isoformat(), str(ordinal), bulls[n % len(bulls)]]))
 if known:
     cow, last, ordinal, sire = known
-    print("\t".join([life(cow["registration"]), last.isoformat(), str(ordinal), sire or bulls[0]]))
+    print("\t".join([life_of(cow), last.isoformat(), str(ordinal), sire or bulls[0]]))
 PY
 while IFS=$'\t' read -r animal date ordinal bull; do
     "$registry_bin" record-insemination --db "$db" --cloud "$cloud" --animal "$animal" --date "$date" \
@@ -421,14 +438,17 @@ echo "Screenshots: $shots"
 # "Ulož soubor" saves the milk yields; the dialog offers mleko.csv in the program's directory.
 if [[ "$milk_systems" == *" $system "* ]]; then
     echo "Pressing \"Ulož soubor\"..."
-    xdotool mousemove $((X + 174)) $((Y + 40)) click 1
+    # AfiFarm's window has no exchange button: "Ulož soubor" comes first.
+    save_x=174
+    [ -z "$afifarm" ] || save_x=66
+    xdotool mousemove $((X + save_x)) $((Y + 40)) click 1
     if save=$(wait_window 10 'Uložení souboru'); then
         sleep 0.3
         press_in "$save" Return
         for _ in $(seq 1 50); do [ -s "$demo/mleko.csv" ] && break; sleep 0.1; done
     fi
 fi
-kill "$app" 2>/dev/null || true
+end_process "$app"
 [ -z "$afifarm" ] || afifarm_import
 report
 echo

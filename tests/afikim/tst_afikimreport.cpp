@@ -465,9 +465,10 @@ void TestAfikimReport::importFileText_data()
                      downloaded("1001", d1, "C234567890123456"),
                      downloaded("1002", d1, "D", "A name of twenty-five ch")}
         << BullHead + "VN031895              B                    \n" +
-               "VN031895C234567890123456                    \n" + "VN031895              DA name of twenty-five ch\n" +
-               InseminationHead + "VN030579123456720240510              B\n" +
-               "VN030579    1220240510C234567890123456\n" + "VN030579   34520240510              D\n"
+               "VN031895C234567890123456                    \n" +
+               "VN031895              DA name of twenty-five ch\n" + InseminationHead +
+               "VN030579123456720240510              B\n" + "VN030579    1220240510C234567890123456\n" +
+               "VN030579   34520240510              D\n"
         << 3;
 }
 

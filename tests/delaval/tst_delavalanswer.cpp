@@ -125,8 +125,8 @@ void TestDelavalAnswer::lifeNumbers_data()
     QTest::newRow("one nine-digit number makes the run long")
         << QStringList{"CZ 1", "DE 0123456789", "CZ 2"} << QStringList{"1", "123456789", "2"} << false;
     QTest::newRow("no digits, unknown, empty, zeros, too large: no animal")
-        << QStringList{"CZ", "???????????????", "", "000", "99999999999999999999", "CZ 5"}
-        << QStringList{"5"} << true;
+        << QStringList{"CZ", "???????????????", "", "000", "99999999999999999999", "CZ 5"} << QStringList{"5"}
+        << true;
     QTest::newRow("largest 64-bit value")
         << QStringList{"9223372036854775807"} << QStringList{"9223372036854775807"} << false;
 }
@@ -406,7 +406,8 @@ void TestDelavalAnswer::writeBack_data()
         << "4711" << d << QVariant() << QVariant("") << "VN390006  471120240502 0               ";
     QTest::newRow("ordinal of three digits written whole")
         << "1" << d << QVariant(100) << QVariant("x") << "VN390006     120240502100              x";
-    QTest::newRow("invalid date: not written") << "123456" << QDate() << QVariant(12) << QVariant("HOL") << "";
+    QTest::newRow("invalid date: not written")
+        << "123456" << QDate() << QVariant(12) << QVariant("HOL") << "";
     QTest::newRow("long bull kept whole") << "5" << d << QVariant(1) << QVariant("0123456789ABCDEFG")
                                           << "VN390006     520240502 10123456789ABCDEFG";
     QTest::newRow("cow number wider than its field written whole")

@@ -219,12 +219,9 @@ void TestTaurusFormat::records()
     QFETCH(int, dryOffs);
     QStringList first = cow(item::DryOffDate, "20240420");
     first[item::HerdNumber] = "5";
-    const QStringList answer{"CN *****",
-                             "VN201861DD",
-                             cowLine(first),
-                             cowLine(cow(item::DryOffDate, "20240420")),
-                             "VN201863",
-                             cowLine(cow(item::CowId, "??????"))};
+    const QStringList answer{"CN *****",     "VN201861DD",
+                             cowLine(first), cowLine(cow(item::DryOffDate, "20240420")),
+                             "VN201863",     cowLine(cow(item::CowId, "??????"))};
     const FullwoodHerd herd = fullwoodHerd(answer, insDays, sendDays, Today);
 
     // The later line of cow 12 replaces the earlier one; lines without an id are no animals.

@@ -13,6 +13,7 @@
 //   TAURUS_DELAY_MS        wait this long before answering or importing
 //   TAURUS_REQUEST_LOG     append every request read, as it was on disk, to this file
 //   TAURUS_EXTRA_ANSWER    append the lines of this file to the answer as they are
+//   TAURUS_FAIL_RECORD=1   record nothing of a write-back request and exit with status 7
 #include "adapters/taurus/taurusformat.h"
 #include "herd.h"
 
@@ -318,6 +319,9 @@ int main(int argc, char **argv)
     }
     QThread::msleep(static_cast<unsigned long>(qMax(0, envInt("TAURUS_DELAY_MS", 0))));
 
+    if (request.kind != Request::GeneralCows &&
+        qEnvironmentVariable("TAURUS_FAIL_RECORD") == QLatin1String("1"))
+        return 7;
     QStringList log;
     const int status =
         request.kind == Request::GeneralCows ? answer(request, h, &log) : record(request, h, herdPath, &log);

@@ -11,6 +11,7 @@
 // For fault-injection tests:
 //   DPDATAEXCHANGE_IGNORE   comma-separated "reproduction", "milk", "modify": run, but leave that
 //                           request unanswered (or not imported)
+//   DPDATAEXCHANGE_FAIL_MODIFY=1   import nothing and exit with status 7
 #include "adapters/westfalia/westfaliaformat.h"
 #include "herd.h"
 #include "recordlines.h"
@@ -386,6 +387,8 @@ int main(int argc, char **argv)
     case Kind::Milk:
         return ignored(QStringLiteral("milk")) ? 0 : answer(request, herdPath);
     case Kind::Modify:
+        if (qEnvironmentVariable("DPDATAEXCHANGE_FAIL_MODIFY") == QLatin1String("1"))
+            return 7;
         return ignored(QStringLiteral("modify")) ? 0 : import(request, herdPath);
     }
     return 3;

@@ -118,6 +118,7 @@ private slots:
     void cleanup();
     void exchange();
     void importingOff();
+    void writeBackConverterFails();
     void nothingToWrite();
     void insCopyBlocked_data();
     void insCopyBlocked();
@@ -265,6 +266,7 @@ void TestFullwood::cleanup()
     delete registry;
     registry = nullptr;
     qunsetenv("TAURUS_EXTRA_ANSWER");
+    qunsetenv("TAURUS_FAIL_RECORD");
     exchange::setAnswerWait(exchange::AnswerWait());
 }
 
@@ -387,6 +389,18 @@ void TestFullwood::importingOff()
     QCOMPARE(answerer.boxes[0].text, resultMessage(3, 1));
     QCOMPARE(readWholeFile(local("tau_ms_ins.txt")), insLine(served, Today.addDays(-2)));
     expectNoWriteBack();
+}
+
+void TestFullwood::writeBackConverterFails()
+{
+    qputenv("TAURUS_FAIL_RECORD", "1");
+    ModalAnswerer answerer;
+    window->exchangeFullwood(false, true);
+    // Handed to the converter, which failed: nothing counts as written.
+    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.boxes[0].text, resultMessage(3, 0));
+    QCOMPARE(requestsRead().size(), 2);
+    QCOMPARE(herdAfter().toJson(), herdLoaded.toJson());
 }
 
 void TestFullwood::nothingToWrite()

@@ -84,6 +84,7 @@ private slots:
     void cleanup();
     void fullRun();
     void writeBackNotAllowed();
+    void writeBackConverterFails();
     void timerRun();
     void noDayWindows();
     void missingAnswer_data();
@@ -210,6 +211,7 @@ void TestWestfalia::init()
 void TestWestfalia::cleanup()
 {
     qunsetenv("DPDATAEXCHANGE_IGNORE");
+    qunsetenv("DPDATAEXCHANGE_FAIL_MODIFY");
     window->settingsStore()->clear();
     delete window;
     window = nullptr;
@@ -423,6 +425,24 @@ void TestWestfalia::writeBackNotAllowed()
     QVERIFY2(answerer.boxes[0].text.contains(QString::fromUtf8("Inseminací: 2/2\n")),
              qPrintable(answerer.boxes[0].text));
     QVERIFY(!QFileInfo::exists(dairyPlanDir() + "fin_stablomat_modify.ads"));
+    QCOMPARE(readWholeFile(dairyPlanDir() + "herd.json"), before);
+}
+
+void TestWestfalia::writeBackConverterFails()
+{
+    qputenv("DPDATAEXCHANGE_FAIL_MODIFY", "1");
+    QVERIFY(record(lifeNumber(herd.cows[a]), today.addDays(-2), 2, QStringLiteral("B")));
+    QVERIFY(record(lifeNumber(herd.cows[b]), today.addDays(-1), 1, QStringLiteral("B")));
+    QVERIFY(registry->start());
+    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    const QByteArray before = readWholeFile(dairyPlanDir() + "herd.json");
+    ModalAnswerer answerer;
+    window->exchangeWestfalia(false, true);
+    // Handed to DairyPlan, which failed: nothing counts as written.
+    QCOMPARE(answerer.boxes.size(), 1);
+    QVERIFY2(answerer.boxes[0].text.contains(QString::fromUtf8("Inseminací: 2/0\n")),
+             qPrintable(answerer.boxes[0].text));
+    QVERIFY(QFileInfo::exists(dairyPlanDir() + "fin_stablomat_modify.ads"));
     QCOMPARE(readWholeFile(dairyPlanDir() + "herd.json"), before);
 }
 

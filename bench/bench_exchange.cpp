@@ -122,6 +122,8 @@ int repeatExchanges(int runs)
     const int syncs = registry.requests(QStringLiteral("/sync")).size();
     std::printf("exchanges: %d runs in %.1f s, %d synchronised\n", runs, double(clock.elapsed()) / 1000,
                 syncs);
+    std::printf("exchanges: this process %.1f s CPU, %.1f s waiting for a processor\n", end.cpuSeconds,
+                runQueueSeconds());
     std::printf("exchanges: RSS after 50 runs %lld kB, after %d runs %lld kB; open files %d and %d\n",
                 warm.rssKb, runs, end.rssKb, warm.openFiles, end.openFiles);
     const bool grew = end.rssKb - warm.rssKb > 4096 || end.openFiles > warm.openFiles;

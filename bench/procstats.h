@@ -54,3 +54,18 @@ inline ProcStats procStats(qint64 pid = 0)
                           .size());
     return s;
 }
+
+// Seconds this process's threads were ready to run but waited for a processor (the second field
+// of each thread's schedstat): on a machine shared with other work, wall time beyond the CPU time
+// that is not idle.
+inline double runQueueSeconds()
+{
+    double ns = 0;
+    const QString base = QStringLiteral("/proc/self/task/");
+    for (const QString &task : QDir(base).entryList(QDir::NoDotAndDotDot | QDir::Dirs)) {
+        QFile f(base + task + QStringLiteral("/schedstat"));
+        if (f.open(QIODevice::ReadOnly))
+            ns += f.readAll().split(' ').value(1).toDouble();
+    }
+    return ns / 1e9;
+}

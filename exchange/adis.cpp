@@ -20,17 +20,23 @@ bool allDigits(const QString &text)
 }
 
 // Value of a 6-character entity number field, leading blanks allowed; -1 when it is none.
-int entityValue(const QString &field)
+int entityValue(QStringView field)
 {
     if (field.size() != 6)
         return -1;
     int i = 0;
     while (i < field.size() && field.at(i) == QLatin1Char(' '))
         ++i;
-    const QString digits = field.mid(i);
-    if (digits.isEmpty() || !allDigits(digits))
+    if (i == field.size())
         return -1;
-    return digits.toInt();
+    int value = 0;
+    for (; i < field.size(); ++i) {
+        const QChar c = field.at(i);
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return value;
 }
 
 } // namespace
@@ -121,7 +127,7 @@ bool Entity::isValueLine(const QString &line, bool header) const
     if (!line.startsWith(header ? QLatin1String("VH") : QLatin1String("VN")))
         return false;
     const int want = entityValue(entityNumber);
-    return want >= 0 && entityValue(line.mid(2, 6)) == want;
+    return want >= 0 && line.size() >= 8 && entityValue(QStringView(line).mid(2, 6)) == want;
 }
 
 bool Entity::cut(const QString &line, Values *values, bool header) const

@@ -171,6 +171,14 @@ QDateTime parseDateTime(const QDate &date, QStringView text)
     return QDateTime(date, time, Qt::LocalTime);
 }
 
+int dateTimeMsecs(const QDate &date, QStringView text)
+{
+    if (isUnknown(text) || !date.isValid())
+        return -1;
+    const QTime time = parseTime(text);
+    return time.isValid() ? time.msecsSinceStartOfDay() : 0;
+}
+
 QString cleanText(QStringView text)
 {
     const QStringView t = text.trimmed();

@@ -43,6 +43,10 @@ int wholeValue(QStringView text, bool *ok);
 // parse. Invalid when the text holds a "?" or the date is invalid.
 QDateTime parseDateTime(const QDate &date, QStringView text);
 
+// What parseDateTime gives, as the milliseconds into the date: -1 where it gives an invalid
+// date-time.
+int dateTimeMsecs(const QDate &date, QStringView text);
+
 // The text without surrounding blanks; a null string when nothing but "?" characters (or nothing
 // at all) is left. Inner blanks and a "?" among other characters are kept.
 QString cleanText(QStringView text);

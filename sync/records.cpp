@@ -20,6 +20,32 @@ QString normalisedLifeNumber(QStringView registration)
     return any ? QString::number(value) : QStringLiteral("0");
 }
 
+bool packedDigits(const QString &text, quint64 *high, quint64 *low)
+{
+    const int n = text.size();
+    if (n > 19)
+        return false;
+    const QChar *c = text.constData();
+    quint64 h = 0;
+    quint64 l = 0;
+    for (int i = 0; i < 20; ++i) {
+        quint64 nibble = 0;
+        if (i < n) {
+            const ushort u = c[i].unicode();
+            if (u < '0' || u > '9')
+                return false;
+            nibble = quint64(u - '0' + 1);
+        }
+        if (i < 16)
+            h = (h << 4) | nibble;
+        else
+            l = (l << 4) | nibble;
+    }
+    *high = h;
+    *low = l;
+    return true;
+}
+
 QDate sendWindowStart(int sendDays, const QDate &today)
 {
     return today.addDays(-static_cast<qint64>(sendDays));

@@ -72,19 +72,103 @@ bool addMilkInPeriod(MilkMap &map, const QDateTime &from, const QDateTime &to, c
 
 const char *const MilkYieldHeader = "USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO";
 
+namespace {
+
+// "yyyyMMdd hh:mm:ss" as QDate::toString and QTime::toString write it; the usual years without
+// Qt's format parser.
+void appendDateTime(QString &text, const QDateTime &when)
+{
+    const QDate date = when.date();
+    const QTime time = when.time();
+    if (!date.isValid() || !time.isValid() || date.year() < 1 || date.year() > 9999) {
+        text += date.toString(QStringLiteral("yyyyMMdd")) + QLatin1Char(' ') +
+                time.toString(QStringLiteral("hh:mm:ss"));
+        return;
+    }
+    char out[17];
+    const int parts[] = {date.year() / 100, date.year() % 100, date.month(), date.day(),
+                         time.hour(),       time.minute(),     time.second()};
+    const char separators[] = {0, 0, 0, ' ', ':', ':', 0};
+    int n = 0;
+    for (int i = 0; i < 7; ++i) {
+        out[n++] = char('0' + parts[i] / 10);
+        out[n++] = char('0' + parts[i] % 10);
+        if (separators[i])
+            out[n++] = separators[i];
+    }
+    text += QLatin1String(out, n);
+}
+
+} // namespace
+
 QString milkYieldCsv(const MilkMap &period1, const MilkMap &period2, const MilkMap &period3)
 {
     QString text = QLatin1String(MilkYieldHeader) + QLatin1Char('\n');
+    text.reserve(text.size() + (period1.size() + period2.size() + period3.size()) * 48);
     const MilkMap *periods[] = {&period1, &period2, &period3};
     for (int p = 0; p < 3; ++p) {
         const QString number = QString::number(p + 1);
         for (auto it = periods[p]->cbegin(); it != periods[p]->cend(); ++it) {
-            const QDateTime &when = it->when;
-            text += it.key() + QLatin1Char(',') + number + QLatin1Char(',') +
-                    when.date().toString(QStringLiteral("yyyyMMdd")) + QLatin1Char(' ') +
-                    when.time().toString(QStringLiteral("hh:mm:ss")) + QStringLiteral(",,") +
-                    QString::asprintf("%.1f", it->milk) + QLatin1Char('\n');
+            text += it.key();
+            text += QLatin1Char(',');
+            text += number;
+            text += QLatin1Char(',');
+            appendDateTime(text, it->when);
+            text += QLatin1String(",,");
+            text += QString::asprintf("%.1f", it->milk);
+            text += QLatin1Char('\n');
         }
     }
     return text;
+}
+
+MilkingPeriodClock::MilkingPeriodClock(const QDateTime *from, const QDateTime *to, int count)
+{
+    for (int p = 0; p < qMin(count, 3); ++p) {
+        Bounds &b = bounds[p];
+        b.from = &from[p];
+        b.to = &to[p];
+        b.valid = from[p].isValid() && to[p].isValid();
+        if (b.valid) {
+            b.fromMs = from[p].toMSecsSinceEpoch();
+            b.toMs = to[p].toMSecsSinceEpoch();
+        }
+    }
+}
+
+bool MilkingPeriodClock::inPeriod(int p, const QDate &date, int msecsOfDay)
+{
+    const Bounds &b = bounds[p];
+    if (!b.valid || !date.isValid() || msecsOfDay < 0)
+        return false;
+    auto it = days.constFind(date.toJulianDay());
+    if (it == days.constEnd()) {
+        const QDateTime start(date, QTime(0, 0));
+        const QDateTime end(date, QTime(23, 59, 59, 999));
+        Day day;
+        day.uniform = start.isValid() && end.isValid() && start.offsetFromUtc() == end.offsetFromUtc();
+        day.midnightMs = day.uniform ? start.toMSecsSinceEpoch() : 0;
+        it = days.insert(date.toJulianDay(), day);
+    }
+    if (!it->uniform)
+        return inMilkingPeriod(QDateTime(date, QTime::fromMSecsSinceStartOfDay(msecsOfDay)), *b.from, *b.to);
+    const qint64 t = it->midnightMs + msecsOfDay;
+    return t >= b.fromMs && t <= b.toMs;
+}
+
+bool MilkingPeriodClock::addMilk(MilkMap &map, int p, const QString &lifeNumber, double milk,
+                                 const QDate &date, int msecsOfDay, bool singlePrecision)
+{
+    if (!(milk > 0.0) || !inPeriod(p, date, msecsOfDay))
+        return false;
+    MilkEntry &entry = mapEntry(map, lifeNumber);
+    if (entry.lifeNumber.isNull())
+        entry.lifeNumber = lifeNumber;
+    if (singlePrecision)
+        entry.milk = static_cast<double>(static_cast<float>(entry.milk) + static_cast<float>(milk));
+    else
+        entry.milk += milk;
+    if (!entry.when.isValid())
+        entry.when = QDateTime(date, QTime::fromMSecsSinceStartOfDay(msecsOfDay));
+    return true;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QMap>
 #include <QString>
 
@@ -54,6 +55,40 @@ bool inMilkingPeriod(const QDateTime &when, const QDateTime &from, const QDateTi
 // returns whether it was counted.
 bool addMilkInPeriod(MilkMap &map, const QDateTime &from, const QDateTime &to, const QString &lifeNumber,
                      double milk, const QDateTime &when, bool singlePrecision = false);
+
+// The milking periods of a run, for many milkings given as a date and the milliseconds into it:
+// each day's offset from UTC is worked out once, instead of a local-time conversion for every
+// milking and comparison. Answers as inMilkingPeriod and addMilkInPeriod do for
+// QDateTime(date, time); on a day whose offset changes, through them.
+class MilkingPeriodClock
+{
+public:
+    MilkingPeriodClock(const QDateTime *from, const QDateTime *to, int count);
+
+    // Whether the milking lies in period p; false for an invalid date or msecsOfDay -1.
+    bool inPeriod(int p, const QDate &date, int msecsOfDay);
+
+    // addMilkInPeriod for period p; the date-time is made only when the entry takes it.
+    bool addMilk(MilkMap &map, int p, const QString &lifeNumber, double milk, const QDate &date,
+                 int msecsOfDay, bool singlePrecision = false);
+
+private:
+    struct Bounds
+    {
+        const QDateTime *from = nullptr;
+        const QDateTime *to = nullptr;
+        bool valid = false;
+        qint64 fromMs = 0;
+        qint64 toMs = 0;
+    };
+    struct Day
+    {
+        qint64 midnightMs = 0;
+        bool uniform = false; // one offset from UTC all day
+    };
+    Bounds bounds[3];
+    QHash<qint64, Day> days;
+};
 
 extern const char *const MilkYieldHeader; // "USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO"
 

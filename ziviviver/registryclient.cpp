@@ -1,5 +1,7 @@
 #include "registryclient_p.h"
 
+#include "lowdelay.h"
+
 #include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
@@ -393,6 +395,8 @@ int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject 
     network.setProxy(isLoopbackHost(url.host()) ? QNetworkProxy(QNetworkProxy::NoProxy)
                                                 : QNetworkProxy(QNetworkProxy::DefaultProxy));
 
+    // The connection kept alive from the previous request is reused for this one.
+    setLowDelayToPort(url.port(url.scheme().compare("https", Qt::CaseInsensitive) == 0 ? 443 : 80));
     std::unique_ptr<QNetworkReply> reply(
         network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact)));
     reply->setReadBufferSize(1 << 20);

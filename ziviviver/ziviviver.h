@@ -1,6 +1,7 @@
 // ziviviver: the herd-registry synchronisation library. The program uses only what is declared here.
 #pragma once
 
+#include <QByteArray>
 #include <QDate>
 #include <QList>
 #include <QMap>
@@ -9,6 +10,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <QVariant>
+#include <QVector>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -131,7 +133,13 @@ public:
 
 private:
     QString fileName;
-    QList<QStringList> rows;
+    // The file's bytes (UTF-8 or Windows-1250) and each cell as a position in them, or as a null
+    // cell, or as an index into `texts` for the few values that are not a plain run of bytes.
+    QByteArray bytes;
+    int charset = 0;
+    QVector<quint64> cells;
+    QVector<int> rowStarts; // row r holds cells rowStarts[r] .. rowStarts[r + 1] - 1
+    QVector<QString> texts;
 };
 
 struct dm_request_t

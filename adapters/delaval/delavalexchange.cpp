@@ -46,7 +46,10 @@ QString workingDirectory(const QString &localProgramPath)
     return QFileInfo(localProgramPath).absolutePath() + QLatin1Char('/');
 }
 
-bool readCowLine(const QString &line, CowLine *cow)
+namespace {
+
+// A cow line; the milkings' date-times are made only when asked for.
+bool readLine(const QString &line, CowLine *cow, bool dateTimes)
 {
     using namespace col;
     // The columns as views into the line: exactly Count of them, at the tabs.
@@ -87,19 +90,37 @@ bool readCowLine(const QString &line, CowLine *cow)
     const QDate day = parseDate(c.at(RealDate));
     const QDate previous = day.isValid() ? day.addDays(-1) : QDate();
     for (int k = 0; k < 3; ++k) {
-        r.day[k].milk = milkValue(c.at(Milk1 + k));
-        r.day[k].when = parseDateTime(day, c.at(Time1 + k));
-        r.previousDay[k].milk = milkValue(c.at(MilkY1 + k));
-        r.previousDay[k].when = parseDateTime(previous, c.at(TimeY1 + k));
+        Milking &m = r.day[k];
+        m.milk = milkValue(c.at(Milk1 + k));
+        m.date = day;
+        m.msecsOfDay = dateTimeMsecs(day, c.at(Time1 + k));
+        Milking &y = r.previousDay[k];
+        y.milk = milkValue(c.at(MilkY1 + k));
+        y.date = previous;
+        y.msecsOfDay = dateTimeMsecs(previous, c.at(TimeY1 + k));
+        if (dateTimes) {
+            for (Milking *one : {&m, &y}) {
+                if (one->msecsOfDay >= 0)
+                    one->when = QDateTime(one->date, QTime::fromMSecsSinceStartOfDay(one->msecsOfDay));
+            }
+        }
     }
     *cow = std::move(r);
     return true;
 }
 
+} // namespace
+
+bool readCowLine(const QString &line, CowLine *cow)
+{
+    return readLine(line, cow, true);
+}
+
 namespace {
 
 // What the cow adds to the maps keyed by life number.
-void addCowToMaps(HerdReading &reading, const CowLine &cow, const ReadingRules &rules)
+void addCowToMaps(HerdReading &reading, const CowLine &cow, const ReadingRules &rules,
+                  MilkingPeriodClock &clock)
 {
     const QString &life = cow.lifeNumber;
     Animal a;
@@ -112,10 +133,8 @@ void addCowToMaps(HerdReading &reading, const CowLine &cow, const ReadingRules &
 
     if (rules.fetchYields) {
         for (int k = 0; k < 3; ++k) {
-            const MilkingPeriod &p = rules.periods[k];
-            addMilkInPeriod(reading.milk[k], p.from, p.to, life, cow.day[k].milk, cow.day[k].when, true);
-            addMilkInPeriod(reading.milk[k], p.from, p.to, life, cow.previousDay[k].milk,
-                            cow.previousDay[k].when, true);
+            for (const Milking *m : {&cow.day[k], &cow.previousDay[k]})
+                clock.addMilk(reading.milk[k], k, life, m->milk, m->date, m->msecsOfDay, true);
         }
     }
 }
@@ -172,7 +191,7 @@ HerdReading readAnswer(const QStringList &lines, const ReadingRules &rules)
     cows.reserve(static_cast<size_t>(lines.size()));
     for (const QString &line : lines) {
         CowLine cow;
-        if (!readCowLine(line, &cow) || !isAnimalLifeNumber(cow.lifeNumber)) {
+        if (!readLine(line, &cow, false) || !isAnimalLifeNumber(cow.lifeNumber)) {
             ++reading.skipped;
             continue;
         }
@@ -182,9 +201,12 @@ HerdReading readAnswer(const QStringList &lines, const ReadingRules &rules)
     reading.cows = int(cows.size());
     // The maps are filled in life-number order (each entry appended, no search); a number read
     // twice still ends with its last line's values.
+    const QDateTime from[] = {rules.periods[0].from, rules.periods[1].from, rules.periods[2].from};
+    const QDateTime to[] = {rules.periods[0].to, rules.periods[1].to, rules.periods[2].to};
+    MilkingPeriodClock clock(from, to, 3);
     for (const int i :
          orderByKey(reading.cows, [&](int k) -> const QString & { return cows[size_t(k)].lifeNumber; }))
-        addCowToMaps(reading, cows[size_t(i)], rules);
+        addCowToMaps(reading, cows[size_t(i)], rules, clock);
     return reading;
 }
 

@@ -23,6 +23,8 @@ struct Milking
 {
     double milk = 0.0; // 0 when unknown
     QDateTime when;    // invalid when unknown
+    QDate date;        // what `when` is made of: the day and the milliseconds into it, -1 when unknown
+    int msecsOfDay = -1;
 };
 
 // One answer line, converted and corrected.

@@ -123,7 +123,10 @@ ReproductionData readReproductionAnswer(const QStringList &lines, int insDays, i
     return data;
 }
 
-bool readMilkLine(const QString &line, MilkLine *milk)
+namespace {
+
+// A milk line; the milkings' date-times are made only when asked for.
+bool readMilk(const QString &line, MilkLine *milk, bool dateTimes)
 {
     const adis::Entity &table = milkAnswer();
     if (!isDataLine(line))
@@ -140,7 +143,9 @@ bool readMilkLine(const QString &line, MilkLine *milk)
         if (!time.isValid())
             time = QTime(0, 0);
         Milking one;
-        if (date.isValid())
+        one.date = date;
+        one.msecsOfDay = time.msecsSinceStartOfDay();
+        if (dateTimes && date.isValid())
             one.when = QDateTime(date, time);
         one.kg = integerOrZero(v.view(milkItem(g, milkcol::WholeKg))) +
                  integerOrZero(v.view(milkItem(g, milkcol::TenthKg))) * 0.1;
@@ -150,23 +155,33 @@ bool readMilkLine(const QString &line, MilkLine *milk)
     return true;
 }
 
+} // namespace
+
+bool readMilkLine(const QString &line, MilkLine *milk)
+{
+    return readMilk(line, milk, true);
+}
+
 QString milkYieldText(const QStringList &lines, const MilkingPeriods &periods)
 {
     std::vector<MilkLine> milk;
     MilkLine one;
     for (const QString &line : lines) {
-        if (readMilkLine(line, &one) && isAnimalLifeNumber(one.lifeNumber))
+        if (readMilk(line, &one, false) && isAnimalLifeNumber(one.lifeNumber))
             milk.push_back(std::move(one));
     }
     // Summed in life-number order, so each cow's entry is appended; a cow's lines keep their order.
     std::array<MilkMap, 3> sums;
+    const QDateTime from[] = {periods[0].from, periods[1].from, periods[2].from};
+    const QDateTime to[] = {periods[0].to, periods[1].to, periods[2].to};
+    MilkingPeriodClock clock(from, to, 3);
     const auto life = [&](int k) -> const QString & { return milk[size_t(k)].lifeNumber; };
     for (const int k : orderByKey(int(milk.size()), life)) {
         const MilkLine &cow = milk[size_t(k)];
         for (const Milking &m : cow.milkings) {
             // Overlapping periods both count a milking that lies in each.
             for (int p = 0; p < 3; ++p)
-                addMilkInPeriod(sums[p], periods[p].from, periods[p].to, cow.lifeNumber, m.kg, m.when);
+                clock.addMilk(sums[p], p, cow.lifeNumber, m.kg, m.date, m.msecsOfDay);
         }
     }
     return milkYieldCsv(sums[0], sums[1], sums[2]);

@@ -59,6 +59,8 @@ struct Milking
 {
     QDateTime when; // invalid when the date is unknown
     double kg = 0;
+    QDate date; // what `when` is made of: the day and the milliseconds into it
+    int msecsOfDay = 0;
 };
 
 struct MilkLine

@@ -346,6 +346,9 @@ int serve(const ServeOptions &options)
 
     Registry registry(store, options);
     server->set_payload_max_length(PayloadLimit);
+    // Answers go out as header and body in two writes: without this the body waits for the
+    // client's delayed acknowledgement of the header.
+    server->set_tcp_nodelay(true);
     server->set_pre_routing_handler([&options](const httplib::Request &, httplib::Response &) {
         note = RequestNote();
         if (options.delayMs > 0)

@@ -34,6 +34,19 @@ QByteArray utf16le(const QString &text)
     return bytes;
 }
 
+// Peak resident memory of this process so far, in kB.
+qint64 peakKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
 } // namespace
 
 class TestEDifReader : public QObject
@@ -51,6 +64,7 @@ private slots:
     void everyTruncationRefused();
     void corruptedBytesNeverCrash();
     void largeReport();
+    void raggedReportStaysSmall();
 
 private:
     QString write(const QByteArray &bytes);
@@ -103,6 +117,10 @@ void TestEDifReader::readsShapes_data()
     QByteArray cr = Header + "-1,0\nBOT\n1,0\n\"N1\"\n-1,0\nEOD\n";
     cr.replace("\n", "\r");
     QTest::newRow("CR only") << cr << Table{{"N1"}};
+
+    QTest::newRow("byte-order mark and no-break spaces inside cells kept")
+        << Header + "-1,0\nBOT\n1,0\n\"\xEF\xBB\xBFx\"\n1,0\n\xC2\xA0\"y\xC2\xA0\"\xC2\xA0\n-1,0\nEOD\n"
+        << Table{{QString(QChar(0xFEFF)) + "x", u("y\xC2\xA0")}};
 
     const QString names = u("Žluťoučký kůň úpěl ďábelské ódy");
     QTest::newRow("Windows-1250 names") << Header + "-1,0\nBOT\n1,0\n\"" + cp1250(names) + "\"\n1,0\n\"" +
@@ -338,17 +356,43 @@ void TestEDifReader::largeReport()
     }
     bytes += "-1,0\r\nEOD\r\n";
     const QString path = write(bytes);
+    const qint64 before = peakKb();
     QElapsedTimer clock;
     clock.start();
     EDifReader reader(path);
     reader.init();
     const qint64 ms = clock.elapsed();
     QVERIFY(reader.isValid);
+    // The cells stay in the file's bytes: not a string each.
+    QVERIFY2(peakKb() - before < 2 * bytes.size() / 1024 + 8 * 1024,
+             qPrintable(QString::number(peakKb() - before)));
     QCOMPARE(reader.rowCount, rows);
     QCOMPARE(reader.colCount, cols);
     QCOMPARE(reader.getData(rows - 1, 29), QStringLiteral("10000,29"));
     QCOMPARE(reader.getData(rows - 1, 28), QStringLiteral("1000028"));
     qInfo("%d rows, %d bytes read in %lld ms", rows, int(bytes.size()), ms);
+}
+
+void TestEDifReader::raggedReportStaysSmall()
+{
+    // One row of 20 000 cells, then 20 000 empty rows: 412 KB that a full grid would make 400
+    // million cells of.
+    QByteArray bytes = Header + "-1,0\nBOT\n";
+    for (int c = 0; c < 20000; ++c)
+        bytes += "0," + QByteArray::number(c) + "\nV\n";
+    for (int r = 0; r < 20000; ++r)
+        bytes += "-1,0\nBOT\n";
+    bytes += "-1,0\nEOD\n";
+    const QString path = write(bytes);
+    const qint64 before = peakKb();
+    EDifReader reader(path);
+    reader.init();
+    QVERIFY(reader.isValid);
+    QCOMPARE(reader.rowCount, 20001);
+    QCOMPARE(reader.colCount, 20000);
+    QCOMPARE(reader.getData(0, 19999), QStringLiteral("19999"));
+    QVERIFY(reader.getData(20000, 0).isNull());
+    QVERIFY2(peakKb() - before < 20 * 1024, qPrintable(QString::number(peakKb() - before)));
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestEDifReader)

@@ -119,6 +119,10 @@ void TestRecords::keyOrderedFilling_data()
         random << QString::number((seed >> 8) % 300);
     }
     QTest::newRow("500 random with repeats") << random;
+    QTest::newRow("digits, prefixes of each other and 19 long")
+        << QStringList{"123", "12", "1234567890123456789", "13", "1", "120", "1234567890123456788", "12"};
+    QTest::newRow("one too long for packed digits")
+        << QStringList{"123", "12345678901234567890", "12", "1234567890123456789"};
 }
 
 // Filling a map through mapEntry, in the given order or in the order orderByKey gives, ends with
@@ -144,6 +148,12 @@ void TestRecords::keyOrderedFilling()
         seen << i;
     }
     QCOMPARE(sorted, plain);
+    // Ascending in text order; equal keys in their given order.
+    for (size_t i = 1; i < order.size(); ++i) {
+        const QString &a = keys.at(order[i - 1]);
+        const QString &b = keys.at(order[i]);
+        QVERIFY2(a < b || (a == b && order[i - 1] < order[i]), qPrintable(a + " " + b));
+    }
     // Each position once; equal keys keep their order.
     std::sort(seen.begin(), seen.end());
     for (int i = 0; i < seen.size(); ++i)

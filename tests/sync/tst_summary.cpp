@@ -22,6 +22,7 @@ private slots:
     void periodBounds();
     void periodCounting_data();
     void periodCounting();
+    void clockAgreesAcrossDaylightSaving();
 };
 
 void TestSummary::initTestCase()
@@ -176,12 +177,53 @@ void TestSummary::periodCounting()
     QFETCH(QTime, time);
     QFETCH(bool, counted);
     const QDate d(2024, 1, 2);
+    const QDateTime from(d, QTime(0, 0));
+    const QDateTime to(d, QTime(11, 59, 59));
     MilkMap map;
-    QCOMPARE(addMilkInPeriod(map, QDateTime(d, QTime(0, 0)), QDateTime(d, QTime(11, 59, 59)),
-                             QStringLiteral("5"), milk, QDateTime(d, time)),
-             counted);
+    QCOMPARE(addMilkInPeriod(map, from, to, QStringLiteral("5"), milk, QDateTime(d, time)), counted);
     // A milking that is not counted creates no entry, so the cow gets no line.
     QCOMPARE(map.size(), counted ? 1 : 0);
+    // The same through the clock of many milkings.
+    MilkingPeriodClock clock(&from, &to, 1);
+    MilkMap viaClock;
+    QCOMPARE(clock.addMilk(viaClock, 0, QStringLiteral("5"), milk, d, time.msecsSinceStartOfDay()), counted);
+    QCOMPARE(viaClock.keys(), map.keys());
+    QCOMPARE(viaClock.value("5").when, map.value("5").when);
+    QCOMPARE(viaClock.value("5").milk, map.value("5").milk);
+}
+
+void TestSummary::clockAgreesAcrossDaylightSaving()
+{
+    // Every quarter of an hour (and the hour that comes twice) of the days around both changes of
+    // the clocks, against periods that end and start inside the changes.
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Europe/Prague");
+    const QDate spring(2024, 3, 31);
+    const QDate autumn(2024, 10, 27);
+    QVERIFY(QDateTime(spring, QTime(0, 0)).offsetFromUtc() !=
+            QDateTime(spring, QTime(12, 0)).offsetFromUtc());
+    const QDateTime from[] = {QDateTime(spring, QTime(1, 30)), QDateTime(autumn, QTime(2, 15)),
+                              QDateTime(spring.addDays(-1), QTime(23, 0))};
+    const QDateTime to[] = {QDateTime(spring, QTime(3, 15)), QDateTime(autumn, QTime(2, 45)),
+                            QDateTime(autumn.addDays(1), QTime(1, 0))};
+    MilkingPeriodClock clock(from, to, 3);
+    int compared = 0;
+    for (const QDate &day : {spring.addDays(-1), spring, spring.addDays(1), autumn, autumn.addDays(1)}) {
+        for (int ms = 0; ms < 24 * 3600 * 1000; ms += 15 * 60 * 1000) {
+            const QDateTime when(day, QTime::fromMSecsSinceStartOfDay(ms));
+            for (int p = 0; p < 3; ++p) {
+                QCOMPARE(clock.inPeriod(p, day, ms), inMilkingPeriod(when, from[p], to[p]));
+                ++compared;
+            }
+        }
+    }
+    QCOMPARE(compared, 5 * 96 * 3);
+    QVERIFY(!clock.inPeriod(0, QDate(), 0));
+    QVERIFY(!clock.inPeriod(0, spring, -1));
+    if (zone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", zone);
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestSummary)

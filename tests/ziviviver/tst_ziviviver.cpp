@@ -1,5 +1,6 @@
 // The cloud client of the synchronisation library against the real reference herd registry.
 #include "common/testsupport.h"
+#include "lowdelay.h"
 #include "registryclient_p.h"
 #include "registryprocess.h"
 #include "ziviviver.h"
@@ -10,6 +11,8 @@
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 using Z = ZARiruvOzav;
 
@@ -127,6 +130,7 @@ private slots:
     void urlPolicy();
     void endpoint_data();
     void endpoint();
+    void lowDelayOnlyTowardsTheRegistryPort();
     void plainHttpToRemoteHostIsRefusedWithoutTraffic();
     void parseSyncAnswer_data();
     void parseSyncAnswer();
@@ -248,6 +252,23 @@ void TestZiviviver::endpoint()
     QFETCH(QString, base);
     QFETCH(QString, expected);
     QCOMPARE(zavra::endpoint(QUrl(base), "sync").toString(), expected);
+}
+
+void TestZiviviver::lowDelayOnlyTowardsTheRegistryPort()
+{
+    QTcpServer cloud;
+    QTcpServer other;
+    QVERIFY(cloud.listen(QHostAddress::LocalHost) && other.listen(QHostAddress::LocalHost));
+    QTcpSocket toRegistry;
+    QTcpSocket toOther;
+    toRegistry.connectToHost(QHostAddress::LocalHost, cloud.serverPort());
+    toOther.connectToHost(QHostAddress::LocalHost, other.serverPort());
+    QVERIFY(toRegistry.waitForConnected(5000) && toOther.waitForConnected(5000));
+    QCOMPARE(toRegistry.socketOption(QAbstractSocket::LowDelayOption).toInt(), 0);
+
+    zavra::setLowDelayToPort(cloud.serverPort());
+    QCOMPARE(toRegistry.socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
+    QCOMPARE(toOther.socketOption(QAbstractSocket::LowDelayOption).toInt(), 0);
 }
 
 void TestZiviviver::plainHttpToRemoteHostIsRefusedWithoutTraffic()

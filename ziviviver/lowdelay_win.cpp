@@ -1,0 +1,7 @@
+#include "lowdelay.h"
+
+namespace zavra {
+
+void setLowDelayToPort(int) {}
+
+} // namespace zavra

@@ -116,7 +116,13 @@ void TestBoundedInput::memoryFollowsContent()
         if (QTest::currentTestFailed())
             return;
         const qint64 peak = procStats().peakRssKb;
+#ifdef __SANITIZE_ADDRESS__
+        // AddressSanitizer keeps freed memory in quarantine: the peak says nothing here. The inputs
+        // are still read through, so a crash or an exhausted allocator still fails the row.
+        qInfo("peak %lld kB (not compared under AddressSanitizer)", peak);
+#else
         QVERIFY2(peak > 0 && peak < PeakLimitKb, qPrintable(QStringLiteral("peak %1 kB").arg(peak)));
+#endif
         return;
     }
     QProcess child;

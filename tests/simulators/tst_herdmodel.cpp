@@ -220,7 +220,12 @@ void TestHerdModel::tenThousandCows()
     QVERIFY(!generateHerdFile(path("big.json"), 10000, 7, {"--today", "2024-05-14"}).isEmpty());
     const qint64 ms = timer.elapsed();
     qInfo("herd-generator: 10000 cows in %lld ms (process start to exit)", ms);
-    QVERIFY2(ms < 3000, qPrintable(QString::number(ms)));
+#ifdef __SANITIZE_ADDRESS__
+    const qint64 limitMs = 9000; // unoptimised, instrumented build
+#else
+    const qint64 limitMs = 3000;
+#endif
+    QVERIFY2(ms < limitMs, qPrintable(QString::number(ms)));
     Herd h;
     QString error;
     QVERIFY2(h.load(path("big.json"), &error), qPrintable(error));

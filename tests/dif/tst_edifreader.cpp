@@ -364,8 +364,10 @@ void TestEDifReader::largeReport()
     const qint64 ms = clock.elapsed();
     QVERIFY(reader.isValid);
     // The cells stay in the file's bytes: not a string each.
+#ifndef __SANITIZE_ADDRESS__ // its quarantine keeps freed memory resident
     QVERIFY2(peakKb() - before < 2 * bytes.size() / 1024 + 8 * 1024,
              qPrintable(QString::number(peakKb() - before)));
+#endif
     QCOMPARE(reader.rowCount, rows);
     QCOMPARE(reader.colCount, cols);
     QCOMPARE(reader.getData(rows - 1, 29), QStringLiteral("10000,29"));
@@ -392,7 +394,9 @@ void TestEDifReader::raggedReportStaysSmall()
     QCOMPARE(reader.colCount, 20000);
     QCOMPARE(reader.getData(0, 19999), QStringLiteral("19999"));
     QVERIFY(reader.getData(20000, 0).isNull());
+#ifndef __SANITIZE_ADDRESS__
     QVERIFY2(peakKb() - before < 20 * 1024, qPrintable(QString::number(peakKb() - before)));
+#endif
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestEDifReader)

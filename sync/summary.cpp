@@ -42,8 +42,10 @@ QString errorMessage(int code)
     return tr("Chyba: ") + QString::number(code);
 }
 
-void addMilk(MilkMap &map, const QString &lifeNumber, double milk, const QDateTime &when,
-             bool singlePrecision)
+namespace {
+
+// The cow's entry with the milking's yield added; its time is the caller's to set.
+MilkEntry &milkEntryWith(MilkMap &map, const QString &lifeNumber, double milk, bool singlePrecision)
 {
     MilkEntry &entry = mapEntry(map, lifeNumber);
     if (entry.lifeNumber.isNull())
@@ -52,6 +54,15 @@ void addMilk(MilkMap &map, const QString &lifeNumber, double milk, const QDateTi
         entry.milk = static_cast<double>(static_cast<float>(entry.milk) + static_cast<float>(milk));
     else
         entry.milk += milk;
+    return entry;
+}
+
+} // namespace
+
+void addMilk(MilkMap &map, const QString &lifeNumber, double milk, const QDateTime &when,
+             bool singlePrecision)
+{
+    MilkEntry &entry = milkEntryWith(map, lifeNumber, milk, singlePrecision);
     if (!entry.when.isValid())
         entry.when = when;
 }
@@ -161,13 +172,7 @@ bool MilkingPeriodClock::addMilk(MilkMap &map, int p, const QString &lifeNumber,
 {
     if (!(milk > 0.0) || !inPeriod(p, date, msecsOfDay))
         return false;
-    MilkEntry &entry = mapEntry(map, lifeNumber);
-    if (entry.lifeNumber.isNull())
-        entry.lifeNumber = lifeNumber;
-    if (singlePrecision)
-        entry.milk = static_cast<double>(static_cast<float>(entry.milk) + static_cast<float>(milk));
-    else
-        entry.milk += milk;
+    MilkEntry &entry = milkEntryWith(map, lifeNumber, milk, singlePrecision);
     if (!entry.when.isValid())
         entry.when = QDateTime(date, QTime::fromMSecsSinceStartOfDay(msecsOfDay));
     return true;

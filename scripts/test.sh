@@ -46,7 +46,7 @@ check_windows_sources() {
     while IFS= read -r -d '' m; do flags+=(-I"$m"); done < <(find "$build" -path '*_autogen/include' \
         ! -path '*/tests/*' ! -path '*/simulators/*' ! -path '*/bench/*' ! -path '*/fuzz/*' -print0)
     {
-        find "$here"/{app,exchange,sync,adapters,update,ziviviver} -name '*.cpp' ! -name platform_unix.cpp -print0
+        find "$here"/{app,exchange,sync,adapters,update,ziviviver} -name '*.cpp' ! -name '*_unix.cpp' -print0
         find "$build" -maxdepth 3 -name mocs_compilation.cpp ! -path '*/tests/*' ! -path '*/simulators/*' \
             ! -path '*/bench/*' ! -path '*/fuzz/*' -print0
     } | xargs -0 -n1 -P"$(nproc)" "$mingw" "${flags[@]}"

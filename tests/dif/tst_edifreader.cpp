@@ -1,4 +1,5 @@
 #include "common/testsupport.h"
+#include "procstats.h"
 
 #include "ziviviver/ziviviver.h"
 
@@ -32,19 +33,6 @@ QByteArray utf16le(const QString &text)
         bytes.append(static_cast<char>(c.unicode() >> 8));
     }
     return bytes;
-}
-
-// Peak resident memory of this process so far, in kB.
-qint64 peakKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
 }
 
 } // namespace
@@ -356,7 +344,7 @@ void TestEDifReader::largeReport()
     }
     bytes += "-1,0\r\nEOD\r\n";
     const QString path = write(bytes);
-    const qint64 before = peakKb();
+    const qint64 before = procStats().peakRssKb;
     QElapsedTimer clock;
     clock.start();
     EDifReader reader(path);
@@ -365,8 +353,8 @@ void TestEDifReader::largeReport()
     QVERIFY(reader.isValid);
     // The cells stay in the file's bytes: not a string each.
 #ifndef __SANITIZE_ADDRESS__ // its quarantine keeps freed memory resident
-    QVERIFY2(peakKb() - before < 2 * bytes.size() / 1024 + 8 * 1024,
-             qPrintable(QString::number(peakKb() - before)));
+    QVERIFY2(procStats().peakRssKb - before < 2 * bytes.size() / 1024 + 8 * 1024,
+             qPrintable(QString::number(procStats().peakRssKb - before)));
 #else
     Q_UNUSED(before)
 #endif
@@ -388,7 +376,7 @@ void TestEDifReader::raggedReportStaysSmall()
         bytes += "-1,0\nBOT\n";
     bytes += "-1,0\nEOD\n";
     const QString path = write(bytes);
-    const qint64 before = peakKb();
+    const qint64 before = procStats().peakRssKb;
     EDifReader reader(path);
     reader.init();
     QVERIFY(reader.isValid);
@@ -397,7 +385,8 @@ void TestEDifReader::raggedReportStaysSmall()
     QCOMPARE(reader.getData(0, 19999), QStringLiteral("19999"));
     QVERIFY(reader.getData(20000, 0).isNull());
 #ifndef __SANITIZE_ADDRESS__
-    QVERIFY2(peakKb() - before < 20 * 1024, qPrintable(QString::number(peakKb() - before)));
+    QVERIFY2(procStats().peakRssKb - before < 20 * 1024,
+             qPrintable(QString::number(procStats().peakRssKb - before)));
 #else
     Q_UNUSED(before)
 #endif

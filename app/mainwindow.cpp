@@ -301,7 +301,8 @@ void MainWindow::onSave()
         out.setGenerateByteOrderMark(false);
         out << ui->textEdit->toPlainText();
         out.flush();
-        saved = out.status() == QTextStream::Ok && file.commit();
+        // commit() does not notice a buffer that a full disk refused: flushed to the file first.
+        saved = out.status() == QTextStream::Ok && file.flush() && file.commit();
     }
     if (!saved)
         messagebox::inform(this, tr("Chyba ukládání souboru.") + QLatin1Char('\n') + fileName);

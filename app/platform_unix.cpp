@@ -1,13 +1,12 @@
 #include "app/platform.h"
+#include "exchange/wholefile.h"
 #include "update/updateprotocol.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
-#include <QTextStream>
 
 namespace platform {
 
@@ -185,25 +184,15 @@ bool addLogonStart(const QString &baseName, const QString &executable)
     const QString path = logonStartPath(baseName);
     if (path.isEmpty() || !QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QTextStream out(&file);
-    out.setCodec("UTF-8");
-    out << "[Desktop Entry]\n"
-        << "Type=Application\n"
-        << "Name=Stablomat\n"
-        << "Exec=" << desktopExecQuoted(executable) << "\n"
-        << "Icon=stablomat\n"
-        << "Terminal=false\n"
-        << "X-GNOME-Autostart-enabled=true\n";
-    out.flush();
-    // Flushed here: commit() does not notice a buffer that a full disk refused.
-    if (out.status() != QTextStream::Ok || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    const QString entry = QStringLiteral("[Desktop Entry]\n"
+                                         "Type=Application\n"
+                                         "Name=Stablomat\n"
+                                         "Exec=%1\n"
+                                         "Icon=stablomat\n"
+                                         "Terminal=false\n"
+                                         "X-GNOME-Autostart-enabled=true\n")
+                              .arg(desktopExecQuoted(executable));
+    return exchange::writeWholeFile(path, entry.toUtf8());
 }
 
 bool removeLogonStart(const QString &baseName)

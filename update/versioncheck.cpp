@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "app/platform.h"
 #include "app/settingskeys.h"
+#include "exchange/wholefile.h"
 #include "update/signature.h"
 #include "update/updateprotocol.h"
 #include "ziviviver.h"
@@ -16,7 +17,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QSettings>
 #include <QSslConfiguration>
 #include <QtDebug>
@@ -185,10 +185,8 @@ int MainWindow::downloadUpdate(const QString &address)
 
     const QString scriptPath = dir + QLatin1Char('/') + platform::updateScriptName();
     QFile::remove(scriptPath);
-    QSaveFile script(scriptPath);
-    const QByteArray text = platform::updateScript(exeName);
-    // A full disk shows up at the latest in commit(); the program then keeps running.
-    if (!script.open(QIODevice::WriteOnly) || script.write(text) != text.size() || !script.commit()) {
+    // A failure (a full disk among them) leaves no script; the program then keeps running.
+    if (!exchange::writeWholeFile(scriptPath, platform::updateScript(exeName))) {
         QFile::remove(archive);
         return -3;
     }

@@ -1,4 +1,5 @@
 #include "adapters/afikim/afikimreport.h"
+#include "exchange/wholefile.h"
 
 #include "exchange/adis.h"
 #include "exchange/answerfields.h"
@@ -7,7 +8,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSet>
 #include <QTextCodec>
 
@@ -328,16 +328,7 @@ ImportFile importFile(const QList<DownloadedInsemination> &downloaded, const Kno
 
 bool writeImportFile(const QString &path, const QString &text)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = QTextCodec::codecForName("Windows-1250")->fromUnicode(text);
-    // The data leave the buffer here: commit() would put a file cut short by a full disk in place.
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return exchange::writeWholeFile(path, QTextCodec::codecForName("Windows-1250")->fromUnicode(text));
 }
 
 } // namespace afikim

@@ -1,4 +1,5 @@
 #include "adapters/taurus/taurusexchange.h"
+#include "exchange/wholefile.h"
 
 #include "exchange/answerfields.h"
 #include "exchange/answerfile.h"
@@ -7,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTextCodec>
 
 #include <algorithm>
@@ -194,15 +194,7 @@ bool writeInsCopy(const QString &path, const QStringList &lines)
     QByteArray bytes;
     for (const QString &line : lines)
         bytes += codec->fromUnicode(line) + "\r\n";
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // Flushed here: commit() does not notice a buffer that a full disk refused.
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return exchange::writeWholeFile(path, bytes);
 }
 
 } // namespace taurus

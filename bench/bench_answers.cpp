@@ -58,14 +58,15 @@ int delavalRecords(QFile &f)
     const QDateTime day(Today.addDays(-1), QTime(0, 0));
     rules.periods[0] = {day, day.addSecs(12 * 3600 - 1)};
     rules.periods[1] = {day.addSecs(12 * 3600), day.addSecs(24 * 3600 - 1)};
-    const delaval::HerdReading r = delaval::readAnswer(exchange::readAnswerLines(f), rules);
+    exchange::AnswerLines lines(f);
+    const delaval::HerdReading r = delaval::readAnswer(lines, rules);
     return r.cows + r.milk[0].size();
 }
 
 int dairyPlanRecords(QFile &f)
 {
-    return westfalia::readReproductionAnswer(exchange::readAnswerLines(f), 30, 60, Today)
-        .records.animals.size();
+    exchange::AnswerLines lines(f);
+    return westfalia::readReproductionAnswer(lines, 30, 60, Today).records.animals.size();
 }
 
 int dairyPlanMilk(QFile &f)
@@ -74,12 +75,14 @@ int dairyPlanMilk(QFile &f)
     const QDateTime day(Today.addDays(-1), QTime(0, 0));
     periods[0] = {day, day.addSecs(12 * 3600 - 1)};
     periods[1] = {day.addSecs(12 * 3600), day.addSecs(24 * 3600 - 1)};
-    return westfalia::milkYieldText(exchange::readAnswerLines(f), periods).size();
+    exchange::AnswerLines lines(f);
+    return westfalia::milkYieldText(lines, periods).size();
 }
 
 int taurusRecords(QFile &f)
 {
-    return taurus::fullwoodHerd(exchange::readAnswerLines(f), 30, 60, Today).records.animals.size();
+    exchange::AnswerLines lines(f);
+    return taurus::fullwoodHerd(lines, 30, 60, Today).records.animals.size();
 }
 
 // The DIF reader takes a file name; the file's bytes are read as well, for the byte count.

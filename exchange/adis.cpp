@@ -1,4 +1,5 @@
 #include "exchange/adis.h"
+#include "exchange/answerfields.h"
 
 namespace adis {
 
@@ -122,12 +123,12 @@ QString Entity::captionLine(bool closed) const
     return line;
 }
 
-bool Entity::isValueLine(const QString &line, bool header) const
+bool Entity::isValueLine(QStringView line, bool header) const
 {
     if (!line.startsWith(header ? QLatin1String("VH") : QLatin1String("VN")))
         return false;
     const int want = entityValue(entityNumber);
-    return want >= 0 && line.size() >= 8 && entityValue(QStringView(line).mid(2, 6)) == want;
+    return want >= 0 && line.size() >= 8 && entityValue(line.mid(2, 6)) == want;
 }
 
 bool Entity::cut(const QString &line, Values *values, bool header) const
@@ -139,15 +140,34 @@ bool Entity::cut(const QString &line, Values *values, bool header) const
     return true;
 }
 
+bool Entity::cutView(QStringView line, Values *values, bool header) const
+{
+    if (!isValueLine(line, header))
+        return false;
+    if (values)
+        *values = cutAnyView(line);
+    return true;
+}
+
 Values Entity::cutAny(const QString &line) const
 {
+    const Values borrowed = cutAnyView(line);
+    Values::Spans spans;
+    for (int k = 0; k < borrowed.size(); ++k) {
+        const QStringView v = borrowed.view(k);
+        spans.append({v.isNull() ? -1 : int(v.data() - line.constData()), int(v.size())});
+    }
+    return Values(line, spans, borrowed.lineLength(), borrowed.isComplete());
+}
+
+Values Entity::cutAnyView(QStringView text) const
+{
     // A line end left on the line is no part of the last value.
-    int end = line.size();
-    while (end > 0 && (line.at(end - 1) == QLatin1Char('\r') || line.at(end - 1) == QLatin1Char('\n')))
+    int end = int(text.size());
+    while (end > 0 && (text.at(end - 1) == QLatin1Char('\r') || text.at(end - 1) == QLatin1Char('\n')))
         --end;
-    QVector<QPair<int, int>> spans;
+    Values::Spans spans;
     spans.reserve(itemList.size());
-    const QStringView text(line);
     for (int k = 0; k < itemList.size(); ++k) {
         const int from = offsets.at(k);
         if (from >= end) {
@@ -155,10 +175,10 @@ Values Entity::cutAny(const QString &line) const
             continue;
         }
         const QStringView raw = text.mid(from, qMin(itemList.at(k).width, end - from));
-        const QStringView value = raw.trimmed();
+        const QStringView value = trimmedView(raw);
         spans.append({from + int(value.data() - raw.data()), int(value.size())});
     }
-    return Values(line, std::move(spans), end, end >= length);
+    return Values(text, spans, end, end >= length);
 }
 
 ValueLine::ValueLine(const Entity &e, bool header) : entity(e), line(e.valuePrefix(header)) {}

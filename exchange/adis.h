@@ -20,6 +20,7 @@
 #include <QString>
 #include <QStringList>
 #include <QStringView>
+#include <QVarLengthArray>
 #include <QVector>
 
 namespace adis {
@@ -85,13 +86,16 @@ public:
 
     // True when the line is a value line of this entity: "VN" (or "VH") and the entity number,
     // which may be written zero-padded or blank-padded ("VN     0" and "VN000000" alike).
-    bool isValueLine(const QString &line, bool header = false) const;
+    bool isValueLine(QStringView line, bool header = false) const;
 
     // When the line is a value line of this entity, cuts its values into *values and returns true.
     bool cut(const QString &line, Values *values, bool header = false) const;
+    // The same without a copy of the line: the values borrow it.
+    bool cutView(QStringView line, Values *values, bool header = false) const;
 
     // Cuts the values at this entity's positions, whatever the line's prefix.
     Values cutAny(const QString &line) const;
+    Values cutAnyView(QStringView line) const;
 
 private:
     QString itemLine(const QString &type) const;
@@ -107,23 +111,38 @@ private:
 class Values
 {
 public:
+    using Spans = QVarLengthArray<QPair<int, int>, 48>;
     Values() = default;
     // Item k of `line` is the (already trimmed) span spans[k]; a negative start: the line ended
     // before the item.
-    Values(const QString &line, QVector<QPair<int, int>> spans, int lineLength, bool complete)
-        : text(line), items(std::move(spans)), length(lineLength), full(complete)
+    Values(const QString &line, const Spans &spans, int lineLength, bool complete)
+        : text(line), source(text), items(spans), length(lineLength), full(complete)
     {}
+    // The same over a line the caller keeps alive while these values are used.
+    Values(QStringView line, const Spans &spans, int lineLength, bool complete)
+        : source(line), items(spans), length(lineLength), full(complete)
+    {}
+    Values(const Values &other) { *this = other; }
+    Values &operator=(const Values &other)
+    {
+        text = other.text;
+        source = other.text.isNull() ? other.source : QStringView(text);
+        items = other.items;
+        length = other.length;
+        full = other.full;
+        return *this;
+    }
 
     int size() const { return items.size(); }
     // Value of item k without surrounding blanks; empty when k is out of range or the line ended
     // before the item.
     QString at(int k) const { return view(k).toString(); }
-    // The same without a copy; valid while these values live.
+    // The same without a copy; valid while these values (and a borrowed line) live.
     QStringView view(int k) const
     {
         if (k < 0 || k >= items.size() || items.at(k).first < 0)
             return QStringView();
-        return QStringView(text).mid(items.at(k).first, items.at(k).second);
+        return source.mid(items.at(k).first, items.at(k).second);
     }
     // The value holds a "?": unknown.
     bool isUnknown(int k) const { return view(k).contains(QLatin1Char('?')); }
@@ -133,8 +152,9 @@ public:
     int lineLength() const { return length; }
 
 private:
-    QString text;
-    QVector<QPair<int, int>> items;
+    QString text; // the line, when these values hold it
+    QStringView source;
+    Spans items;
     int length = 0;
     bool full = false;
 };

@@ -8,7 +8,21 @@ namespace {
 
 bool isUnknown(QStringView text)
 {
-    return text.contains(QLatin1Char('?'));
+    for (const QChar c : text) {
+        if (c.unicode() == '?')
+            return true;
+    }
+    return false;
+}
+
+// Position of the first c at or after from; -1 when there is none.
+int find(QStringView t, QChar c, int from)
+{
+    for (int i = from; i < int(t.size()); ++i) {
+        if (t[i] == c)
+            return i;
+    }
+    return -1;
 }
 
 // The value of `count` ASCII digits from `from`; -1 when there are other characters.
@@ -29,8 +43,8 @@ int digits(QStringView t, int from, int count)
 bool dayMonthYear(QStringView t, QChar separator, QDate *date)
 {
     const int n = int(t.size());
-    const int first = int(t.indexOf(separator));
-    const int second = first < 0 ? -1 : int(t.indexOf(separator, first + 1));
+    const int first = find(t, separator, 0);
+    const int second = first < 0 ? -1 : find(t, separator, first + 1);
     if (n < 8 || n > 10 || first < 1 || first > 2 || second - first < 2 || second - first > 3 ||
         n - second != 5)
         return false;
@@ -89,7 +103,7 @@ bool quickTime(QStringView t, QTime *time)
 
 QTime parseTime(QStringView text)
 {
-    const QStringView t = text.trimmed();
+    const QStringView t = trimmedView(text);
     QTime time;
     if (!quickTime(t, &time))
         time = QTime::fromString(t.toString(), QStringLiteral("hh:mm:ss"));
@@ -102,9 +116,9 @@ QDate parseDate(QStringView text)
 {
     if (isUnknown(text))
         return QDate();
-    const QStringView view = text.trimmed();
+    const QStringView view = trimmedView(text);
     QDate date;
-    if (quickDate(view, &date))
+    if (view.isEmpty() || quickDate(view, &date))
         return date;
     const QString t = view.toString();
     date = QDate::fromString(t, QStringLiteral("dd.MM.yyyy"));
@@ -135,21 +149,81 @@ const QLocale &cNumbers()
     return c;
 }
 
+namespace {
+
+// Plain decimals ("12", "-3,75", " 0.5"): at most 15 digits, so that the digits and the power of ten
+// are exact doubles and their quotient is the correctly rounded value, as the general conversion
+// gives it. False for any other text: leave it to that conversion.
+bool quickDecimal(QStringView text, double *value)
+{
+    const QChar *c = text.data();
+    qsizetype i = 0, n = text.size();
+    while (i < n && c[i] == QLatin1Char(' '))
+        ++i;
+    while (n > i && c[n - 1] == QLatin1Char(' '))
+        --n;
+    const bool negative = i < n && c[i] == QLatin1Char('-');
+    if (negative)
+        ++i;
+    qint64 digits = 0;
+    int count = 0, decimals = -1;
+    for (; i < n; ++i) {
+        const ushort u = c[i].unicode();
+        if (u >= '0' && u <= '9') {
+            digits = digits * 10 + (u - '0');
+            if (++count > 15)
+                return false;
+            if (decimals >= 0)
+                ++decimals;
+        } else if ((u == '.' || u == ',') && decimals < 0 && count > 0) {
+            decimals = 0;
+        } else {
+            return false;
+        }
+    }
+    if (count == 0 || decimals == 0)
+        return false;
+    static const double powers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                    1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const double v = double(digits) / powers[decimals < 0 ? 0 : decimals];
+    *value = negative ? -v : v;
+    return true;
+}
+
+} // namespace
+
 double decimalValue(QStringView text, bool *ok)
 {
+    double quick = 0;
+    if (quickDecimal(text, &quick)) {
+        *ok = true;
+        return quick;
+    }
     *ok = false;
     if (isUnknown(text))
         return 0.0;
     QVarLengthArray<QChar, 32> t(int(text.size()));
     for (int i = 0; i < t.size(); ++i)
         t[i] = text[i] == QLatin1Char(',') ? QLatin1Char('.') : text[i];
-    const double value = cNumbers().toDouble(QStringView(t.constData(), t.size()).trimmed(), ok);
+    const double value = cNumbers().toDouble(trimmedView(QStringView(t.constData(), t.size())), ok);
     return *ok ? value : 0.0;
 }
 
 int wholeValue(QStringView text, bool *ok)
 {
-    const int value = cNumbers().toInt(text.trimmed(), ok);
+    // Up to nine ASCII digits between blanks, the usual case, without the general conversion.
+    const QStringView t = trimmedView(text);
+    if (t.size() > 0 && t.size() <= 9) {
+        int value = 0;
+        qsizetype i = 0;
+        for (; i < t.size() && t[i].unicode() >= '0' && t[i].unicode() <= '9'; ++i)
+            value = value * 10 + (t[i].unicode() - '0');
+        if (i == t.size()) {
+            *ok = true;
+            return value;
+        }
+    }
+    const int value = cNumbers().toInt(trimmedView(text), ok);
     return *ok ? value : 0;
 }
 
@@ -181,7 +255,7 @@ int dateTimeMsecs(const QDate &date, QStringView text)
 
 QString cleanText(QStringView text)
 {
-    const QStringView t = text.trimmed();
+    const QStringView t = trimmedView(text);
     for (const QChar c : t) {
         if (c != QLatin1Char('?'))
             return t.toString();

@@ -10,6 +10,23 @@
 #include <QStringView>
 #include <QVariant>
 
+// The text without surrounding white space, as QStringView::trimmed gives it, without a call into
+// Qt for the usual ASCII characters.
+inline QStringView trimmedView(QStringView text)
+{
+    const auto space = [](QChar c) {
+        const ushort u = c.unicode();
+        return u < 0x80 ? u == ' ' || (u >= '\t' && u <= '\r') : c.isSpace();
+    };
+    const QChar *begin = text.data();
+    const QChar *end = begin + text.size();
+    while (begin < end && space(*begin))
+        ++begin;
+    while (end > begin && space(end[-1]))
+        --end;
+    return QStringView(begin, end - begin);
+}
+
 // A date written "dd.MM.yyyy", "d.M.yyyy" or "yyyyMMdd" (surrounding blanks ignored).
 // Invalid when the text holds a "?" or none of the forms fits.
 QDate parseDate(QStringView text);

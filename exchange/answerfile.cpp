@@ -52,60 +52,131 @@ bool openAnswer(QFile &file, const QString &path)
     return false;
 }
 
-QStringList readAnswerLines(QIODevice &device, QTextCodec *codec)
+namespace {
+
+// Printable ASCII, tab and CR: every codec that reads these bytes as themselves reads such a line
+// byte for byte (no stateful shifts, no multi-byte sequences). Eight bytes at a time.
+bool isPlainByte(uchar c)
 {
-    if (!codec)
-        codec = QTextCodec::codecForLocale();
-    QStringList lines;
-    QByteArray pending;
-    bool overlong = false;
-    char buffer[16 * 1024];
-    qint64 total = 0;
+    return (c >= 0x20 && c <= 0x7e) || c == '\t' || c == '\r';
+}
 
-    const auto finish = [&]() {
-        if (!overlong && !pending.contains('\0')) {
-            int end = pending.size();
-            while (end > 0 && pending.at(end - 1) == '\r')
-                --end;
-            int first = 0;
-            while (first < end && (pending.at(first) == ' ' || pending.at(first) == '\t'))
-                ++first;
-            if (first < end)
-                lines.append(codec->toUnicode(pending.constData(), end));
-        }
-        pending.clear();
-        overlong = false;
-    };
+// Lanes of w that hold the byte 0 get their high bit set; exact per byte (no carries across).
+quint64 zeroBytes(quint64 w)
+{
+    constexpr quint64 low7 = 0x7f7f7f7f7f7f7f7full;
+    return ~(((w & low7) + low7) | w) & ~low7;
+}
 
+bool isPlain(const char *data, int size)
+{
+    constexpr quint64 ones = 0x0101010101010101ull, low7 = 0x7f7f7f7f7f7f7f7full, highs = ~low7;
+    int i = 0;
+    for (; i + 8 <= size; i += 8) {
+        quint64 w;
+        std::memcpy(&w, data + i, 8);
+        const quint64 below = ~(((w & low7) + (0x80 - 0x20) * ones) | w) & highs; // below 0x20
+        const quint64 allowed = zeroBytes(w ^ ('\t' * ones)) | zeroBytes(w ^ ('\r' * ones));
+        if ((w & highs) | (below & ~allowed) | zeroBytes(w ^ (0x7f * ones)))
+            return false;
+    }
+    for (; i < size; ++i) {
+        if (!isPlainByte(uchar(data[i])))
+            return false;
+    }
+    return true;
+}
+
+bool readsPlainAsLatin1(QTextCodec *codec)
+{
+    QByteArray plain;
+    for (int c = 0x20; c < 0x7f; ++c)
+        plain += char(c);
+    plain += "\t\r";
+    return codec->toUnicode(plain) == QString::fromLatin1(plain);
+}
+
+} // namespace
+
+AnswerLines::AnswerLines(QIODevice &device, QTextCodec *textCodec)
+    : codec(textCodec ? textCodec : QTextCodec::codecForLocale())
+{
+    plainAsLatin1 = readsPlainAsLatin1(codec);
+    char buffer[64 * 1024];
     for (;;) {
         const qint64 n = device.read(buffer, sizeof buffer);
         if (n <= 0)
             break;
         // A file that grew past the limit while it was read is no answer either.
-        total += n;
-        if (total > MaxAnswerBytes)
-            return QStringList();
-        qint64 start = 0;
-        while (start < n) {
-            const char *nl = static_cast<const char *>(std::memchr(buffer + start, '\n', size_t(n - start)));
-            const qint64 stop = nl ? nl - buffer : n;
-            if (!overlong) {
-                if (pending.size() + (stop - start) > MaxAnswerLineBytes) {
-                    overlong = true;
-                    pending.clear();
-                } else {
-                    pending.append(buffer + start, int(stop - start));
-                }
-            }
-            if (!nl)
-                break;
-            finish();
-            start = stop + 1;
+        if (bytes.size() + n > MaxAnswerBytes) {
+            bytes.clear();
+            break;
         }
+        bytes.append(buffer, int(n));
     }
-    // A last line without a line end.
-    if (overlong || !pending.isEmpty())
-        finish();
+}
+
+AnswerLines::AnswerLines(const QStringList &lines) : list(&lines) {}
+
+bool AnswerLines::next(QStringView *line)
+{
+    if (list) {
+        if (listIndex >= list->size())
+            return false;
+        *line = list->at(listIndex++);
+        return true;
+    }
+    const char *data = bytes.constData();
+    while (position < bytes.size()) {
+        const char *nl =
+            static_cast<const char *>(std::memchr(data + position, '\n', size_t(bytes.size() - position)));
+        const int start = position;
+        const int stop = nl ? int(nl - data) : bytes.size();
+        position = stop + 1;
+        // Overlong lines and lines holding a NUL byte (binary data) are no answer lines.
+        if (stop - start > MaxAnswerLineBytes || std::memchr(data + start, '\0', size_t(stop - start)))
+            continue;
+        int end = stop;
+        while (end > start && data[end - 1] == '\r')
+            --end;
+        int first = start;
+        while (first < end && (data[first] == ' ' || data[first] == '\t'))
+            ++first;
+        if (first == end)
+            continue;
+        const int size = end - start;
+        // Latin-1 assignment reuses the line's buffer.
+        if (plainAsLatin1 && isPlain(data + start, size))
+            decoded = QLatin1String(data + start, size);
+        else
+            decoded = codec->toUnicode(data + start, size);
+        *line = decoded;
+        return true;
+    }
+    return false;
+}
+
+int AnswerLines::sizeHint() const
+{
+    if (list)
+        return list->size();
+    int lines = 1;
+    const char *data = bytes.constData();
+    const char *end = data + bytes.size();
+    while (const char *nl = static_cast<const char *>(std::memchr(data, '\n', size_t(end - data)))) {
+        ++lines;
+        data = nl + 1;
+    }
+    return lines;
+}
+
+QStringList readAnswerLines(QIODevice &device, QTextCodec *codec)
+{
+    AnswerLines answer(device, codec);
+    QStringList lines;
+    QStringView line;
+    while (answer.next(&line))
+        lines.append(line.toString());
     return lines;
 }
 

@@ -4,8 +4,14 @@
 //   if (!exchange::openAnswer(answer, answerPath))
 //       return;                                   // no answer: the run ends silently
 //   for (const QString &line : exchange::readAnswerLines(answer)) ...
+//
+// Large answers are read a line at a time, without a list of them all:
+//   exchange::AnswerLines lines(answer);
+//   QStringView line;
+//   while (lines.next(&line)) ...
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -41,5 +47,29 @@ constexpr int MaxAnswerLineBytes = 64 * 1024;
 // with the codec (the system's when null). Blank lines (nothing or blanks only), lines holding a NUL byte
 // (binary data) and overlong lines are left out. Nothing at all when more than MaxAnswerBytes are read.
 QStringList readAnswerLines(QIODevice &device, QTextCodec *codec = nullptr);
+
+// The same lines one at a time. The device is read whole first, so an answer that grows past
+// MaxAnswerBytes while it is read gives no line at all.
+class AnswerLines
+{
+public:
+    AnswerLines(QIODevice &device, QTextCodec *codec = nullptr);
+    // Lines read already: each is given as it stands.
+    explicit AnswerLines(const QStringList &lines);
+
+    // The next line, valid until the next call; false after the last.
+    bool next(QStringView *line);
+    // At least as many as there are lines: for reserving room.
+    int sizeHint() const;
+
+private:
+    QByteArray bytes;
+    int position = 0;
+    QTextCodec *codec = nullptr;
+    bool plainAsLatin1 = false; // the codec reads printable ASCII as itself
+    QString decoded;            // the current line; its buffer is reused
+    const QStringList *list = nullptr;
+    int listIndex = 0;
+};
 
 } // namespace exchange

@@ -152,18 +152,25 @@ bool MilkingPeriodClock::inPeriod(int p, const QDate &date, int msecsOfDay)
     const Bounds &b = bounds[p];
     if (!b.valid || !date.isValid() || msecsOfDay < 0)
         return false;
-    auto it = days.constFind(date.toJulianDay());
-    if (it == days.constEnd()) {
-        const QDateTime start(date, QTime(0, 0));
-        const QDateTime end(date, QTime(23, 59, 59, 999));
-        Day day;
-        day.uniform = start.isValid() && end.isValid() && start.offsetFromUtc() == end.offsetFromUtc();
-        day.midnightMs = day.uniform ? start.toMSecsSinceEpoch() : 0;
-        it = days.insert(date.toJulianDay(), day);
+    const qint64 jd = date.toJulianDay();
+    // Most milkings fall on the day of the one before.
+    if (!hasLastDay || jd != lastJulianDay) {
+        auto it = days.constFind(jd);
+        if (it == days.constEnd()) {
+            const QDateTime start(date, QTime(0, 0));
+            const QDateTime end(date, QTime(23, 59, 59, 999));
+            Day day;
+            day.uniform = start.isValid() && end.isValid() && start.offsetFromUtc() == end.offsetFromUtc();
+            day.midnightMs = day.uniform ? start.toMSecsSinceEpoch() : 0;
+            it = days.insert(jd, day);
+        }
+        lastDay = *it;
+        lastJulianDay = jd;
+        hasLastDay = true;
     }
-    if (!it->uniform)
+    if (!lastDay.uniform)
         return inMilkingPeriod(QDateTime(date, QTime::fromMSecsSinceStartOfDay(msecsOfDay)), *b.from, *b.to);
-    const qint64 t = it->midnightMs + msecsOfDay;
+    const qint64 t = lastDay.midnightMs + msecsOfDay;
     return t >= b.fromMs && t <= b.toMs;
 }
 

@@ -88,6 +88,9 @@ private:
     };
     Bounds bounds[3];
     QHash<qint64, Day> days;
+    Day lastDay;
+    qint64 lastJulianDay = 0;
+    bool hasLastDay = false;
 };
 
 extern const char *const MilkYieldHeader; // "USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO"

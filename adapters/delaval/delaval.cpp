@@ -46,7 +46,8 @@ void MainWindow::exchangeDelaval(const bool &FetchYields, const bool &ShowMessag
     rules.periods[0] = {od_cas1, do_cas1};
     rules.periods[1] = {od_cas2, do_cas2};
     rules.periods[2] = {od_cas3, do_cas3};
-    const delaval::HerdReading reading = delaval::readAnswer(exchange::readAnswerLines(answer), rules);
+    exchange::AnswerLines lines(answer);
+    const delaval::HerdReading reading = delaval::readAnswer(lines, rules);
     answer.close();
     if (!frame.hasAnimals(reading.records))
         return;

@@ -3,10 +3,12 @@
 #include "adapters/delaval/delavalformat.h"
 #include "exchange/adis.h"
 #include "exchange/answerfields.h"
+#include "exchange/answerfile.h"
 
 #include <QFileInfo>
 
 #include <array>
+#include <cstring>
 
 namespace delaval {
 
@@ -48,101 +50,142 @@ QString workingDirectory(const QString &localProgramPath)
 
 namespace {
 
-// A cow line; the milkings' date-times are made only when asked for.
-bool readLine(const QString &line, CowLine *cow, bool dateTimes)
+using Columns = std::array<QStringView, col::Count>;
+
+// The line's columns as views, at the tabs; false when there are not exactly Count of them.
+bool cutColumns(QStringView text, Columns &c)
 {
-    using namespace col;
-    // The columns as views into the line: exactly Count of them, at the tabs.
-    std::array<QStringView, Count> c;
-    const QStringView text(line);
+    const ushort *data = reinterpret_cast<const ushort *>(text.data());
+    const qsizetype size = text.size();
     int column = 0;
     qsizetype start = 0;
-    for (qsizetype i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && text[i] != QLatin1Char('\t'))
-            continue;
-        if (column == Count)
-            return false;
-        c[size_t(column++)] = text.mid(start, i - start);
-        start = i + 1;
-    }
-    if (column != Count)
-        return false;
-
-    CowLine r;
-    if (!c.at(Cow).contains(QLatin1Char('?')) && !c.at(Cow).trimmed().isEmpty())
-        r.cow = c.at(Cow).toString();
-    r.lifeNumber = normalisedLifeNumber(cleanText(c.at(CowId)));
-    r.calving = parseDate(c.at(CalvingDate));
-    r.insemination = sinceCalving(parseDate(c.at(InseminationDate)), r.calving);
-    r.pregnancyCheck = sinceCalving(parseDate(c.at(PregnancyDate)), r.calving);
-    r.dryOff = sinceCalving(parseDate(c.at(DryDate)), r.calving);
-    r.abortion = sinceCalving(parseDate(c.at(AbortionDate)), r.calving);
-    if (r.insemination.isValid() && r.abortion.isValid() && r.abortion < r.insemination)
-        r.abortion = QDate();
-    r.ordinal = wholeNumber(c.at(InseminationNo));
-    r.pregnant = wholeNumber(c.at(Pregnant));
-    r.slaughter = wholeNumber(c.at(SlaughterFlag));
-
-    // The sire belongs to the last insemination; without one it is dropped.
-    const QString sire = cleanText(c.at(SireName));
-    r.sire = r.insemination.isValid() ? normalisedSire(sire) : QStringLiteral("");
-
-    const QDate day = parseDate(c.at(RealDate));
-    const QDate previous = day.isValid() ? day.addDays(-1) : QDate();
-    for (int k = 0; k < 3; ++k) {
-        Milking &m = r.day[k];
-        m.milk = milkValue(c.at(Milk1 + k));
-        m.date = day;
-        m.msecsOfDay = dateTimeMsecs(day, c.at(Time1 + k));
-        Milking &y = r.previousDay[k];
-        y.milk = milkValue(c.at(MilkY1 + k));
-        y.date = previous;
-        y.msecsOfDay = dateTimeMsecs(previous, c.at(TimeY1 + k));
-        if (dateTimes) {
-            for (Milking *one : {&m, &y}) {
-                if (one->msecsOfDay >= 0)
-                    one->when = QDateTime(one->date, QTime::fromMSecsSinceStartOfDay(one->msecsOfDay));
-            }
+    qsizetype i = 0;
+    for (;;) {
+        // Four characters at a time up to the next tab.
+        constexpr quint64 ones = 0x0001000100010001ull, highs = 0x8000800080008000ull;
+        for (; i + 4 <= size; i += 4) {
+            quint64 w;
+            std::memcpy(&w, data + i, 8);
+            const quint64 x = w ^ (ones * '\t');
+            if ((x - ones) & ~x & highs)
+                break;
         }
+        while (i < size && data[i] != '\t')
+            ++i;
+        if (column == col::Count)
+            return false;
+        c[size_t(column++)] = QStringView(text.data() + start, i - start);
+        if (i == size)
+            break;
+        start = ++i;
     }
-    *cow = std::move(r);
-    return true;
+    return column == col::Count;
+}
+
+// Column 0; null when unknown or blank.
+QString cowNumber(QStringView text)
+{
+    if (text.contains(QLatin1Char('?')) || trimmedView(text).isEmpty())
+        return QString();
+    return text.toString();
+}
+
+// The sire belongs to the last insemination; without one it is dropped.
+QString sireOf(QStringView text, const QDate &insemination)
+{
+    return insemination.isValid() ? normalisedSire(cleanText(text)) : QStringLiteral("");
+}
+
+// The dates and numbers of a cow line; life number, cow number, sire and milkings are left out.
+void readEvents(const Columns &c, CowLine *r)
+{
+    using namespace col;
+    r->calving = parseDate(c[CalvingDate]);
+    r->insemination = sinceCalving(parseDate(c[InseminationDate]), r->calving);
+    r->pregnancyCheck = sinceCalving(parseDate(c[PregnancyDate]), r->calving);
+    r->dryOff = sinceCalving(parseDate(c[DryDate]), r->calving);
+    r->abortion = sinceCalving(parseDate(c[AbortionDate]), r->calving);
+    if (r->insemination.isValid() && r->abortion.isValid() && r->abortion < r->insemination)
+        r->abortion = QDate();
+    r->ordinal = wholeNumber(c[InseminationNo]);
+    r->pregnant = wholeNumber(c[Pregnant]);
+    r->slaughter = wholeNumber(c[SlaughterFlag]);
+}
+
+// The REAL DATE's milkings and the day before's.
+void readMilkings(const Columns &c, Milking day[3], Milking previousDay[3])
+{
+    using namespace col;
+    const QDate today = parseDate(c[RealDate]);
+    const QDate previous = today.isValid() ? today.addDays(-1) : QDate();
+    for (int k = 0; k < 3; ++k) {
+        day[k].milk = milkValue(c[size_t(Milk1 + k)]);
+        day[k].date = today;
+        day[k].msecsOfDay = dateTimeMsecs(today, c[size_t(Time1 + k)]);
+        previousDay[k].milk = milkValue(c[size_t(MilkY1 + k)]);
+        previousDay[k].date = previous;
+        previousDay[k].msecsOfDay = dateTimeMsecs(previous, c[size_t(TimeY1 + k)]);
+    }
 }
 
 } // namespace
 
 bool readCowLine(const QString &line, CowLine *cow)
 {
-    return readLine(line, cow, true);
+    Columns c;
+    if (!cutColumns(line, c))
+        return false;
+    CowLine r;
+    r.cow = cowNumber(c[col::Cow]);
+    r.lifeNumber = normalisedLifeNumber(c[col::CowId]);
+    readEvents(c, &r);
+    r.sire = sireOf(c[col::SireName], r.insemination);
+    readMilkings(c, r.day, r.previousDay);
+    for (Milking *m : {r.day, r.previousDay}) {
+        for (int k = 0; k < 3; ++k) {
+            if (m[k].msecsOfDay >= 0)
+                m[k].when = QDateTime(m[k].date, QTime::fromMSecsSinceStartOfDay(m[k].msecsOfDay));
+        }
+    }
+    *cow = std::move(r);
+    return true;
 }
 
 namespace {
 
-// What the cow adds to the maps keyed by life number.
-void addCowToMaps(HerdReading &reading, const CowLine &cow, const ReadingRules &rules,
+// What a cow gives the maps keyed by life number, kept until they are filled in that order.
+struct MapRow
+{
+    QString life;
+    QString cow; // null when unknown
+    bool slaughtered = false;
+    Milking day[3];
+    Milking previousDay[3];
+};
+
+void addCowToMaps(HerdReading &reading, const MapRow &row, const ReadingRules &rules,
                   MilkingPeriodClock &clock)
 {
-    const QString &life = cow.lifeNumber;
-    Animal a;
+    const QString &life = row.life;
+    Animal &a = mapEntry(reading.records.animals, life);
     a.cislo = life;
-    if (!cow.cow.isNull())
-        a.tech_cislo = cow.cow;
-    a.vyrazena = cow.slaughter > 0 ? QStringLiteral("1") : QStringLiteral("0");
-    mapEntry(reading.records.animals, life) = a;
-    mapEntry(reading.cowNumberByLife, life) = cow.cow.isNull() ? QStringLiteral("") : cow.cow;
+    a.tech_cislo = row.cow.isNull() ? QVariant() : QVariant(row.cow);
+    a.transponder = QVariant();
+    a.vyrazena = row.slaughtered ? QStringLiteral("1") : QStringLiteral("0");
+    mapEntry(reading.cowNumberByLife, life) = row.cow.isNull() ? QStringLiteral("") : row.cow;
 
     if (rules.fetchYields) {
         for (int k = 0; k < 3; ++k) {
-            for (const Milking *m : {&cow.day[k], &cow.previousDay[k]})
+            for (const Milking *m : {&row.day[k], &row.previousDay[k]})
                 clock.addMilk(reading.milk[k], k, life, m->milk, m->date, m->msecsOfDay, true);
         }
     }
 }
 
 // What the cow adds to the event lists, in reading order.
-void addCowEvents(HerdReading &reading, const CowLine &cow, const ReadingRules &rules)
+void addCowEvents(HerdReading &reading, const QString &life, const CowLine &cow, QStringView sire,
+                  const ReadingRules &rules)
 {
-    const QString &life = cow.lifeNumber;
     if (isLongLifeNumber(life))
         reading.shortNumbers = false;
     if (rules.insDays != 0 && cow.insemination.isValid())
@@ -155,7 +198,7 @@ void addCowEvents(HerdReading &reading, const CowLine &cow, const ReadingRules &
             ins.datum = cow.insemination;
             ins.druh = 1;
             ins.poradi = cow.ordinal;
-            ins.byk = cow.sire;
+            ins.byk = sireOf(sire, cow.insemination);
             reading.records.inseminations.append(ins);
         }
         // Only a flag of 1 confirms the pregnancy; an unknown one counts as open.
@@ -184,30 +227,48 @@ void addCowEvents(HerdReading &reading, const CowLine &cow, const ReadingRules &
 
 } // namespace
 
-HerdReading readAnswer(const QStringList &lines, const ReadingRules &rules)
+HerdReading readAnswer(exchange::AnswerLines &lines, const ReadingRules &rules)
 {
     HerdReading reading;
-    std::vector<CowLine> cows;
-    cows.reserve(static_cast<size_t>(lines.size()));
-    for (const QString &line : lines) {
-        CowLine cow;
-        if (!readLine(line, &cow, false) || !isAnimalLifeNumber(cow.lifeNumber)) {
+    std::vector<MapRow> rows;
+    rows.reserve(size_t(lines.sizeHint()));
+    if (rules.insDays != 0)
+        reading.known.reserve(lines.sizeHint());
+    QStringView line;
+    Columns c;
+    CowLine events;
+    while (lines.next(&line)) {
+        QString life;
+        if (!cutColumns(line, c) || !isAnimalLifeNumber(life = normalisedLifeNumber(c[col::CowId]))) {
             ++reading.skipped;
             continue;
         }
-        addCowEvents(reading, cow, rules);
-        cows.push_back(std::move(cow));
+        readEvents(c, &events);
+        addCowEvents(reading, life, events, c[col::SireName], rules);
+        rows.emplace_back();
+        MapRow &row = rows.back();
+        row.life = std::move(life);
+        row.cow = cowNumber(c[col::Cow]);
+        row.slaughtered = events.slaughter > 0;
+        if (rules.fetchYields)
+            readMilkings(c, row.day, row.previousDay);
     }
-    reading.cows = int(cows.size());
+    reading.cows = int(rows.size());
     // The maps are filled in life-number order (each entry appended, no search); a number read
     // twice still ends with its last line's values.
     const QDateTime from[] = {rules.periods[0].from, rules.periods[1].from, rules.periods[2].from};
     const QDateTime to[] = {rules.periods[0].to, rules.periods[1].to, rules.periods[2].to};
     MilkingPeriodClock clock(from, to, 3);
     for (const int i :
-         orderByKey(reading.cows, [&](int k) -> const QString & { return cows[size_t(k)].lifeNumber; }))
-        addCowToMaps(reading, cows[size_t(i)], rules, clock);
+         orderByKey(reading.cows, [&](int k) -> const QString & { return rows[size_t(k)].life; }))
+        addCowToMaps(reading, rows[size_t(i)], rules, clock);
     return reading;
+}
+
+HerdReading readAnswer(const QStringList &lines, const ReadingRules &rules)
+{
+    exchange::AnswerLines answer(lines);
+    return readAnswer(answer, rules);
 }
 
 QString recordLine(const QString &cowNumber, const DownloadedInsemination &row)

@@ -14,6 +14,10 @@
 #include <QStringList>
 #include <QVariant>
 
+namespace exchange {
+class AnswerLines;
+}
+
 namespace delaval {
 
 // The converter's working directory for a programPath in local form: its absolute directory + "/".
@@ -71,6 +75,7 @@ struct HerdReading
 };
 
 // Reads every answer line.
+HerdReading readAnswer(exchange::AnswerLines &lines, const ReadingRules &rules);
 HerdReading readAnswer(const QStringList &lines, const ReadingRules &rules);
 
 // The record lines of a write-back and how many rows they hold.

@@ -17,11 +17,11 @@ void MainWindow::exchangeFullwood(const bool &, const bool &ShowMessages)
 
     const QString program = platform::localPath(programPath);
     const taurus::Files files = taurus::files(program);
-    QStringList answer;
+    std::optional<exchange::AnswerLines> answer;
     if (!taurus::requestGeneralCows(program, taurus::System::Fullwood, &answer))
         return;
     const taurus::FullwoodHerd herd =
-        taurus::fullwoodHerd(answer, frame.insDays(), frame.sendDays(), frame.today());
+        taurus::fullwoodHerd(*answer, frame.insDays(), frame.sendDays(), frame.today());
     if (!frame.hasAnimals(herd.records))
         return;
 

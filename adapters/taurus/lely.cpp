@@ -12,8 +12,7 @@ void MainWindow::exchangeLely(const bool &, const bool &ShowMessages)
     options.progressDialog = true;
     ExchangeFrame frame(this, ShowMessages, options);
 
-    QStringList answer;
-    if (!taurus::requestGeneralCows(platform::localPath(programPath), taurus::System::Lely, &answer))
+    if (!taurus::requestGeneralCows(platform::localPath(programPath), taurus::System::Lely, nullptr))
         return;
     frame.finish(QString());
 }

@@ -51,7 +51,8 @@ void removeConverterFiles(const QString &dir)
         QFile::remove(d.filePath(name));
 }
 
-bool requestGeneralCows(const QString &localProgramPath, System system, QStringList *answerLines)
+bool requestGeneralCows(const QString &localProgramPath, System system,
+                        std::optional<exchange::AnswerLines> *answerLines)
 {
     const Files f = files(localProgramPath);
     QFile::remove(f.answer);
@@ -66,9 +67,9 @@ bool requestGeneralCows(const QString &localProgramPath, System system, QStringL
     QFile answer;
     if (!exchange::openAnswer(answer, f.answer))
         return false;
-    const QStringList lines = exchange::readAnswerLines(answer);
+    exchange::AnswerLines lines(answer);
     if (answerLines)
-        *answerLines = lines;
+        answerLines->emplace(std::move(lines));
     return true;
 }
 
@@ -112,11 +113,11 @@ namespace {
 
 void addFullwoodRowToMaps(FullwoodHerd *herd, const FullwoodRow &row)
 {
-    Animal a;
+    Animal &a = mapEntry(herd->records.animals, row.cowId);
     a.cislo = row.cowId;
     a.tech_cislo = techNumber(row.herdNumber);
+    a.transponder = QVariant();
     a.vyrazena = QStringLiteral("0");
-    mapEntry(herd->records.animals, row.cowId) = a;
     mapEntry(herd->cowIds, row.cowId) = row.cowId;
 }
 
@@ -146,15 +147,18 @@ void addFullwoodRowEvents(FullwoodHerd *herd, const FullwoodRow &row, int insDay
 
 } // namespace
 
-FullwoodHerd fullwoodHerd(const QStringList &answerLines, int insDays, int sendDays, const QDate &today)
+FullwoodHerd fullwoodHerd(exchange::AnswerLines &answerLines, int insDays, int sendDays, const QDate &today)
 {
     FullwoodHerd herd;
     const adis::Entity &table = generalCowRequest(System::Fullwood);
     std::vector<FullwoodRow> rows;
-    rows.reserve(static_cast<size_t>(answerLines.size()));
-    for (const QString &line : answerLines) {
-        adis::Values v;
-        if (!table.cut(line, &v))
+    rows.reserve(size_t(answerLines.sizeHint()));
+    if (insDays != 0)
+        herd.known.reserve(answerLines.sizeHint());
+    QStringView line;
+    adis::Values v;
+    while (answerLines.next(&line)) {
+        if (!table.cutView(line, &v))
             continue;
         FullwoodRow row = fullwoodRow(v);
         // An id without a digit ("", "??????") names no animal.
@@ -168,6 +172,12 @@ FullwoodHerd fullwoodHerd(const QStringList &answerLines, int insDays, int sendD
     for (const int k : orderByKey(int(rows.size()), id))
         addFullwoodRowToMaps(&herd, rows[size_t(k)]);
     return herd;
+}
+
+FullwoodHerd fullwoodHerd(const QStringList &answerLines, int insDays, int sendDays, const QDate &today)
+{
+    exchange::AnswerLines lines(answerLines);
+    return fullwoodHerd(lines, insDays, sendDays, today);
 }
 
 QStringList fullwoodWriteBackLines(const QList<DownloadedInsemination> &downloaded,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "adapters/taurus/taurusformat.h"
+#include "exchange/answerfile.h"
 #include "sync/records.h"
 
 #include <QDate>
@@ -10,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+
+#include <optional>
 
 namespace taurus {
 
@@ -28,7 +31,8 @@ void removeConverterFiles(const QString &dir);
 
 // Deletes the old answer (for Fullwood every "*.2" file), hands the reproduction request to the
 // converter and waits for its answer. The answer's lines, or false when no fresh answer came.
-bool requestGeneralCows(const QString &localProgramPath, System system, QStringList *answerLines);
+bool requestGeneralCows(const QString &localProgramPath, System system,
+                        std::optional<exchange::AnswerLines> *answerLines);
 
 // One general-cow line as the Fullwood adapter takes it.
 struct FullwoodRow
@@ -58,6 +62,7 @@ struct FullwoodHerd
     KnownInseminations known;      // cow id + last insemination date
 };
 
+FullwoodHerd fullwoodHerd(exchange::AnswerLines &answerLines, int insDays, int sendDays, const QDate &today);
 FullwoodHerd fullwoodHerd(const QStringList &answerLines, int insDays, int sendDays, const QDate &today);
 
 // The write-back lines for the downloaded rows, in the order received: rows without a valid date,

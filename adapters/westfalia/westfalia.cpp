@@ -28,8 +28,8 @@ struct DairyPlanFiles
 
 // Deletes the old answer, has the converter answer the request and reads the answer lines;
 // nothing when no answer came.
-std::optional<QStringList> ask(const DairyPlanFiles &files, const QString &requestName, const QString &text,
-                               const QString &answerName)
+std::optional<exchange::AnswerLines> ask(const DairyPlanFiles &files, const QString &requestName,
+                                         const QString &text, const QString &answerName)
 {
     const QString answerPath = files.path(answerName);
     QFile::remove(answerPath);
@@ -37,7 +37,7 @@ std::optional<QStringList> ask(const DairyPlanFiles &files, const QString &reque
     QFile answer;
     if (!exchange::openAnswer(answer, answerPath))
         return std::nullopt;
-    return exchange::readAnswerLines(answer);
+    return exchange::AnswerLines(answer);
 }
 
 } // namespace
@@ -50,7 +50,7 @@ void MainWindow::exchangeWestfalia(const bool &FetchYields, const bool &ShowMess
     ExchangeFrame frame(this, ShowMessages, options);
 
     const DairyPlanFiles files(programPath);
-    const std::optional<QStringList> cows =
+    std::optional<exchange::AnswerLines> cows =
         ask(files, westfalia::reproductionRequestFileName(), westfalia::reproductionRequestText(),
             westfalia::reproductionAnswerFileName());
     if (!cows)
@@ -62,7 +62,7 @@ void MainWindow::exchangeWestfalia(const bool &FetchYields, const bool &ShowMess
 
     QString milkText;
     if (FetchYields) {
-        const std::optional<QStringList> milk =
+        std::optional<exchange::AnswerLines> milk =
             ask(files, westfalia::milkRequestFileName(), westfalia::milkRequestText(),
                 westfalia::milkAnswerFileName());
         if (!milk)

@@ -2,6 +2,7 @@
 
 #include "adapters/westfalia/westfaliaformat.h"
 #include "exchange/answerfields.h"
+#include "exchange/answerfile.h"
 
 #include <QTime>
 
@@ -25,16 +26,18 @@ QDate sinceCalving(const QDate &event, const QDate &calving)
 
 } // namespace
 
-bool isDataLine(const QString &line)
+bool isDataLine(QStringView line)
 {
     return line.startsWith(QLatin1String("VN     0")) || line.startsWith(QLatin1String("VN000000"));
 }
 
-bool readCowLine(const QString &line, CowRow *row)
+namespace {
+
+bool readCow(QStringView line, CowRow *row)
 {
     if (!isDataLine(line))
         return false;
-    const adis::Values v = cowAnswer().cutAny(line);
+    const adis::Values v = cowAnswer().cutAnyView(line);
     using namespace cowcol;
     CowRow r;
     r.cowNumber = v.at(Cow);
@@ -50,17 +53,23 @@ bool readCowLine(const QString &line, CowRow *row)
     return true;
 }
 
+} // namespace
+
+bool readCowLine(const QString &line, CowRow *row)
+{
+    return readCow(line, row);
+}
+
 namespace {
 
 void addCowToMaps(const CowRow &row, ReproductionData *data)
 {
     const QString &life = row.lifeNumber;
-    Animal animal;
+    Animal &animal = mapEntry(data->records.animals, life);
     animal.cislo = life;
     animal.tech_cislo = row.cowNumber;
     animal.transponder = QVariant();
     animal.vyrazena = row.status == CulledStatus ? QStringLiteral("1") : QStringLiteral("0");
-    mapEntry(data->records.animals, life) = animal;
     mapEntry(data->cowNumbers, life) = row.cowNumber;
 }
 
@@ -103,15 +112,18 @@ void addCow(const CowRow &row, int insDays, int sendDays, const QDate &today, Re
     addCowToMaps(row, data);
 }
 
-ReproductionData readReproductionAnswer(const QStringList &lines, int insDays, int sendDays,
+ReproductionData readReproductionAnswer(exchange::AnswerLines &lines, int insDays, int sendDays,
                                         const QDate &today)
 {
     ReproductionData data;
     std::vector<CowRow> rows;
-    rows.reserve(static_cast<size_t>(lines.size()));
+    rows.reserve(size_t(lines.sizeHint()));
+    if (insDays != 0)
+        data.knownInseminations.reserve(lines.sizeHint());
     CowRow row;
-    for (const QString &line : lines) {
-        if (!readCowLine(line, &row) || !isAnimalLifeNumber(row.lifeNumber))
+    QStringView line;
+    while (lines.next(&line)) {
+        if (!readCow(line, &row) || !isAnimalLifeNumber(row.lifeNumber))
             continue;
         addCowEvents(row, insDays, sendDays, today, &data);
         rows.push_back(std::move(row));
@@ -123,15 +135,22 @@ ReproductionData readReproductionAnswer(const QStringList &lines, int insDays, i
     return data;
 }
 
+ReproductionData readReproductionAnswer(const QStringList &lines, int insDays, int sendDays,
+                                        const QDate &today)
+{
+    exchange::AnswerLines answer(lines);
+    return readReproductionAnswer(answer, insDays, sendDays, today);
+}
+
 namespace {
 
 // A milk line; the milkings' date-times are made only when asked for.
-bool readMilk(const QString &line, MilkLine *milk, bool dateTimes)
+bool readMilk(QStringView line, MilkLine *milk, bool dateTimes)
 {
     const adis::Entity &table = milkAnswer();
     if (!isDataLine(line))
         return false;
-    const adis::Values v = table.cutAny(line);
+    const adis::Values v = table.cutAnyView(line);
     if (v.lineLength() < MinimumMilkLineLength)
         return false;
     MilkLine m;
@@ -162,11 +181,13 @@ bool readMilkLine(const QString &line, MilkLine *milk)
     return readMilk(line, milk, true);
 }
 
-QString milkYieldText(const QStringList &lines, const MilkingPeriods &periods)
+QString milkYieldText(exchange::AnswerLines &lines, const MilkingPeriods &periods)
 {
     std::vector<MilkLine> milk;
+    milk.reserve(size_t(lines.sizeHint()));
     MilkLine one;
-    for (const QString &line : lines) {
+    QStringView line;
+    while (lines.next(&line)) {
         if (readMilk(line, &one, false) && isAnimalLifeNumber(one.lifeNumber))
             milk.push_back(std::move(one));
     }
@@ -185,6 +206,12 @@ QString milkYieldText(const QStringList &lines, const MilkingPeriods &periods)
         }
     }
     return milkYieldCsv(sums[0], sums[1], sums[2]);
+}
+
+QString milkYieldText(const QStringList &lines, const MilkingPeriods &periods)
+{
+    exchange::AnswerLines answer(lines);
+    return milkYieldText(answer, periods);
 }
 
 QStringList eventLines(const QList<DownloadedInsemination> &downloaded, const KnownInseminations &known,

@@ -14,6 +14,10 @@
 
 #include <array>
 
+namespace exchange {
+class AnswerLines;
+}
+
 namespace westfalia {
 
 // One data line of the reproduction answer.
@@ -32,7 +36,7 @@ struct CowRow
 };
 
 // Data lines of both answers begin with "VN     0" or "VN000000".
-bool isDataLine(const QString &line);
+bool isDataLine(QStringView line);
 
 // False when the line is no data line ("VN     0" or "VN000000"). A short line gives empty
 // columns and invalid dates.
@@ -51,6 +55,8 @@ struct ReproductionData
 // insemination as known when inseminations are downloaded, and the events of the send window.
 void addCow(const CowRow &row, int insDays, int sendDays, const QDate &today, ReproductionData *data);
 
+ReproductionData readReproductionAnswer(exchange::AnswerLines &lines, int insDays, int sendDays,
+                                        const QDate &today);
 ReproductionData readReproductionAnswer(const QStringList &lines, int insDays, int sendDays,
                                         const QDate &today);
 
@@ -80,6 +86,7 @@ struct MilkingPeriod
 using MilkingPeriods = std::array<MilkingPeriod, 3>;
 
 // The milk-yield CSV of the answer lines: per period, per cow the sum of the milkings inside it.
+QString milkYieldText(exchange::AnswerLines &lines, const MilkingPeriods &periods);
 QString milkYieldText(const QStringList &lines, const MilkingPeriods &periods);
 
 // The modify request's records for the downloaded inseminations that DairyPlan does not hold yet

@@ -1,6 +1,11 @@
 #include "common/testsupport.h"
 #include "exchange/answerfields.h"
 
+#include <QLocale>
+#include <QRandomGenerator>
+
+#include <cstring>
+
 class TestAnswerFields : public QObject
 {
     Q_OBJECT
@@ -16,6 +21,7 @@ private slots:
     void dateTime();
     void text_data();
     void text();
+    void numbersAsQtReadsThem();
 };
 
 void TestAnswerFields::date_data()
@@ -150,6 +156,51 @@ void TestAnswerFields::text()
     QCOMPARE(got.isNull(), null);
     if (!null)
         QCOMPARE(got, expected);
+}
+
+// The quick conversions give exactly what Qt's C-locale conversion gives (decimal comma read as a
+// point, surrounding blanks ignored), for edge shapes and for random texts of digits and separators.
+void TestAnswerFields::numbersAsQtReadsThem()
+{
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator);
+    QStringList texts = {"12,5",
+                         "-0",
+                         "0.1",
+                         "007,50",
+                         " 3 ",
+                         "1.",
+                         ".5",
+                         "-",
+                         "1e3",
+                         "+4",
+                         "123456789012345",
+                         "1234567890123456",
+                         "0.000000000000001",
+                         "2147483647",
+                         "999999999",
+                         "1000000000",
+                         "\t8\n",
+                         QString::fromUtf8("\u00a012"),
+                         "1,2,3"};
+    QRandomGenerator random(11);
+    const char alphabet[] = "0123456789012345678.,- ";
+    while (texts.size() < 20000) {
+        QString t;
+        for (int n = random.bounded(1, 19); n > 0; --n)
+            t += QLatin1Char(alphabet[random.bounded(int(sizeof alphabet) - 1)]);
+        texts << t;
+    }
+    for (const QString &t : texts) {
+        bool ok = false, qtOk = false;
+        const double d = decimalValue(t, &ok);
+        double qt = c.toDouble(QString(t).replace(QLatin1Char(','), QLatin1Char('.')).trimmed(), &qtOk);
+        qt = qtOk ? qt : 0.0;
+        QVERIFY2(ok == qtOk && std::memcmp(&d, &qt, sizeof d) == 0, qPrintable(t));
+        const int i = wholeValue(t, &ok);
+        const int qtInt = c.toInt(t.trimmed(), &qtOk);
+        QVERIFY2(ok == qtOk && i == (qtOk ? qtInt : 0), qPrintable(t));
+    }
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestAnswerFields)

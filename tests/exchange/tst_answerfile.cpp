@@ -8,6 +8,8 @@
 #include <QRandomGenerator>
 #include <QTextCodec>
 
+#include <iterator>
+
 namespace {
 
 const adis::Entity Cow("201863", {{"00201896", 6, 0}, {"00200050", 8, 0}, {"00900085", 1, 0}});
@@ -44,6 +46,7 @@ private slots:
     void badInput_data();
     void badInput();
     void encodings();
+    void decodedAsTheCodecDoes();
     void noAnswer();
     void answerAppearsWhileWaiting();
 };
@@ -121,6 +124,37 @@ void TestAnswerFile::encodings()
     buffer.open(QIODevice::ReadOnly);
     QCOMPARE(exchange::readAnswerLines(buffer, QTextCodec::codecForName("Windows-1250")),
              QStringList{QString::fromUtf8("CN Kráva š")});
+}
+
+// Lines are decoded as the codec decodes each line's bytes, whether they are plain ASCII (read
+// directly) or not: random lines of printable, control and high bytes, in codecs of one and of
+// several bytes a character and a stateful one.
+void TestAnswerFile::decodedAsTheCodecDoes()
+{
+    QRandomGenerator rng(5);
+    const QByteArray pieces[] = {"VN201863", "\t",       "\r",   "\x1b$B", "\x1b(B", "\x0e", "\x7f",
+                                 "\x01",     "\xc3\xa9", "\xe9", "\x9a",   "  ",     "12,5", "\xa0"};
+    for (const char *name : {"UTF-8", "Windows-1250", "ISO-2022-JP", "Shift_JIS"}) {
+        QTextCodec *codec = QTextCodec::codecForName(name);
+        QVERIFY2(codec, name);
+        QByteArray bytes;
+        QStringList expected;
+        for (int l = 0; l < 300; ++l) {
+            QByteArray line = "CN";
+            for (int n = rng.bounded(0, 12); n > 0; --n)
+                line += pieces[rng.bounded(int(std::size(pieces)))];
+            // Plain lines most of the time, as in a real answer.
+            if (l % 3)
+                line = "VN201863   " + QByteArray::number(l) + "\t20240105";
+            bytes += line + "\n";
+            while (line.endsWith('\r'))
+                line.chop(1);
+            expected << codec->toUnicode(line);
+        }
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        QCOMPARE(exchange::readAnswerLines(buffer, codec), expected);
+    }
 }
 
 void TestAnswerFile::noAnswer()

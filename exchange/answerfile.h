@@ -54,8 +54,9 @@ class AnswerLines
 {
 public:
     AnswerLines(QIODevice &device, QTextCodec *codec = nullptr);
-    // Lines read already: each is given as it stands.
+    // Lines read already, kept by the caller: each is given as it stands.
     explicit AnswerLines(const QStringList &lines);
+    explicit AnswerLines(QStringList &&) = delete;
 
     // The next line, valid until the next call; false after the last.
     bool next(QStringView *line);

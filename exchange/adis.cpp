@@ -174,9 +174,7 @@ Values Entity::cutAnyView(QStringView text) const
             spans.append({-1, 0});
             continue;
         }
-        const QStringView raw = text.mid(from, qMin(itemList.at(k).width, end - from));
-        const QStringView value = trimmedView(raw);
-        spans.append({from + int(value.data() - raw.data()), int(value.size())});
+        spans.append({from, qMin(itemList.at(k).width, end - from)});
     }
     return Values(text, spans, end, end >= length);
 }

@@ -15,6 +15,8 @@
 // "DN     0COW\6.0,SRVDAT\9" and the value lines "VN     0...".
 #pragma once
 
+#include "exchange/answerfields.h"
+
 #include <QDate>
 #include <QPair>
 #include <QString>
@@ -113,8 +115,8 @@ class Values
 public:
     using Spans = QVarLengthArray<QPair<int, int>, 48>;
     Values() = default;
-    // Item k of `line` is the (already trimmed) span spans[k]; a negative start: the line ended
-    // before the item.
+    // Item k of `line` is the span spans[k], blanks around it not counting; a negative start: the
+    // line ended before the item.
     Values(const QString &line, const Spans &spans, int lineLength, bool complete)
         : text(line), source(text), items(spans), length(lineLength), full(complete)
     {}
@@ -142,7 +144,7 @@ public:
     {
         if (k < 0 || k >= items.size() || items.at(k).first < 0)
             return QStringView();
-        return source.mid(items.at(k).first, items.at(k).second);
+        return trimmedView(source.mid(items.at(k).first, items.at(k).second));
     }
     // The value holds a "?": unknown.
     bool isUnknown(int k) const { return view(k).contains(QLatin1Char('?')); }

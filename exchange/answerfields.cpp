@@ -213,7 +213,11 @@ int wholeValue(QStringView text, bool *ok)
 {
     // Up to nine ASCII digits between blanks, the usual case, without the general conversion.
     const QStringView t = trimmedView(text);
-    if (t.size() > 0 && t.size() <= 9) {
+    if (t.isEmpty()) {
+        *ok = false;
+        return 0;
+    }
+    if (t.size() <= 9) {
         int value = 0;
         qsizetype i = 0;
         for (; i < t.size() && t[i].unicode() >= '0' && t[i].unicode() <= '9'; ++i)

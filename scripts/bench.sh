@@ -24,14 +24,16 @@ echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //
      "$(free -g | awk '/Mem:/ {print $2}') GB, $(uname -sr)"
 
 if want answers; then
-    "$build/bench/bench_answers" --benchmark_out="$out/answers.json" --benchmark_out_format=json
+    # Three runs of each; the table takes their medians.
+    "$build/bench/bench_answers" --benchmark_out="$out/answers.json" --benchmark_out_format=json \
+        --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
     python3 - "$out/answers.json" <<'PY'
 import json, sys
 rows = {}
 for b in json.load(open(sys.argv[1]))["benchmarks"]:
-    if b.get("error_occurred"):
+    if b.get("error_occurred") or b.get("aggregate_name", "median") != "median":
         continue
-    parts = b["name"].split("/")
+    parts = b.get("run_name", b["name"]).split("/")
     pass_, system, cows = parts[0], parts[1], int(parts[2])
     if pass_ == "alone":
         system, pass_ = system + " records alone", "records"

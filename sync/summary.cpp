@@ -126,7 +126,8 @@ QString milkYieldCsv(const MilkMap &period1, const MilkMap &period2, const MilkM
             text += QLatin1Char(',');
             appendDateTime(text, it->when);
             text += QLatin1String(",,");
-            text += QString::asprintf("%.1f", it->milk);
+            // What QString::asprintf("%.1f") writes, without its format parser.
+            text += QString::number(it->milk, 'f', 1);
             text += QLatin1Char('\n');
         }
     }

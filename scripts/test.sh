@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds Stablomat with its tests and runs them all.
 #   scripts/test.sh              the normal build (build/)
-#   scripts/test.sh --sanitize   the same with AddressSanitizer and UBSan (build-sanitize/)
+#   scripts/test.sh --sanitize   the tests labelled "sanitize" with AddressSanitizer and UBSan
+#                                (build-sanitize/)
 # Further arguments go to ctest.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,7 +29,10 @@ build_type=RelWithDebInfo
 [ $sanitize = ON ] && build_type=Debug
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=$build_type -DSTABLOMAT_WERROR=ON \
     -DSTABLOMAT_SANITIZE=$sanitize >/dev/null
-cmake --build "$build" -j"$(nproc)"
+# The sanitizer run builds only what its tests need (the tests labelled "sanitize").
+targets=()
+[ $sanitize = ON ] && targets=(--target sanitize_tests)
+cmake --build "$build" -j"$(nproc)" "${targets[@]}"
 
 # No Qt for Windows here: MinGW's g++ checks every product source for Windows (platform_win.cpp
 # and the Windows branches) against the Qt headers and the build's generated headers.
@@ -45,6 +49,11 @@ check_windows_sources() {
     flags+=(-idirafter "$build/mingw-include")
     while IFS= read -r -d '' m; do flags+=(-I"$m"); done < <(find "$build" -path '*_autogen/include' \
         ! -path '*/tests/*' ! -path '*/simulators/*' ! -path '*/bench/*' ! -path '*/fuzz/*' -print0)
+    # Qt's headers parsed once, for every file
+    mkdir -p "$build/mingw-pch"
+    printf '#include <%s>\n' QtWidgets QtNetwork QtSql >"$build/mingw-pch/qt.h"
+    "$mingw" "${flags[@]}" -x c++-header "$build/mingw-pch/qt.h" -o "$build/mingw-pch/qt.h.gch"
+    flags+=(-Winvalid-pch -include "$build/mingw-pch/qt.h")
     {
         find "$here"/{app,exchange,sync,adapters,update,ziviviver} -name '*.cpp' ! -name '*_unix.cpp' -print0
         find "$build" -maxdepth 3 -name mocs_compilation.cpp ! -path '*/tests/*' ! -path '*/simulators/*' \
@@ -63,6 +72,10 @@ export HEADLESS_LOG_DIR=$build
 start_headless_tray
 trap stop_headless_tray EXIT
 
+# In parallel; the tests that share something are serialised by their properties.
+labels=()
+[ $sanitize = ON ] && labels=(-L sanitize)
 status=0
-(cd "$build" && ctest --output-on-failure --timeout 300 "$@") || status=$?
+(cd "$build" && ctest --output-on-failure --timeout 300 -j"${TEST_JOBS:-$(nproc)}" "${labels[@]}" "$@") ||
+    status=$?
 exit $status

@@ -49,11 +49,6 @@ check_windows_sources() {
     flags+=(-idirafter "$build/mingw-include")
     while IFS= read -r -d '' m; do flags+=(-I"$m"); done < <(find "$build" -path '*_autogen/include' \
         ! -path '*/tests/*' ! -path '*/simulators/*' ! -path '*/bench/*' ! -path '*/fuzz/*' -print0)
-    # Qt's headers parsed once, for every file
-    mkdir -p "$build/mingw-pch"
-    printf '#include <%s>\n' QtWidgets QtNetwork QtSql >"$build/mingw-pch/qt.h"
-    "$mingw" "${flags[@]}" -x c++-header "$build/mingw-pch/qt.h" -o "$build/mingw-pch/qt.h.gch"
-    flags+=(-Winvalid-pch -include "$build/mingw-pch/qt.h")
     {
         find "$here"/{app,exchange,sync,adapters,update,ziviviver} -name '*.cpp' ! -name '*_unix.cpp' -print0
         find "$build" -maxdepth 3 -name mocs_compilation.cpp ! -path '*/tests/*' ! -path '*/simulators/*' \

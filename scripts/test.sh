@@ -53,12 +53,14 @@ check_windows_sources() {
         find "$here"/{app,exchange,sync,adapters,update,ziviviver} -name '*.cpp' ! -name '*_unix.cpp' -print0
         find "$build" -maxdepth 3 -name mocs_compilation.cpp ! -path '*/tests/*' ! -path '*/simulators/*' \
             ! -path '*/bench/*' ! -path '*/fuzz/*' -print0
-    } | xargs -0 -n1 -P"$(nproc)" "$mingw" "${flags[@]}"
+    } | xargs -0 -n1 -P"$(nproc)" nice -n 10 "$mingw" "${flags[@]}"
 }
-# The sources are the same in the sanitizer run: checked once, in the normal one.
+# The sources are the same in the sanitizer run: checked once, in the normal one, beside the tests
+# (they mostly wait; the check yields the processor to them).
 if [ $sanitize = OFF ]; then
-    echo "Checking the sources for Windows (MinGW, syntax only)"
-    check_windows_sources
+    echo "Checking the sources for Windows (MinGW, syntax only) beside the tests"
+    check_windows_sources >"$build/windows-check.log" 2>&1 &
+    windows_check=$!
 fi
 
 # shellcheck source=headless-tray.sh
@@ -73,4 +75,13 @@ labels=()
 status=0
 (cd "$build" && ctest --output-on-failure --timeout 300 -j"${TEST_JOBS:-$(nproc)}" "${labels[@]}" "$@") ||
     status=$?
+if [ -n "${windows_check:-}" ]; then
+    if wait "$windows_check"; then
+        echo "Windows check of the sources: passed"
+    else
+        echo "Windows check of the sources: FAILED" >&2
+        status=1
+    fi
+    cat "$build/windows-check.log"
+fi
 exit $status

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds Stablomat with its tests and runs them all.
 #   scripts/test.sh              the normal build (build/)
-#   scripts/test.sh --sanitize   the same with AddressSanitizer and UBSan (build-sanitize/)
+#   scripts/test.sh --sanitize   the tests labelled "sanitize" with AddressSanitizer and UBSan
+#                                (build-sanitize/)
 # Further arguments go to ctest.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -28,7 +29,10 @@ build_type=RelWithDebInfo
 [ $sanitize = ON ] && build_type=Debug
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=$build_type -DSTABLOMAT_WERROR=ON \
     -DSTABLOMAT_SANITIZE=$sanitize >/dev/null
-cmake --build "$build" -j"$(nproc)"
+# The sanitizer run builds only what its tests need (the tests labelled "sanitize").
+targets=()
+[ $sanitize = ON ] && targets=(--target sanitize_tests)
+cmake --build "$build" -j"$(nproc)" "${targets[@]}"
 
 # No Qt for Windows here: MinGW's g++ checks every product source for Windows (platform_win.cpp
 # and the Windows branches) against the Qt headers and the build's generated headers.
@@ -49,12 +53,14 @@ check_windows_sources() {
         find "$here"/{app,exchange,sync,adapters,update,ziviviver} -name '*.cpp' ! -name '*_unix.cpp' -print0
         find "$build" -maxdepth 3 -name mocs_compilation.cpp ! -path '*/tests/*' ! -path '*/simulators/*' \
             ! -path '*/bench/*' ! -path '*/fuzz/*' -print0
-    } | xargs -0 -n1 -P"$(nproc)" "$mingw" "${flags[@]}"
+    } | xargs -0 -n1 -P"$(nproc)" nice -n 10 "$mingw" "${flags[@]}"
 }
-# The sources are the same in the sanitizer run: checked once, in the normal one.
+# The sources are the same in the sanitizer run: checked once, in the normal one, beside the tests
+# (they mostly wait; the check yields the processor to them).
 if [ $sanitize = OFF ]; then
-    echo "Checking the sources for Windows (MinGW, syntax only)"
-    check_windows_sources
+    echo "Checking the sources for Windows (MinGW, syntax only) beside the tests"
+    check_windows_sources >"$build/windows-check.log" 2>&1 &
+    windows_check=$!
 fi
 
 # shellcheck source=headless-tray.sh
@@ -63,6 +69,19 @@ export HEADLESS_LOG_DIR=$build
 start_headless_tray
 trap stop_headless_tray EXIT
 
+# In parallel; the tests that share something are serialised by their properties.
+labels=()
+[ $sanitize = ON ] && labels=(-L sanitize)
 status=0
-(cd "$build" && ctest --output-on-failure --timeout 300 "$@") || status=$?
+(cd "$build" && ctest --output-on-failure --timeout 300 -j"${TEST_JOBS:-$(nproc)}" "${labels[@]}" "$@") ||
+    status=$?
+if [ -n "${windows_check:-}" ]; then
+    if wait "$windows_check"; then
+        echo "Windows check of the sources: passed"
+    else
+        echo "Windows check of the sources: FAILED" >&2
+        status=1
+    fi
+    cat "$build/windows-check.log"
+fi
 exit $status

@@ -102,6 +102,8 @@ AnswerLines::AnswerLines(QIODevice &device, QTextCodec *textCodec)
     : codec(textCodec ? textCodec : QTextCodec::codecForLocale())
 {
     plainAsLatin1 = readsPlainAsLatin1(codec);
+    if (!device.isSequential() && device.size() > 0)
+        bytes.reserve(int(qMin<qint64>(device.size(), MaxAnswerBytes)));
     char buffer[64 * 1024];
     for (;;) {
         const qint64 n = device.read(buffer, sizeof buffer);

@@ -54,8 +54,8 @@ bool openAnswer(QFile &file, const QString &path)
 
 namespace {
 
-// Printable ASCII, tab and CR: every codec that reads these bytes as themselves reads such a line
-// byte for byte (no stateful shifts, no multi-byte sequences). Eight bytes at a time.
+// Printable ASCII, tab and CR: every codec that reads these bytes as themselves reads a line of
+// them byte for byte (no stateful shifts, no multi-byte sequences).
 bool isPlainByte(uchar c)
 {
     return (c >= 0x20 && c <= 0x7e) || c == '\t' || c == '\r';
@@ -68,6 +68,7 @@ quint64 zeroBytes(quint64 w)
     return ~(((w & low7) + low7) | w) & ~low7;
 }
 
+// Whether every byte is plain; eight bytes at a time.
 bool isPlain(const char *data, int size)
 {
     constexpr quint64 ones = 0x0101010101010101ull, low7 = 0x7f7f7f7f7f7f7f7full, highs = ~low7;

@@ -149,34 +149,38 @@ bool Entity::cutView(QStringView line, Values *values, bool header) const
     return true;
 }
 
-Values Entity::cutAny(const QString &line) const
-{
-    const Values borrowed = cutAnyView(line);
-    Values::Spans spans;
-    for (int k = 0; k < borrowed.size(); ++k) {
-        const QStringView v = borrowed.view(k);
-        spans.append({v.isNull() ? -1 : int(v.data() - line.constData()), int(v.size())});
-    }
-    return Values(line, spans, borrowed.lineLength(), borrowed.isComplete());
-}
+namespace {
 
-Values Entity::cutAnyView(QStringView text) const
+// The untrimmed span of each item in text (start -1: the line ended before it); returns the line's
+// length without a line end left on it, which is no part of the last value.
+int cutSpans(QStringView text, const QVector<Item> &items, const QVector<int> &offsets, Values::Spans *spans)
 {
-    // A line end left on the line is no part of the last value.
     int end = int(text.size());
     while (end > 0 && (text.at(end - 1) == QLatin1Char('\r') || text.at(end - 1) == QLatin1Char('\n')))
         --end;
-    Values::Spans spans;
-    spans.reserve(itemList.size());
-    for (int k = 0; k < itemList.size(); ++k) {
+    spans->reserve(items.size());
+    for (int k = 0; k < items.size(); ++k) {
         const int from = offsets.at(k);
-        if (from >= end) {
-            spans.append({-1, 0});
-            continue;
-        }
-        spans.append({from, qMin(itemList.at(k).width, end - from)});
+        spans->append(from >= end ? QPair<int, int>(-1, 0)
+                                  : QPair<int, int>(from, qMin(items.at(k).width, end - from)));
     }
-    return Values(text, spans, end, end >= length);
+    return end;
+}
+
+} // namespace
+
+Values Entity::cutAny(const QString &line) const
+{
+    Values::Spans spans;
+    const int end = cutSpans(line, itemList, offsets, &spans);
+    return Values(line, spans, end, end >= length);
+}
+
+Values Entity::cutAnyView(QStringView line) const
+{
+    Values::Spans spans;
+    const int end = cutSpans(line, itemList, offsets, &spans);
+    return Values(line, spans, end, end >= length);
 }
 
 ValueLine::ValueLine(const Entity &e, bool header) : entity(e), line(e.valuePrefix(header)) {}

@@ -155,7 +155,7 @@ bool MilkingPeriodClock::inPeriod(int p, const QDate &date, int msecsOfDay)
         return false;
     const qint64 jd = date.toJulianDay();
     // Most milkings fall on the day of the one before.
-    if (!hasLastDay || jd != lastJulianDay) {
+    if (jd != lastJulianDay) {
         auto it = days.constFind(jd);
         if (it == days.constEnd()) {
             const QDateTime start(date, QTime(0, 0));
@@ -167,7 +167,6 @@ bool MilkingPeriodClock::inPeriod(int p, const QDate &date, int msecsOfDay)
         }
         lastDay = *it;
         lastJulianDay = jd;
-        hasLastDay = true;
     }
     if (!lastDay.uniform)
         return inMilkingPeriod(QDateTime(date, QTime::fromMSecsSinceStartOfDay(msecsOfDay)), *b.from, *b.to);

@@ -6,6 +6,8 @@
 #include <QMap>
 #include <QString>
 
+#include <limits>
+
 // The five counters syncZavra returns, in its order.
 struct SentCounts
 {
@@ -89,8 +91,7 @@ private:
     Bounds bounds[3];
     QHash<qint64, Day> days;
     Day lastDay;
-    qint64 lastJulianDay = 0;
-    bool hasLastDay = false;
+    qint64 lastJulianDay = std::numeric_limits<qint64>::min(); // no valid date's
 };
 
 extern const char *const MilkYieldHeader; // "USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO"

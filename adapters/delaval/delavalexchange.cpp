@@ -231,9 +231,10 @@ HerdReading readAnswer(exchange::AnswerLines &lines, const ReadingRules &rules)
 {
     HerdReading reading;
     std::vector<MapRow> rows;
-    rows.reserve(size_t(lines.sizeHint()));
+    const int expected = lines.sizeHint();
+    rows.reserve(size_t(expected));
     if (rules.insDays != 0)
-        reading.known.reserve(lines.sizeHint());
+        reading.known.reserve(expected);
     QStringView line;
     Columns c;
     CowLine events;

@@ -152,9 +152,10 @@ FullwoodHerd fullwoodHerd(exchange::AnswerLines &answerLines, int insDays, int s
     FullwoodHerd herd;
     const adis::Entity &table = generalCowRequest(System::Fullwood);
     std::vector<FullwoodRow> rows;
-    rows.reserve(size_t(answerLines.sizeHint()));
+    const int expected = answerLines.sizeHint();
+    rows.reserve(size_t(expected));
     if (insDays != 0)
-        herd.known.reserve(answerLines.sizeHint());
+        herd.known.reserve(expected);
     QStringView line;
     adis::Values v;
     while (answerLines.next(&line)) {

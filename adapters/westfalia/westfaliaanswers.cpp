@@ -117,9 +117,10 @@ ReproductionData readReproductionAnswer(exchange::AnswerLines &lines, int insDay
 {
     ReproductionData data;
     std::vector<CowRow> rows;
-    rows.reserve(size_t(lines.sizeHint()));
+    const int expected = lines.sizeHint();
+    rows.reserve(size_t(expected));
     if (insDays != 0)
-        data.knownInseminations.reserve(lines.sizeHint());
+        data.knownInseminations.reserve(expected);
     CowRow row;
     QStringView line;
     while (lines.next(&line)) {

@@ -2,10 +2,8 @@
 
 #include "exchange/converter.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QTextCodec>
-#include <QThread>
 
 #include <cstring>
 
@@ -37,11 +35,8 @@ bool openAnswer(QFile &file, const QString &path)
         // The program ends: no answer is waited for any more.
         if (exchange::converterRunsEnded())
             return false;
-        if (attempt > 0) {
-            QThread::msleep(static_cast<unsigned long>(qMax(0, wait.delayMs)));
-            if (QCoreApplication::instance())
-                QCoreApplication::processEvents();
-        }
+        if (attempt > 0 && !exchange::waitWithEvents(wait.delayMs))
+            return false;
         if (file.open(QIODevice::ReadOnly)) {
             if (file.size() <= MaxAnswerBytes)
                 return true;

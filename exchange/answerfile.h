@@ -32,9 +32,9 @@ AnswerWait answerWait();
 // Tests shorten the wait; AnswerWait() restores the usual one.
 void setAnswerWait(const AnswerWait &wait);
 
-// Opens the file for reading; when it cannot be opened yet, lets pending events run, sleeps and
-// tries again, up to answerWait().attempts times in all. True when the file is open. An answer
-// larger than MaxAnswerBytes counts as no answer.
+// Opens the file for reading; when it cannot be opened yet, waits with events running (the window
+// paints, the program can be ended) and tries again, up to answerWait().attempts times in all. True when the
+// file is open. An answer larger than MaxAnswerBytes counts as no answer.
 bool openAnswer(QFile &file, const QString &path);
 
 // Far above the answer of any real herd; a larger file is not read.

@@ -1,5 +1,6 @@
 #include "registryclient_p.h"
 
+#include "jsontext.h"
 #include "lowdelay.h"
 
 #include <QDateTime>
@@ -234,6 +235,165 @@ QJsonObject syncRequest(const SyncArguments &args, const QMap<QString, ZARiruvOz
     return body;
 }
 
+namespace {
+
+void field(JsonText &json, const char *key, const QJsonValue &v)
+{
+    if (v.isUndefined())
+        return;
+    json.key(key);
+    json.value(v);
+}
+
+// The usual variants written at once; any other as textValue, intValue and anyValue give it.
+void textField(JsonText &json, const char *key, const QVariant &v)
+{
+    if (v.userType() == QMetaType::QString) {
+        const QString &text = *static_cast<const QString *>(v.constData());
+        if (!text.isNull()) {
+            json.key(key);
+            json.string(text);
+        }
+        return;
+    }
+    field(json, key, textValue(v));
+}
+
+void intField(JsonText &json, const char *key, const QVariant &v)
+{
+    if (v.userType() == QMetaType::Int) {
+        json.key(key);
+        json.integer(*static_cast<const int *>(v.constData()));
+        return;
+    }
+    field(json, key, intValue(v));
+}
+
+void anyField(JsonText &json, const char *key, const QVariant &v)
+{
+    if (!v.isNull())
+        field(json, key, anyValue(v));
+}
+
+// An event's life number and date: the first two keys of an event, or the two after "byk".
+void writeEventHead(JsonText &json, const QString &cislo, const QDate &datum)
+{
+    json.key("cislo");
+    json.string(cislo);
+    json.key("datum");
+    int year = 0, month = 0, day = 0;
+    datum.getDate(&year, &month, &day);
+    if (year >= 1 && year <= 9999)
+        json.isoDate(year, month, day);
+    else
+        json.string(datum.toString(Qt::ISODate));
+}
+
+} // namespace
+
+QByteArray syncRequestBody(const SyncArguments &args, const QMap<QString, ZARiruvOzav::ddata_zv_t> &animals,
+                           const QList<ZARiruvOzav::ddata_ins_t> &inseminations,
+                           const QList<ZARiruvOzav::ddata_br_t> &pregnancies,
+                           const QList<ZARiruvOzav::ddata_za_t> &dryOffs,
+                           const QList<ZARiruvOzav::ddata_plany_t> &plans)
+{
+    const bool events = args.send == 1;
+    const int eventCount =
+        events ? inseminations.size() + pregnancies.size() + dryOffs.size() + plans.size() : 0;
+    JsonText json(256 + 80 * animals.size() + 64 * eventCount);
+    // Keys in QJsonObject's order (sorted), so the text is the one toJson() writes for syncRequest().
+    json.beginObject();
+    json.key("animals");
+    json.beginArray();
+    for (auto it = animals.constBegin(); it != animals.constEnd(); ++it) {
+        const QString &cislo = it->cislo.isEmpty() ? it.key() : it->cislo;
+        if (cislo.isEmpty())
+            continue;
+        json.beginObject();
+        json.key("cislo");
+        json.string(cislo);
+        textField(json, "tech_cislo", it->tech_cislo);
+        textField(json, "transponder", it->transponder);
+        textField(json, "vyrazena", it->vyrazena);
+        json.endObject();
+    }
+    json.endArray();
+    json.key("complete");
+    json.boolean(args.complete);
+    json.key("download");
+    json.integer(args.download);
+    if (events) {
+        json.key("dryOffs");
+        json.beginArray();
+        for (const ZARiruvOzav::ddata_za_t &r : dryOffs) {
+            if (!sendable(r.cislo, r.datum))
+                continue;
+            json.beginObject();
+            writeEventHead(json, r.cislo, r.datum);
+            anyField(json, "udaj", r.udaj);
+            json.endObject();
+        }
+        json.endArray();
+    }
+    json.key("insDays");
+    json.integer(args.insDays);
+    if (events && args.sendInseminations) {
+        json.key("inseminations");
+        json.beginArray();
+        for (const ZARiruvOzav::ddata_ins_t &r : inseminations) {
+            if (!sendable(r.cislo, r.datum))
+                continue;
+            json.beginObject();
+            if (!r.byk.isNull()) {
+                json.key("byk");
+                json.string(r.byk);
+            }
+            writeEventHead(json, r.cislo, r.datum);
+            intField(json, "druh", r.druh);
+            intField(json, "poradi", r.poradi);
+            json.endObject();
+        }
+        json.endArray();
+    }
+    if (events) {
+        json.key("plans");
+        json.beginArray();
+        for (const ZARiruvOzav::ddata_plany_t &r : plans) {
+            if (!sendable(r.cislo, r.datum))
+                continue;
+            json.beginObject();
+            writeEventHead(json, r.cislo, r.datum);
+            intField(json, "druh", r.druh);
+            json.endObject();
+        }
+        json.endArray();
+        json.key("pregnancies");
+        json.beginArray();
+        for (const ZARiruvOzav::ddata_br_t &r : pregnancies) {
+            if (!sendable(r.cislo, r.datum))
+                continue;
+            json.beginObject();
+            writeEventHead(json, r.cislo, r.datum);
+            intField(json, "druh", r.druh);
+            anyField(json, "udaj1", r.udaj1);
+            anyField(json, "udaj2", r.udaj2);
+            anyField(json, "udaj3", r.udaj3);
+            json.endObject();
+        }
+        json.endArray();
+    }
+    json.key("send");
+    json.integer(args.send);
+    json.key("sendDays");
+    json.integer(args.sendDays);
+    json.key("sendInseminations");
+    json.boolean(args.sendInseminations);
+    json.key("shortNumbers");
+    json.boolean(args.shortNumbers);
+    json.endObject();
+    return json.take();
+}
+
 int parseAttachAnswer(const QJsonObject &answer, bool &loggedIn, QString &session)
 {
     if (!answer.value("loggedIn").isBool())
@@ -371,6 +531,13 @@ int transportError(QNetworkReply::NetworkError error)
 int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject &body, const QString &session,
              QJsonObject &answer, int limitMs)
 {
+    return postJson(network, url, QJsonDocument(body).toJson(QJsonDocument::Compact), session, answer,
+                    limitMs);
+}
+
+int postJson(QNetworkAccessManager &network, const QUrl &url, const QByteArray &body, const QString &session,
+             QJsonObject &answer, int limitMs)
+{
     if (checkRegistryUrl(url) != 0)
         return InsecureUrl;
 
@@ -397,8 +564,7 @@ int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject 
 
     // The connection kept alive from the previous request is reused for this one.
     setLowDelayToPort(url.port(url.scheme().compare("https", Qt::CaseInsensitive) == 0 ? 443 : 80));
-    std::unique_ptr<QNetworkReply> reply(
-        network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact)));
+    std::unique_ptr<QNetworkReply> reply(network.post(request, body));
     reply->setReadBufferSize(1 << 20);
     bool timedOut = false;
     bool tlsRefused = false;

@@ -21,11 +21,9 @@ JsonText::JsonText(int sizeHint)
     bytes.resize(qMax(sizeHint, 64));
 }
 
-char *JsonText::room(int n)
+void JsonText::grow(int n)
 {
-    if (bytes.size() - used < n)
-        bytes.resize(qMax(bytes.size() * 2, used + n + 64));
-    return bytes.data() + used;
+    bytes.resize(qMax(bytes.size() * 2, used + n + 64));
 }
 
 void JsonText::raw(const char *text)
@@ -59,17 +57,6 @@ void JsonText::close(char bracket)
 {
     *room(1) = bracket, ++used;
     firstInLevel.pop_back();
-}
-
-void JsonText::key(const char *latin1Key)
-{
-    if (!firstInLevel.back())
-        *room(1) = ',', ++used;
-    firstInLevel.back() = false;
-    *room(1) = '"', ++used;
-    raw(latin1Key);
-    raw("\":");
-    afterKey = true;
 }
 
 void JsonText::string(const QString &text)

@@ -7,6 +7,7 @@
 #include <QJsonValue>
 #include <QString>
 
+#include <cstring>
 #include <vector>
 
 namespace zavra {
@@ -21,7 +22,21 @@ public:
     void beginArray() { open('['); }
     void endArray() { close(']'); }
     // The key of the next value of the open object.
-    void key(const char *latin1Key);
+    void key(const char *latin1Key)
+    {
+        const int n = int(std::strlen(latin1Key));
+        char *p = room(n + 4);
+        if (!firstInLevel.back())
+            *p++ = ',';
+        firstInLevel.back() = false;
+        *p++ = '"';
+        std::memcpy(p, latin1Key, size_t(n));
+        p += n;
+        *p++ = '"';
+        *p++ = ':';
+        used = int(p - bytes.constData());
+        afterKey = true;
+    }
 
     void string(const QString &text);
     void string(const QChar *text, int size);
@@ -39,7 +54,14 @@ private:
     void close(char bracket);
     void separate();
     void raw(const char *text);
-    char *room(int bytes);
+    // Space for at least n more bytes, at the end of what is written.
+    char *room(int n)
+    {
+        if (bytes.size() - used < n)
+            grow(n);
+        return bytes.data() + used;
+    }
+    void grow(int n);
 
     QByteArray bytes;
     int used = 0;

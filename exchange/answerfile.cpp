@@ -144,10 +144,13 @@ bool AnswerLines::next(QStringView *line)
             continue;
         const int size = end - start;
         // Latin-1 assignment reuses the line's buffer.
-        if (plainAsLatin1 && isPlain(data + start, size))
+        if (plainAsLatin1 && isPlain(data + start, size)) {
             decoded = QLatin1String(data + start, size);
-        else
+            lineStart = start;
+        } else {
             decoded = codec->toUnicode(data + start, size);
+            lineStart = -1;
+        }
         *line = decoded;
         return true;
     }
@@ -166,6 +169,30 @@ int AnswerLines::sizeHint() const
         data = nl + 1;
     }
     return lines;
+}
+
+AnswerText AnswerLines::keep(QStringView piece)
+{
+    AnswerText kept;
+    if (piece.isNull())
+        return kept;
+    kept.size = int(piece.size());
+    if (!list && lineStart >= 0) {
+        kept.at = lineStart + int(piece.data() - decoded.constData());
+    } else {
+        kept.at = -1 - keptTexts.size();
+        keptTexts.append(piece.toString());
+    }
+    return kept;
+}
+
+QString AnswerLines::text(const AnswerText &kept) const
+{
+    if (kept.isNull())
+        return QString();
+    if (kept.at < 0)
+        return keptTexts.at(-1 - kept.at);
+    return QString::fromLatin1(bytes.constData() + kept.at, kept.size);
 }
 
 QStringList readAnswerLines(QIODevice &device, QTextCodec *codec)

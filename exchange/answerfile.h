@@ -48,6 +48,17 @@ constexpr int MaxAnswerLineBytes = 64 * 1024;
 // (binary data) and overlong lines are left out. Nothing at all when more than MaxAnswerBytes are read.
 QStringList readAnswerLines(QIODevice &device, QTextCodec *codec = nullptr);
 
+// A piece of an answer line kept beyond its line without a copy: where it lies in the answer's
+// bytes, or, for a line that had to be decoded, the number of a text of its own. AnswerLines::text
+// makes the QString.
+struct AnswerText
+{
+    qint32 at = 0;
+    qint32 size = -1; // -1: a null text
+
+    bool isNull() const { return size < 0; }
+};
+
 // The same lines one at a time. The device is read whole first, so an answer that grows past
 // MaxAnswerBytes while it is read gives no line at all.
 class AnswerLines
@@ -63,12 +74,19 @@ public:
     // At least as many as there are lines: for reserving room.
     int sizeHint() const;
 
+    // A piece of the current line (a view into it, or a null view) to be made a text later.
+    AnswerText keep(QStringView piece);
+    // The text of a kept piece, as piece.toString() gave it (null for a null piece).
+    QString text(const AnswerText &kept) const;
+
 private:
     QByteArray bytes;
     int position = 0;
     QTextCodec *codec = nullptr;
     bool plainAsLatin1 = false; // the codec reads printable ASCII as itself
     QString decoded;            // the current line; its buffer is reused
+    int lineStart = -1;         // of the current line in `bytes` when it is its bytes widened, else -1
+    QStringList keptTexts;      // kept pieces of the other lines
     const QStringList *list = nullptr;
     int listIndex = 0;
 };

@@ -60,7 +60,8 @@ struct AnswerText
 };
 
 // The same lines one at a time. The device is read whole first, so an answer that grows past
-// MaxAnswerBytes while it is read gives no line at all.
+// MaxAnswerBytes while it is read gives no line at all. The lines are not counted beforehand: room
+// reserved from their number would let blank lines cost memory.
 class AnswerLines
 {
 public:
@@ -71,8 +72,9 @@ public:
 
     // The next line, valid until the next call; false after the last.
     bool next(QStringView *line);
-    // At least as many as there are lines: for reserving room.
-    int sizeHint() const;
+    // Lines left out so far as unreadable: those holding a NUL byte and overlong ones (blank lines
+    // are not counted).
+    int skipped() const { return skippedLines; }
 
     // A piece of the current line (a view into it, or a null view) to be made a text later.
     AnswerText keep(QStringView piece);
@@ -82,6 +84,7 @@ public:
 private:
     QByteArray bytes;
     int position = 0;
+    int skippedLines = 0;
     QTextCodec *codec = nullptr;
     bool plainAsLatin1 = false; // the codec reads printable ASCII as itself
     QString decoded;            // the current line; its buffer is reused

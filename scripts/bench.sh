@@ -3,9 +3,9 @@
 # the performance goals as met or not met.
 #   scripts/bench.sh [all|answers|sync|exchange|idle|baseline]...   (default: all but baseline)
 # Herds and the stand-ins' answers are made once into build/bench/data/ (about a minute).
-# "baseline" builds bench_exchange against the sources of BASELINE_REV (default HEAD~1) in
-# build/baseline/, with this tree's bench/ (the same measuring code on both sides); "exchange" then
-# measures that program's CPU for the same exchange in the same run.
+# "baseline" builds the benchmarks of BASELINE_REV (default HEAD~1) in build/baseline/, its
+# bench_exchange from this tree's source (the same measuring code on both sides); "answers" and
+# "exchange" then measure that program beside this one in the same run.
 # The idle tray measurement runs the real program under a virtual display for 60 s
 # (IDLE_SECONDS to change it), with its window shown; IDLE_WINDOW=hidden starts it hidden in the
 # tray instead (start-up shortcut present, tray mode on, exchange every hour).
@@ -37,33 +37,34 @@ if want baseline; then
     rm -rf "$baseline/src"
     mkdir -p "$baseline/src"
     git -C "$here" archive "$rev" | tar -x -C "$baseline/src"
-    rm -rf "$baseline/src/bench"
-    cp -r "$here/bench" "$baseline/src/bench"
-    cmake -S "$baseline/src" -B "$baseline/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTABLOMAT_BUILD_TESTS=ON \
+    cp "$here"/bench/{bench_exchange.cpp,benchdata.cpp,benchdata.h,procstats.h} "$baseline/src/bench/"
+    cmake -S "$baseline/src" -B "$baseline/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         ${CMAKE_CXX_COMPILER_LAUNCHER:+-DCMAKE_CXX_COMPILER_LAUNCHER=$CMAKE_CXX_COMPILER_LAUNCHER} >/dev/null
-    cmake --build "$baseline/build" -j"$(nproc)" --target bench_exchange farm-tool iso32 >/dev/null
+    cmake --build "$baseline/build" -j"$(nproc)" --target benchmarks >/dev/null
     git -C "$here" rev-parse --short "$rev" >"$baseline/revision"
 fi
 
 echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores," \
      "$(free -g | awk '/Mem:/ {print $2}') GB, $(uname -sr)"
 
-if want answers; then
-    # Three runs of each; the table takes their medians.
-    "$build/bench/bench_answers" --benchmark_out="$out/answers.json" --benchmark_out_format=json \
-        --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
-    python3 - "$out/answers.json" "$goals" <<'PY'
-import json, sys
-rows = {}
-for b in json.load(open(sys.argv[1]))["benchmarks"]:
-    if b.get("error_occurred") or b.get("aggregate_name", "median") != "median":
-        continue
-    parts = b.get("run_name", b["name"]).split("/")
-    pass_, system, cows = parts[0], parts[1], int(parts[2])
-    if pass_ == "alone":
-        system, pass_ = system + " records alone", "records"
-    ms = b["real_time"] if b["time_unit"] == "ms" else b["real_time"] / 1e6
-    rows[(system, cows, pass_)] = (ms, b.get("bytes_per_second", 0) / 1e6)
+# The answers table of a bench_answers JSON output; with a goals file, the goal lines too (and the
+# baseline's ratios from its JSON output, when given).
+answers_table() {
+    python3 - "$@" <<'PY'
+import json, os, sys
+def load(path):
+    rows = {}
+    for b in json.load(open(path))["benchmarks"]:
+        if b.get("error_occurred") or b.get("aggregate_name", "median") != "median":
+            continue
+        parts = b.get("run_name", b["name"]).split("/")
+        pass_, system, cows = parts[0], parts[1], int(parts[2])
+        if pass_ == "alone":
+            system, pass_ = system + " records alone", "records"
+        ms = b["real_time"] if b["time_unit"] == "ms" else b["real_time"] / 1e6
+        rows[(system, cows, pass_)] = (ms, b.get("bytes_per_second", 0) / 1e6)
+    return rows
+rows = load(sys.argv[1])
 print()
 print("| answer | cows | read MB/s | lines MB/s | records MB/s | records ms per 10,000 cows | ratio to read | ratio to lines | growth to 10x cows |")
 print("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
@@ -80,13 +81,33 @@ for system in dict.fromkeys(k[0] for k in rows):
         growth = "%.1fx" % (r / prev[0]) if prev and cows > 1000 else ""
         print("| %s | %d | %.0f | %.0f | %.1f | %.1f | %.0fx | %.1fx | %s |" % (
             system, cows, fm, lm, rm, r * 10000 / cows, r / f if f else 0, r / l if l else 0, growth))
+if len(sys.argv) < 3:
+    sys.exit(0)
+ratio = lambda rows, s: rows[(s, 100000, "records")][0] / rows[(s, 100000, "read")][0]
+before = load(sys.argv[3]) if len(sys.argv) > 3 and os.path.exists(sys.argv[3]) else {}
 with open(sys.argv[2], "a") as goals:
     for system in ("delaval", "dairyplan_reproduction", "dairyplan_milk", "taurus"):
         if (system, 100000, "records") in rows and (system, 100000, "read") in rows:
-            ratio = rows[(system, 100000, "records")][0] / rows[(system, 100000, "read")][0]
-            goals.write("answer -> records, %s, 100,000 cows: %.0fx the read floor (aim <= 40x): %s\n" % (
-                system, ratio, "met" if ratio <= 40 else "NOT MET"))
+            now = ratio(rows, system)
+            was = " (baseline %.0fx)" % ratio(before, system) if (system, 100000, "read") in before else ""
+            goals.write("answer -> records, %s, 100,000 cows: %.0fx the read floor%s (aim <= 40x): %s\n" % (
+                system, now, was, "met" if now <= 40 else "NOT MET"))
 PY
+}
+
+if want answers; then
+    # Three runs of each; the table takes their medians.
+    "$build/bench/bench_answers" --benchmark_out="$out/answers.json" --benchmark_out_format=json \
+        --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+    rm -f "$out/answers-baseline.json"
+    if [ -x "$baseline/build/bench/bench_answers" ]; then
+        echo "baseline ($(cat "$baseline/revision")):"
+        "$baseline/build/bench/bench_answers" --benchmark_out="$out/answers-baseline.json" \
+            --benchmark_out_format=json --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+        answers_table "$out/answers-baseline.json"
+        echo "this tree:"
+    fi
+    answers_table "$out/answers.json" "$goals" "$out/answers-baseline.json"
 fi
 
 if want sync; then

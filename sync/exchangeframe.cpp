@@ -58,6 +58,8 @@ bool ExchangeFrame::hasAnimals(const HerdRecords &records) const
 {
     if (!records.animals.isEmpty())
         return true;
+    if (skippedLines_ > 0)
+        window->form()->textEdit->setPlainText(withSkippedLines(QString()));
     if (showMessages_)
         inform(tr("Sestava neobsahuje žádná zvířata, nic nebylo odesláno."));
     return false;
@@ -122,8 +124,17 @@ SyncResult ExchangeFrame::synchronise(const HerdRecords &records, const SyncOpti
     return result;
 }
 
+QString ExchangeFrame::withSkippedLines(const QString &text) const
+{
+    if (skippedLines_ == 0)
+        return text;
+    const QString separator =
+        text.isEmpty() || text.endsWith(QLatin1Char('\n')) ? QString() : QStringLiteral("\n");
+    return text + separator + tr("Přeskočeno nečitelných řádků: %1").arg(skippedLines_);
+}
+
 void ExchangeFrame::finish(const QString &text)
 {
-    window->form()->textEdit->setPlainText(text);
+    window->form()->textEdit->setPlainText(withSkippedLines(text));
     progress.reset();
 }

@@ -100,6 +100,9 @@ public:
     // interactive run says so. True when the records hold at least one animal.
     bool hasAnimals(const HerdRecords &records) const;
 
+    // Lines of the milking system's answer left out as unreadable; the run's text names them.
+    void countSkippedLines(int lines) { skippedLines_ += lines; }
+
     // Last step of a run: the text area gets `text`, the progress dialog closes.
     void finish(const QString &text);
 
@@ -111,11 +114,15 @@ public:
     static QString progressText(ProgressStep step);
 
 private:
+    // `text` and, after it on a line of its own, how many answer lines were skipped, if any.
+    QString withSkippedLines(const QString &text) const;
+
     MainWindow *window;
     bool showMessages_;
     bool waitForClick_;
     int insDays_;
     int sendDays_;
+    int skippedLines_ = 0;
     QDate today_;
     std::unique_ptr<DialogInfo> progress;
 };

@@ -478,8 +478,15 @@ int parseSyncAnswer(const QJsonObject &answer, QList<ZARiruvOzav::zavra_ins_row_
     return 0;
 }
 
+qint64 maxSyncAnswerBytes(int animals)
+{
+    return qMin<qint64>(MaxAnswerBytes, (1 << 20) + qint64(qMax(0, animals)) * 4096);
+}
+
 bool hasDuplicateKeys(const QByteArray &json)
 {
+    // Qt's parser refuses a document nested deeper than this; nothing deeper needs looking at.
+    constexpr size_t NestingLimit = 1024;
     struct Level
     {
         bool object = false;
@@ -514,6 +521,8 @@ bool hasDuplicateKeys(const QByteArray &json)
                 levels.back().expectKey = false;
             }
         } else if (c == '{' || c == '[') {
+            if (levels.size() == NestingLimit)
+                return false;
             levels.push_back(Level{c == '{', c == '{', {}});
         } else if (c == '}' || c == ']') {
             if (!levels.empty())
@@ -566,14 +575,14 @@ int transportError(QNetworkReply::NetworkError error)
 } // namespace
 
 int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject &body, const QString &session,
-             QJsonObject &answer, int limitMs)
+             QJsonObject &answer, int limitMs, qint64 maxBytes)
 {
     return postJson(network, url, QJsonDocument(body).toJson(QJsonDocument::Compact), session, answer,
-                    limitMs);
+                    limitMs, maxBytes);
 }
 
 int postJson(QNetworkAccessManager &network, const QUrl &url, const QByteArray &body, const QString &session,
-             QJsonObject &answer, int limitMs)
+             QJsonObject &answer, int limitMs, qint64 maxBytes)
 {
     if (checkRegistryUrl(url) != 0)
         return InsecureUrl;
@@ -621,11 +630,11 @@ int postJson(QNetworkAccessManager &network, const QUrl &url, const QByteArray &
         if (tooLong)
             return;
         const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (announced.isValid() && announced.toLongLong() > MaxAnswerBytes)
+        if (announced.isValid() && announced.toLongLong() > maxBytes)
             tooLong = true;
         else
-            data += reply->read(MaxAnswerBytes + 1 - data.size());
-        if (data.size() > MaxAnswerBytes)
+            data += reply->read(maxBytes + 1 - data.size());
+        if (data.size() > maxBytes)
             tooLong = true;
         if (tooLong) {
             data.clear();

@@ -74,7 +74,7 @@ int ZARiruvOzav::syncZavra(bool shortNumbers, int download, int insDays, int sen
     const int rc =
         zavra::postJson(d->network, zavra::endpoint(d->base, "sync"),
                         zavra::syncRequestBody(args, animals, inseminations, pregnancies, dryOffs, plans),
-                        d->session, answer);
+                        d->session, answer, 0, zavra::maxSyncAnswerBytes(animals.size()));
     if (rc == zavra::SessionExpired)
         d->session.clear();
     if (rc < 0)

@@ -61,6 +61,10 @@ void MainWindow::exchangeUniform(const bool &, const bool &ShowMessages)
     if (windows.sendDays >= 1)
         uniform::readDryOffs(db, windows, tables);
     uniform::commitWork(db);
+    if (!frame.hasAnimals(tables.records)) {
+        frame.finish(QString());
+        return;
+    }
 
     QString log;
     SyncOptions sync;

@@ -12,6 +12,8 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QSignalSpy>
+#include <QTimer>
 #include <functional>
 
 // The real window with the adapter call and the version check observed.
@@ -286,15 +288,17 @@ void TestMainWindow::ticksDoNotRepaint()
     // The program spends the day ticking: a tick that changes nothing on screen draws nothing.
     store().setValue(keys::Staj, QStringLiteral("Farma Horní Lhota"));
     TestWindow w;
+    PaintCounter counter(&w);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QTest::qWait(200);
-    const PaintCounter counter(&w);
+    QTRY_VERIFY(counter.paints > 0); // drawn once
+    QCoreApplication::processEvents();
+    counter.paints = 0;
     for (int i = 0; i < 20; ++i) {
         w.tick(1);
         QCoreApplication::processEvents();
     }
-    QTest::qWait(100);
+    QTest::qWait(100); // proves that no late repaint comes
     QCOMPARE(counter.paints, 0);
     // The counter does see a repaint.
     w.form()->staj->setText(QStringLiteral("Farma Dolní Lhota"));
@@ -325,10 +329,13 @@ void TestMainWindow::hiddenStart()
     store().setValue(keys::TrayIcon, trayMode);
     store().setValue(keys::ExchangeHours, hours);
     TestWindow w;
+    QSignalSpy ticks(w.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly), &QTimer::timeout);
     w.show();
-    QTest::qWait(400);
+    // Closed 100 ms after it is shown, before the first tick of the real timer (1 s).
+    if (hidden)
+        QTRY_VERIFY(!w.isVisible());
+    QTRY_VERIFY(!ticks.isEmpty());
     QCOMPARE(w.isVisible(), !hidden);
-    QTest::qWait(1100); // the first tick of the real timer
     QCOMPARE(w.runs.size(), hidden ? 1 : 0);
     if (hidden) {
         QCOMPARE(w.runs.first().fetchYields, false);

@@ -1,5 +1,6 @@
 #include "common/testsupport.h"
 
+#include "app/mainwindow.h"
 #include "app/messagebox.h"
 #include "app/platform.h"
 
@@ -8,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QMessageBox>
 
 static QTemporaryDir *environmentDir = nullptr;
@@ -65,6 +67,36 @@ QByteArray readWholeFile(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
     return file.readAll();
+}
+
+bool waitForAfifarmRuns(MainWindow *window, const QString &savefile, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const auto left = [&] { return qMax(0, timeoutMs - int(clock.elapsed())); };
+    const auto idle = [&] {
+        return !window->exchangeRunning() &&
+               QDir(savefile).entryList({QStringLiteral("StablomatAnimals*")}, QDir::Files).isEmpty();
+    };
+    auto *watcher = window->findChild<QFileSystemWatcher *>();
+    if (!watcher)
+        return false;
+    // The watcher reports in order: once the change of a mark made now has come, the earlier ones
+    // have come too, and the runs they started are over.
+    QSignalSpy seen(watcher, &QFileSystemWatcher::directoryChanged);
+    do {
+        if (!QTest::qWaitFor(idle, left()))
+            return false;
+        seen.clear();
+        QFile mark(savefile + QStringLiteral("/.settled"));
+        if (!mark.open(QIODevice::WriteOnly))
+            return false;
+        mark.close();
+        mark.remove();
+        if (!QTest::qWaitFor([&] { return !seen.isEmpty(); }, left()))
+            return false;
+    } while (!idle());
+    return true;
 }
 
 ModalAnswerer::ModalAnswerer(QObject *parent) : QObject(parent)

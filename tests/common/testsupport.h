@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QtTest>
 
+class MainWindow;
 class QMessageBox;
 
 // Gives the process a private HOME, XDG_CONFIG_HOME, XDG_DATA_HOME and WINEPREFIX. Must run
@@ -51,6 +52,10 @@ private:
 
 // Reads a file whole; empty when it cannot be opened.
 QByteArray readWholeFile(const QString &path);
+
+// Waits until no AfiFarm report is left in savefile, no run goes on, and the window's directory
+// watcher has passed on every change made there so far (a run's own removals notify it again).
+bool waitForAfifarmRuns(MainWindow *window, const QString &savefile, int timeoutMs = 20000);
 
 #define STABLOMAT_TEST_MAIN(TestObject)                                                                      \
     int main(int argc, char **argv)                                                                          \

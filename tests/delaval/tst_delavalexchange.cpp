@@ -2,8 +2,8 @@
 // iso32.exe stand-in run through the shell, the reference herd registry on loopback.
 #include "common/testsupport.h"
 
-#include "simulators/simprocess.h"
-#include "ziviviver/registryprocess.h"
+#include "common/registryprocess.h"
+#include "common/simprocess.h"
 
 #include "app/dialoginfo.h"
 #include "app/mainwindow.h"

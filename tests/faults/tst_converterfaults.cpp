@@ -4,7 +4,7 @@
 // under a final name, and after the fault the next run writes every insemination exactly once.
 #include "common/testsupport.h"
 
-#include "ziviviver/registryprocess.h"
+#include "common/registryprocess.h"
 
 #include "adapters/delaval/delavalformat.h"
 #include "app/mainwindow.h"

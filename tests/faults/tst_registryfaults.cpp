@@ -3,7 +3,7 @@
 // the next run downloads every insemination exactly once.
 #include "common/testsupport.h"
 
-#include "ziviviver/registryprocess.h"
+#include "common/registryprocess.h"
 
 #include "app/mainwindow.h"
 #include "app/messagebox.h"

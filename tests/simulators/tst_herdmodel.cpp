@@ -1,7 +1,7 @@
+#include "common/simprocess.h"
 #include "common/testsupport.h"
 #include "generator.h"
 #include "herd.h"
-#include "simprocess.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,11 +1,11 @@
 #include "adapters/delaval/delavalformat.h"
+#include "common/simprocess.h"
 #include "common/testsupport.h"
 #include "exchange/adis.h"
 #include "exchange/answerfields.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
 #include "herd.h"
-#include "simprocess.h"
 
 #include <QDir>
 #include <QElapsedTimer>

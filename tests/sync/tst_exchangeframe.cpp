@@ -1,6 +1,6 @@
 #include "common/testsupport.h"
 
-#include "ziviviver/registryprocess.h"
+#include "common/registryprocess.h"
 
 #include "app/dialoginfo.h"
 #include "app/mainwindow.h"

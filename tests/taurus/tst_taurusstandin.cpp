@@ -3,12 +3,12 @@
 #include "adapters/taurus/taurusformat.h"
 #include "app/detection.h"
 #include "app/platform.h"
+#include "common/simprocess.h"
 #include "common/testsupport.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
 #include "generator.h"
 #include "herd.h"
-#include "simulators/simprocess.h"
 
 #include <QDir>
 #include <QFileInfo>

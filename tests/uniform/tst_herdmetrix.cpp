@@ -1,7 +1,7 @@
 #include "app/detection.h"
 #include "app/platform.h"
+#include "common/firebird.h"
 #include "common/testsupport.h"
-#include "firebird.h"
 #include "generator.h"
 #include "herdmetrix.h"
 

@@ -2,12 +2,12 @@
 #include "app/mainwindow.h"
 #include "app/platform.h"
 #include "app/settingskeys.h"
+#include "common/firebird.h"
+#include "common/registryprocess.h"
 #include "common/testsupport.h"
-#include "firebird.h"
 #include "generator.h"
 #include "herdmetrix.h"
 #include "ui_mainwindow.h"
-#include "ziviviver/registryprocess.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>

@@ -3,6 +3,7 @@
 // it, writes the script and ends; the script swaps the new executable in and starts it. Every
 // faulty archive leaves the old program running (or restored and restarted) and is downloaded
 // at most once.
+#include "common/registryprocess.h"
 #include "common/testsupport.h"
 #include "servers.h"
 #include "update/signature.h"
@@ -138,15 +139,15 @@ void TestSelfUpdate::announcement()
         QProcess::execute(QStringLiteral(SIGN_RELEASE), {archivePath, key.secretKeyFile, key.publicKeyFile}),
         0);
 
-    Registry files;
+    RegistryProcess files;
     QVERIFY(files.start({QStringLiteral("--update-dir"), served.path()}));
-    Registry checks;
+    RegistryProcess checks;
     QVERIFY(checks.start(
         {QStringLiteral("--update-reply"),
-         QStringLiteral("1,Stablomat,ok,%1,%2/update/stablomat.zip").arg(version, files.base())}));
+         QStringLiteral("1,Stablomat,ok,%1,%2/update/stablomat.zip").arg(version, files.url())}));
 
     QProcess program;
-    QVERIFY(startProgram(program, exePath, checks.base()));
+    QVERIFY(startProgram(program, exePath, checks.url()));
 
     const QString marker = programDir.filePath(QStringLiteral("started.marker"));
     if (updates) {
@@ -170,7 +171,7 @@ void TestSelfUpdate::announcement()
         QCOMPARE(files.requests(QStringLiteral("GET"), QStringLiteral("/update/stablomat.zip")).size(), 2);
     } else {
         QTRY_COMPARE_WITH_TIMEOUT(checks.requests().size(), 1, 30000);
-        QTest::qWait(1500);
+        QTest::qWait(1500); // proves that it neither downloads nor ends
         QCOMPARE(program.state(), QProcess::Running);
         QCOMPARE(files.requests().size(), 0);
         QCOMPARE(readWholeFile(exePath), oldProgram);
@@ -233,10 +234,10 @@ void TestSelfUpdate::faultyUpdate()
         QVERIFY(writeFile(archivePath, "<!DOCTYPE html><html><body><h1>502 Bad Gateway</h1></body></html>"));
     }
 
-    Registry files;
+    RegistryProcess files;
     QVERIFY(files.start({QStringLiteral("--update-dir"), served.path()}));
     RawHttpServer raw;
-    QString address = files.base() + QStringLiteral("/update/stablomat.zip");
+    QString address = files.url() + QStringLiteral("/update/stablomat.zip");
     if (fault == QLatin1String("cut")) {
         const QByteArray whole = readWholeFile(archivePath);
         raw.unannounced.insert(QStringLiteral("/stablomat.zip"), whole.left(whole.size() / 2));
@@ -258,7 +259,7 @@ void TestSelfUpdate::faultyUpdate()
                    : files.requests(QStringLiteral("GET"), QStringLiteral("/update/stablomat.zip.minisig"))
                          .size();
     };
-    Registry checks;
+    RegistryProcess checks;
     QVERIFY(
         checks.start({QStringLiteral("--update-reply"), QStringLiteral("1,Stablomat,ok,1.4,") + address}));
     const auto versionChecks = [&] {
@@ -270,14 +271,14 @@ void TestSelfUpdate::faultyUpdate()
         fault == QLatin1String("unsigned") || fault == QLatin1String("other key") ? 0 : 1;
 
     QProcess program;
-    QVERIFY(startProgram(program, exePath, checks.base()));
+    QVERIFY(startProgram(program, exePath, checks.url()));
     QTRY_COMPARE_WITH_TIMEOUT(signatureDownloads(), 1, 30000);
     if (programEnds) {
         // The script fails to unpack, keeps the old program and starts it again.
         QVERIFY2(program.waitForFinished(60000), "the program did not end after the download");
         QCOMPARE(program.exitCode(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(versionChecks(), 2, 30000);
-        QTest::qWait(2000);
+        QTest::qWait(2000); // proves that no second program stays
         QCOMPARE(processesOf(exePath).size(), 1);
         QVERIFY(!QFile::exists(programDir.dir.filePath(QStringLiteral("stablomat.new"))));
     } else {
@@ -286,14 +287,14 @@ void TestSelfUpdate::faultyUpdate()
         QTRY_COMPARE_WITH_TIMEOUT(
             QDir(programDir.dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
             QStringList{exeName}, 30000);
-        QTest::qWait(1000);
+        QTest::qWait(1000); // proves that it does not end
         QCOMPARE(program.state(), QProcess::Running);
         // Started again, it does not download that version again.
         program.kill();
         QVERIFY(program.waitForFinished(10000));
-        QVERIFY(startProgram(program, exePath, checks.base()));
+        QVERIFY(startProgram(program, exePath, checks.url()));
         QTRY_COMPARE_WITH_TIMEOUT(versionChecks(), 2, 30000);
-        QTest::qWait(2000);
+        QTest::qWait(2000); // proves that it neither downloads again nor ends
         QCOMPARE(program.state(), QProcess::Running);
         program.kill();
         program.waitForFinished(10000);

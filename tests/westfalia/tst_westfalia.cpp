@@ -1,14 +1,14 @@
 // A Westfalia farm end to end: the program's window, the dpdataexchange.exe stand-in laid out by
 // farm-tool on the fake drive C, and the reference herd registry on loopback.
+#include "common/registryprocess.h"
 #include "common/testsupport.h"
-#include "ziviviver/registryprocess.h"
 
 #include "app/mainwindow.h"
 #include "app/settingskeys.h"
+#include "common/simprocess.h"
 #include "exchange/answerfile.h"
 #include "generator.h"
 #include "herd.h"
-#include "simulators/simprocess.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // The cloud client of the synchronisation library against the real reference herd registry.
+#include "common/registryprocess.h"
 #include "common/testsupport.h"
 #include "lowdelay.h"
 #include "registryclient_p.h"
-#include "registryprocess.h"
 #include "ziviviver.h"
 
 #include <QElapsedTimer>

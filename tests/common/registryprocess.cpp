@@ -1,4 +1,4 @@
-#include "registryprocess.h"
+#include "common/registryprocess.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -10,6 +10,7 @@
 RegistryProcess::RegistryProcess()
 {
     process.setProcessChannelMode(QProcess::SeparateChannels);
+    QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] { readLines(); });
 }
 
 RegistryProcess::~RegistryProcess()
@@ -30,16 +31,16 @@ QString RegistryProcess::program()
 
 bool RegistryProcess::start(const QStringList &extra)
 {
+    tls = extra.contains(QStringLiteral("--tls-cert"));
     process.start(program(), QStringList{"serve", "--db", dbPath(), "--port", "0"} + extra);
-    if (!process.waitForStarted(5000))
+    if (!process.waitForStarted(10000))
         return false;
     QElapsedTimer clock;
     clock.start();
-    QByteArray out;
-    while (clock.elapsed() < 5000) {
+    while (clock.elapsed() < 10000) {
         if (!process.canReadLine() && !process.waitForReadyRead(100)) {
             if (process.state() == QProcess::NotRunning)
-                return false;
+                break;
             continue;
         }
         while (process.canReadLine()) {
@@ -50,6 +51,7 @@ bool RegistryProcess::start(const QStringList &extra)
             }
         }
     }
+    qWarning("registry did not start: %s", process.readAllStandardError().constData());
     return false;
 }
 
@@ -65,7 +67,27 @@ int RegistryProcess::stop(int waitMs)
 
 QString RegistryProcess::url(const QString &scheme, const QString &host) const
 {
-    return QString("%1://%2:%3").arg(scheme, host).arg(listeningPort);
+    const QString s = !scheme.isEmpty() ? scheme : tls ? QStringLiteral("https") : QStringLiteral("http");
+    return QString("%1://%2:%3").arg(s, host).arg(listeningPort);
+}
+
+void RegistryProcess::onLine(std::function<void(const QByteArray &)> handler)
+{
+    lineHandler = std::move(handler);
+    readLines();
+}
+
+void RegistryProcess::readLines()
+{
+    // Before start() has its port the lines are its own.
+    while (lineHandler && listeningPort > 0 && process.canReadLine())
+        lineHandler(process.readLine().trimmed());
+}
+
+void RegistryProcess::release()
+{
+    process.write("\n");
+    process.waitForBytesWritten(1000);
 }
 
 QByteArray RegistryProcess::run(const QStringList &args, int *exitCode) const
@@ -110,6 +132,16 @@ QList<QJsonObject> RegistryProcess::requests(const QString &path) const
     QList<QJsonObject> list;
     for (const QJsonObject &o : requests()) {
         if (o.value("path").toString().endsWith(path))
+            list.append(o);
+    }
+    return list;
+}
+
+QList<QJsonObject> RegistryProcess::requests(const QString &method, const QString &pathPrefix) const
+{
+    QList<QJsonObject> list;
+    for (const QJsonObject &o : requests()) {
+        if (o.value("method").toString() == method && o.value("path").toString().startsWith(pathPrefix))
             list.append(o);
     }
     return list;

@@ -1,4 +1,4 @@
-#include "firebird.h"
+#include "common/firebird.h"
 
 #include "herdmetrix.h"
 

@@ -8,16 +8,20 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
+
 class RegistryProcess
 {
 public:
     RegistryProcess();
     ~RegistryProcess();
+    RegistryProcess(const RegistryProcess &) = delete;
+    RegistryProcess &operator=(const RegistryProcess &) = delete;
 
     static QString program();
 
     // Starts `serve` on a free port with the given extra options; false when no "listening on" line
-    // came within five seconds.
+    // came within ten seconds.
     bool start(const QStringList &extra = QStringList());
     // SIGTERM, then waits; the exit code (-1 when it did not end within `waitMs`).
     int stop(int waitMs = 3000);
@@ -25,8 +29,15 @@ public:
     qint64 pid() const { return process.processId(); }
 
     int port() const { return listeningPort; }
-    QString url(const QString &scheme = "http", const QString &host = "127.0.0.1") const;
+    // The base address; the scheme follows --tls-cert unless given.
+    QString url(const QString &scheme = QString(), const QString &host = "127.0.0.1") const;
     QString dbPath() const { return dir.filePath("registry.db"); }
+
+    // Called in the event loop with each line the server prints after "listening on" (with
+    // --announce: "received <method> <path>" as a request arrives).
+    void onLine(std::function<void(const QByteArray &)> handler);
+    // Lets the oldest request held by --hold be answered.
+    void release();
 
     // Runs a command of the command line on this registry's database; its standard output.
     QByteArray run(const QStringList &args, int *exitCode = nullptr) const;
@@ -36,11 +47,17 @@ public:
     QList<QJsonObject> requests() const;
     // The logged requests whose path ends with `path`.
     QList<QJsonObject> requests(const QString &path) const;
+    // The logged requests of this method whose path starts with `pathPrefix`.
+    QList<QJsonObject> requests(const QString &method, const QString &pathPrefix) const;
 
 private:
+    void readLines();
+
     QTemporaryDir dir;
     QProcess process;
     int listeningPort = 0;
+    bool tls = false;
+    std::function<void(const QByteArray &)> lineHandler;
 };
 
 // A port on 127.0.0.1 that nothing listens on (bound briefly, then released).

@@ -173,9 +173,19 @@ bool TestVersionCheck::checkOnce(int timeoutMs)
     auto *network = window->findChild<QNetworkAccessManager *>();
     if (!network)
         return false;
-    QSignalSpy replies(network, &QNetworkAccessManager::finished);
+    // Its own reply: one of an earlier check may still be on its way.
+    const QList<QNetworkReply *> earlier = network->findChildren<QNetworkReply *>();
+    QNetworkReply *sent = nullptr;
+    bool handled = false;
+    const QMetaObject::Connection c =
+        connect(network, &QNetworkAccessManager::finished, this,
+                [&](QNetworkReply *reply) { handled = handled || reply == sent; });
     window->sendVersionCheck();
-    return replies.wait(timeoutMs);
+    for (QNetworkReply *reply : network->findChildren<QNetworkReply *>())
+        sent = earlier.contains(reply) ? sent : reply;
+    const bool ok = sent && QTest::qWaitFor([&] { return handled; }, timeoutMs);
+    disconnect(c);
+    return ok;
 }
 
 std::unique_ptr<RegistryProcess> TestVersionCheck::registryAnswering(const QString &reply,

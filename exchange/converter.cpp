@@ -1,6 +1,6 @@
 #include "exchange/converter.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
 
 #include <QEventLoop>
 #include <QFile>

@@ -64,5 +64,7 @@ bool checkArchive(const QString &path, const QString &exeName);
 inline const int StartSettleSeconds = 10;
 QByteArray unixUpdateScript(const QString &exeName, int settleSeconds = StartSettleSeconds);
 QByteArray windowsUpdateScript(); // "upgrade.bat", Windows-1250
+// The script this platform runs (platform::updateScriptName()); exeName: the executable's file name.
+QByteArray updateScript(const QString &exeName);
 
 } // namespace update

@@ -2,12 +2,12 @@
 // runs it, through the converter runner.
 #include "adapters/taurus/taurusformat.h"
 #include "app/detection.h"
-#include "app/platform.h"
 #include "common/testsupport.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
 #include "generator.h"
 #include "herd.h"
+#include "platform/platform.h"
 #include "simulators/simprocess.h"
 
 #include <QDir>

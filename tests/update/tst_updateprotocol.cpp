@@ -1,6 +1,6 @@
 // The version check's form and the update server's reply, without a network.
-#include "app/platform.h"
 #include "common/testsupport.h"
+#include "platform/platform.h"
 #include "servers.h"
 #include "update/signature.h"
 #include "update/updateprotocol.h"

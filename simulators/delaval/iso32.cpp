@@ -167,7 +167,7 @@ bool isCommentOrBlank(const QString &line)
 }
 
 // The header block's DH and VH lines, then the given lines, then "ZN" as the last line: comments
-// and blank lines aside, nothing else. Value lines are collected when a definition is given.
+// and blank lines aside, nothing else. With records, their "VN390006" lines are collected too.
 bool understood(const QStringList &lines, const QString &expected, bool withRecords, QStringList *valueLines,
                 QString *why)
 {

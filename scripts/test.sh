@@ -28,7 +28,7 @@ done
 build_type=RelWithDebInfo
 [ $sanitize = ON ] && build_type=Debug
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=$build_type -DSTABLOMAT_WERROR=ON \
-    -DSTABLOMAT_SANITIZE=$sanitize >/dev/null
+    -DSTABLOMAT_SANITIZE=$sanitize -DSTABLOMAT_TEST_HOOKS=ON >/dev/null
 # The sanitizer run builds only what its tests need (the tests labelled "sanitize").
 targets=()
 [ $sanitize = ON ] && targets=(--target sanitize_tests)

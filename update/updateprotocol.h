@@ -17,8 +17,6 @@ inline const QString ArchiveName = QStringLiteral("stablomat.zip");       // wha
 // The update server: STABLOMAT_UPDATE_URL from the environment, otherwise the address built in.
 QString serverBase();
 QUrl versionCheckUrl(const QString &base);
-// https anywhere; plain http only to this machine.
-bool permittedServerUrl(const QUrl &url);
 
 // The form body: x64, uuid, vnc_id, staj, dsystem, in this order.
 QByteArray versionCheckBody(const QString &uuid, const QString &vncId, const QString &staj, int dsystem);

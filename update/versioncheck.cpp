@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 #include "platform/settingskeys.h"
 #include "platform/wholefile.h"
+#include "netrule.h"
 #include "update/signature.h"
 #include "update/updateprotocol.h"
 #include "ziviviver.h"
@@ -61,7 +62,7 @@ void MainWindow::sendVersionCheck()
     const QString staj = readString(settings, keys::Staj);
     const QString vncId = update::readVncId();
     const QUrl url = update::versionCheckUrl(update::serverBase());
-    if (!update::permittedServerUrl(url)) {
+    if (!netrule::permittedUrl(url)) {
         qDebug() << "version check: refusing the server address" << url;
         return;
     }

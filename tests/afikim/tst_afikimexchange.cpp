@@ -3,13 +3,12 @@
 // import file goes back to the stand-in.
 #include "adapters/afikim/afikimreport.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "common/registryprocess.h"
 #include "common/simprocess.h"
 #include "common/testsupport.h"
 #include "herd.h"
-#include "ui_mainwindow.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -180,7 +179,7 @@ private:
     // Lets the watcher's notifications arrive until the reports are gone and no run is left.
     bool recordInsemination(const QString &life, const QDate &date, const QString &bull,
                             const QString &name = QString());
-    QString text() const { return window->form()->textEdit->toPlainText(); }
+    QString text() const { return widgetNamed<QTextEdit>(window, "textEdit")->toPlainText(); }
     herd::Herd loadHerd() const;
 
     QTemporaryDir herdDir;
@@ -338,7 +337,7 @@ void TestAfikimExchange::roundTripThroughWatcher()
 
     makeWindow();
     QCOMPARE(window->milkingSystem(), 5);
-    window->form()->textEdit->setPlainText("old text");
+    widgetNamed<QTextEdit>(window, "textEdit")->setPlainText("old text");
     ModalAnswerer answerer;
     const int hour = QTime::currentTime().hour();
     const Run r = saveReport();
@@ -478,7 +477,7 @@ void TestAfikimExchange::unsupportedReports()
     QVERIFY(startRegistry());
     QVERIFY(recordInsemination("999999", QDate::currentDate(), "CZE-99001"));
     makeWindow();
-    window->form()->textEdit->setPlainText("old text");
+    widgetNamed<QTextEdit>(window, "textEdit")->setPlainText("old text");
     ModalAnswerer answerer;
     QCOMPARE(saveReport({"--name", "StablomatAnimals.dif"}).exitCode, 0);
     const QString path = savefile() + "/StablomatAnimals.dif";
@@ -581,7 +580,7 @@ void TestAfikimExchange::importFileNotCreated()
     QVERIFY(QDir(localPath("c:/afifarm/DATA")).removeRecursively());
     makeWindow();
     window->settingsStore()->setValue(keys::TrayIcon, trayMode);
-    window->form()->textEdit->setPlainText("old text");
+    widgetNamed<QTextEdit>(window, "textEdit")->setPlainText("old text");
     ModalAnswerer answerer;
     QCOMPARE(saveReport().exitCode, 0);
     QVERIFY(waitForAfifarmRuns(window, savefile()));

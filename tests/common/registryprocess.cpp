@@ -4,9 +4,6 @@
 #include <QJsonDocument>
 #include <QTcpServer>
 
-#include <csignal>
-#include <sys/types.h>
-
 RegistryProcess::RegistryProcess()
 {
     process.setProcessChannelMode(QProcess::SeparateChannels);
@@ -59,7 +56,7 @@ int RegistryProcess::stop(int waitMs)
 {
     if (!running())
         return process.exitCode();
-    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    process.terminate(); // SIGTERM
     if (!process.waitForFinished(waitMs))
         return -1;
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;

@@ -1,16 +1,13 @@
 #include "common/testsupport.h"
 
-#include "app/mainwindow.h"
-#include "app/messagebox.h"
-#include "app/platform.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
+#include "sync/milkingperiods.h"
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
-#include <QMessageBox>
+#include <QSettings>
 
 static QTemporaryDir *environmentDir = nullptr;
 
@@ -69,85 +66,23 @@ QByteArray readWholeFile(const QString &path)
     return file.readAll();
 }
 
-bool waitForAfifarmRuns(MainWindow *window, const QString &savefile, int timeoutMs)
+void storeMilkingPeriods(const QList<int> &values)
 {
-    QElapsedTimer clock;
-    clock.start();
-    const auto left = [&] { return qMax(0, timeoutMs - int(clock.elapsed())); };
-    const auto idle = [&] {
-        return !window->exchangeRunning() &&
-               QDir(savefile).entryList({QStringLiteral("StablomatAnimals*")}, QDir::Files).isEmpty();
-    };
-    auto *watcher = window->findChild<QFileSystemWatcher *>();
-    if (!watcher)
-        return false;
-    // The watcher reports in order: once the change of a mark made now has come, the earlier ones
-    // have come too, and the runs they started are over.
-    QSignalSpy seen(watcher, &QFileSystemWatcher::directoryChanged);
-    do {
-        if (!QTest::qWaitFor(idle, left()))
-            return false;
-        seen.clear();
-        QFile mark(savefile + QStringLiteral("/.settled"));
-        if (!mark.open(QIODevice::WriteOnly))
-            return false;
-        mark.close();
-        mark.remove();
-        if (!QTest::qWaitFor([&] { return !seen.isEmpty(); }, left()))
-            return false;
-    } while (!idle());
-    return true;
+    QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brantol"),
+                    QStringLiteral("stablomat"));
+    for (int i = 0; i < 15; ++i)
+        store.setValue(keys::milkingPeriodKey(i),
+                       i < 3 ? QVariant(values.value(i) != 0) : QVariant(values.value(i)));
 }
 
-ModalAnswerer::ModalAnswerer(QObject *parent) : QObject(parent)
+QList<QDateTime> boundsForChoices(const QList<int> &v)
 {
-    timer.setInterval(10);
-    connect(&timer, &QTimer::timeout, this, &ModalAnswerer::poll);
-    timer.start();
-    // Boxes that do not wait are answered as they appear.
-    messagebox::setNoticeHook([this](QMessageBox *box) { answer(box); });
-}
-
-ModalAnswerer::~ModalAnswerer()
-{
-    messagebox::setNoticeHook(nullptr);
-}
-
-void ModalAnswerer::poll()
-{
-    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    if (!box || !box->isVisible())
-        return;
-    answer(box);
-}
-
-void ModalAnswerer::answer(QMessageBox *box)
-{
-    Box seen;
-    seen.title = box->windowTitle();
-    seen.text = box->text();
-    switch (box->icon()) {
-    case QMessageBox::Information:
-        seen.icon = QStringLiteral("information");
-        break;
-    case QMessageBox::Warning:
-        seen.icon = QStringLiteral("warning");
-        break;
-    case QMessageBox::Critical:
-        seen.icon = QStringLiteral("critical");
-        break;
-    case QMessageBox::Question:
-        seen.icon = QStringLiteral("question");
-        break;
-    default:
-        break;
+    QList<QDateTime> bounds;
+    for (int m = 0; m < 3; ++m) {
+        const int c = 3 + 4 * m;
+        const MilkingPeriod p = milkingPeriod(v.value(m) != 0, v.value(c), v.value(c + 1), v.value(c + 2),
+                                              v.value(c + 3), milkingPeriodsToday());
+        bounds << p.from << p.to;
     }
-    boxes.append(seen);
-    QAbstractButton *ok = box->button(QMessageBox::Ok);
-    if (!ok && !box->buttons().isEmpty())
-        ok = box->buttons().first();
-    if (ok)
-        ok->click();
-    else
-        box->close();
+    return bounds;
 }

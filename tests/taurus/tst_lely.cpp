@@ -5,11 +5,11 @@
 
 #include "app/dialoginfo.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "common/simprocess.h"
 #include "exchange/answerfile.h"
 #include "herd.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 
 #include <QApplication>
 #include <QDir>

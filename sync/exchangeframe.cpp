@@ -56,7 +56,8 @@ void ExchangeFrame::inform(const QString &text) const
 
 bool ExchangeFrame::hasAnimals(const HerdRecords &records) const
 {
-    if (!records.animals.isEmpty())
+    // Without cloud contact nothing is sent anyway: the run goes on (the milk-yield text).
+    if (!records.animals.isEmpty() || !synchronisationWanted())
         return true;
     if (showMessages_)
         inform(tr("Sestava neobsahuje žádná zvířata, nic nebylo odesláno."));

@@ -97,7 +97,8 @@ public:
                            const WriteBack &writeBack = WriteBack());
 
     // An answer without a single animal ends the run like a missing one: nothing is sent; an
-    // interactive run says so. True when the records hold at least one animal.
+    // interactive run says so. True when the records hold at least one animal, or when the cloud
+    // is not to be contacted at all.
     bool hasAnimals(const HerdRecords &records) const;
 
     // Last step of a run: the text area gets `text`, the progress dialog closes.

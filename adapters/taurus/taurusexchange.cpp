@@ -162,8 +162,8 @@ FullwoodHerd fullwoodHerd(exchange::AnswerLines &answerLines, int insDays, int s
         if (!table.cutView(line, &v))
             continue;
         FullwoodRow row = fullwoodRow(v);
-        // An id without a digit ("", "??????") names no animal.
-        if (std::none_of(row.cowId.cbegin(), row.cowId.cend(), [](QChar c) { return c.isDigit(); }))
+        // A blank id or an unknown one ("??????") names no animal; any other is used as written.
+        if (std::all_of(row.cowId.cbegin(), row.cowId.cend(), [](QChar c) { return c == QLatin1Char('?'); }))
             continue;
         rows.push_back(std::move(row));
         addFullwoodRowEvents(&herd, rows.back(), insDays, sendDays, today);

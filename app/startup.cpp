@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QThread>
+#include <QTranslator>
 
 // Set by SIGTERM or SIGINT; the event loop may not run yet.
 static bool endRequested = false;
@@ -43,6 +44,11 @@ int runStablomat(int argc, char **argv, const std::function<void()> &started)
     // OpenGL driver (with Mesa's software driver, LLVM: some 45 MB resident) at the first show.
     QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     QApplication app(argc, argv);
+    // Qt's own texts (buttons, file dialog) in Czech, from the translation built into the program.
+    Q_INIT_RESOURCE(resources);
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral(":/translations/qtbase_cs.qm")))
+        QCoreApplication::installTranslator(&qtTexts);
     if (started)
         started();
 

@@ -1,11 +1,19 @@
 #pragma once
 
+#include "sync/runhistory.h"
+
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QIcon>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QSystemTrayIcon>
 
+#include <optional>
+
+class DialogHistorie;
 class QAction;
 class QFileSystemWatcher;
 class QMenu;
@@ -50,6 +58,9 @@ public:
     // wait is shown at once.
     void showMessage(const QString &text, bool waitForClick);
 
+    // The run frame, as a run ends: the outcome and counts the adapter reported.
+    void runReported(const RunRecord &report) { reportedRun = report; }
+
     int milkingSystem() const { return dsystem; }
     QString milkingSystemPath() const { return programPath; }
     QSettings *settingsStore() const { return settings; }
@@ -64,6 +75,7 @@ public slots:
     void exchangeAfifarm(const QString &dir);
     void onSave();
     void onNastaveni();
+    void onHistorie();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -77,6 +89,10 @@ protected:
     void exchangeAfifarmReport();
     // After an exchange has ended: the held-back boxes, and the AfiFarm run asked for meanwhile.
     void exchangeEnded();
+    // A run's start, and its end: recorded in the history and shown on the tray and in the window.
+    void beginRun(RunTrigger trigger);
+    void endRun();
+    void showRunStatus();
     // Watches AfiFarm's savefile directory, and its parent for the directory to come back.
     void watchAfifarm();
     void afifarmParentChanged(const QString &path);
@@ -111,6 +127,19 @@ protected:
     bool hiddenStartPending = false;
     bool updateInProgress = false;
     bool updateRefusalShown = false; // the "cannot update here" notice, once per run
+
+    QAction *exchangeAction = nullptr;
+    QAction *historyAction = nullptr;
+    QIcon appIcon;
+    QIcon appWarningIcon; // while the last run failed
+    RunHistory history{RunHistory::defaultPath()};
+    FailureNotice failureNotice;
+    QPointer<DialogHistorie> historyDialog;
+    bool startRunPending = false; // the first automatic run after a hidden start
+    RunTrigger runTrigger = RunTrigger::Button;
+    QDateTime runStarted;
+    QElapsedTimer runClock;
+    std::optional<RunRecord> reportedRun;
 
     // Marks an exchange as running for its lifetime; a second request meanwhile is refused.
     class ExchangeGuard

@@ -18,7 +18,17 @@ ExchangeFrame::ExchangeFrame(MainWindow *w, const bool &ShowMessages, const Fram
         progress = openProgressDialog(window, progressText(ProgressStep::Creating));
 }
 
-ExchangeFrame::~ExchangeFrame() = default;
+ExchangeFrame::~ExchangeFrame()
+{
+    if (!finished_ && !report_.outcome.failed())
+        report_.outcome.result = RunResult::NoAnswer;
+    window->runReported(report_);
+}
+
+void ExchangeFrame::fail(RunResult result)
+{
+    report_.outcome = RunOutcome{result, 0};
+}
 
 QDate ExchangeFrame::sendWindowStart() const
 {
@@ -54,11 +64,12 @@ void ExchangeFrame::inform(const QString &text) const
     window->showMessage(text, waitForClick_);
 }
 
-bool ExchangeFrame::hasAnimals(const HerdRecords &records) const
+bool ExchangeFrame::hasAnimals(const HerdRecords &records)
 {
     // Without cloud contact nothing is sent anyway: the run goes on (the milk-yield text).
     if (!records.animals.isEmpty() || !synchronisationWanted())
         return true;
+    fail(RunResult::NothingToSend);
     if (showMessages_)
         inform(tr("Sestava neobsahuje žádná zvířata, nic nebylo odesláno."));
     return false;
@@ -120,11 +131,36 @@ SyncResult ExchangeFrame::synchronise(const HerdRecords &records, const SyncOpti
         }
     }
     zavra.detach();
+    noteSyncResult(result);
     return result;
+}
+
+void ExchangeFrame::noteSyncResult(const SyncResult &result)
+{
+    switch (result.status) {
+    case SyncStatus::AttachFailed:
+    case SyncStatus::SyncFailed:
+        report_.outcome = RunOutcome{RunResult::LibraryError, result.code};
+        break;
+    case SyncStatus::CredentialsRefused:
+        fail(RunResult::CredentialsRefused);
+        break;
+    case SyncStatus::WriteBackFailed:
+        fail(RunResult::WriteBackFailed);
+        break;
+    case SyncStatus::Done:
+        report_.sent = result.sent;
+        report_.downloaded = result.downloaded.size();
+        report_.written = result.written;
+        break;
+    case SyncStatus::NotRun:
+        break;
+    }
 }
 
 void ExchangeFrame::finish(const QString &text)
 {
+    finished_ = true;
     window->form()->textEdit->setPlainText(text);
     progress.reset();
 }

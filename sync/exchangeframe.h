@@ -3,6 +3,7 @@
 #pragma once
 
 #include "sync/records.h"
+#include "sync/runhistory.h"
 #include "sync/summary.h"
 
 #include <QCoreApplication>
@@ -99,10 +100,14 @@ public:
     // An answer without a single animal ends the run like a missing one: nothing is sent; an
     // interactive run says so. True when the records hold at least one animal, or when the cloud
     // is not to be contacted at all.
-    bool hasAnimals(const HerdRecords &records) const;
+    bool hasAnimals(const HerdRecords &records);
 
     // Last step of a run: the text area gets `text`, the progress dialog closes.
     void finish(const QString &text);
+
+    // The run ends for a reason of the adapter's own. A run that ends without finish() and
+    // without a failure reported had no answer from the milking system.
+    void fail(RunResult result);
 
     // An information box titled "Stablomat", parented to the main window, with one OK button. It
     // waits for a click only in a run the user started with the button, and then only once the
@@ -112,6 +117,8 @@ public:
     static QString progressText(ProgressStep step);
 
 private:
+    void noteSyncResult(const SyncResult &result);
+
     MainWindow *window;
     bool showMessages_;
     bool waitForClick_;
@@ -119,4 +126,6 @@ private:
     int sendDays_;
     QDate today_;
     std::unique_ptr<DialogInfo> progress;
+    RunRecord report_; // outcome and counts, handed to the window when the frame goes
+    bool finished_ = false;
 };

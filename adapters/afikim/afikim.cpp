@@ -20,8 +20,10 @@ void MainWindow::exchangeAfifarm(const QString &)
     }
     {
         ExchangeGuard guard(this);
+        beginRun(RunTrigger::Report);
         exchangeAfifarmReport();
     }
+    endRun();
     exchangeEnded();
 }
 
@@ -34,6 +36,8 @@ void MainWindow::exchangeAfifarmReport()
     if (reports.isEmpty())
         return;
     ui->textEdit->setPlainText(QString());
+    const bool ShowMessages = !readBool(settings, keys::TrayIcon);
+    ExchangeFrame frame(this, ShowMessages, FrameOptions{false, false, false});
 
     // AfiFarm may still be writing; the window goes on painting meanwhile.
     QEventLoop settle;
@@ -56,20 +60,20 @@ void MainWindow::exchangeAfifarmReport()
         ui->textEdit->setPlainText(tr("Nepodporovaný formát dat."));
         QFile::remove(path);
     }
-    if (!found)
+    if (!found) {
+        frame.fail(RunResult::ReportUnusable);
         return;
+    }
     ui->textEdit->setPlainText(QString());
     for (const QString &report : qAsConst(reports))
         QFile::remove(report);
-
-    const bool ShowMessages = !readBool(settings, keys::TrayIcon);
-    ExchangeFrame frame(this, ShowMessages, FrameOptions{false, false, false});
 
     const afikim::ReportTable table = afikim::readTable(reader);
     const afikim::ColumnMap columns = afikim::matchColumns(table.first());
     const QString missing = afikim::missingColumnText(columns);
     if (!missing.isEmpty()) {
         ui->textEdit->setPlainText(missing);
+        frame.fail(RunResult::ReportUnusable);
         return;
     }
 

@@ -48,6 +48,7 @@ void MainWindow::exchangeUniform(const bool &, const bool &ShowMessages)
     if (!db.open()) {
         // Shown in timer runs too: nothing can be exchanged until it is mended.
         frame.inform(tr("Chyba připojení k databázi.") + QLatin1Char('\n') + db.lastError().text());
+        frame.fail(RunResult::DatabaseFailed);
         return;
     }
     // The client library installs its own SIGTERM and SIGINT handlers as it attaches.

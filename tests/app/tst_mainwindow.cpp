@@ -2,6 +2,7 @@
 #include "app/settingskeys.h"
 #include "app/shortcuts.h"
 #include "common/testsupport.h"
+#include "sync/runhistory.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
@@ -88,6 +89,7 @@ void TestMainWindow::init()
 {
     removeStartupShortcut();
     store().clear();
+    QFile::remove(RunHistory::defaultPath());
     TestEnvironment::resetDriveC();
 }
 
@@ -404,12 +406,15 @@ void TestMainWindow::trayMenu()
 {
     TestWindow w;
     const QList<QAction *> actions = w.tray()->contextMenu()->actions();
-    QCOMPARE(actions.size(), 3);
-    QCOMPARE(actions.at(0)->text(), QStringLiteral("&Obnovit"));
-    QVERIFY(actions.at(1)->isSeparator());
-    QCOMPARE(actions.at(2)->text(), QStringLiteral("&Ukončit"));
+    QCOMPARE(actions.size(), 6);
+    QCOMPARE(actions.at(0)->text(), QStringLiteral("Výměna údajů"));
+    QCOMPARE(actions.at(1)->text(), QStringLiteral("Historie výměn…"));
+    QVERIFY(actions.at(2)->isSeparator());
+    QCOMPARE(actions.at(3)->text(), QStringLiteral("&Obnovit"));
+    QVERIFY(actions.at(4)->isSeparator());
+    QCOMPARE(actions.at(5)->text(), QStringLiteral("&Ukončit"));
     w.hide();
-    actions.at(0)->trigger();
+    actions.at(3)->trigger();
     QVERIFY(w.isVisible());
     w.hide();
 }

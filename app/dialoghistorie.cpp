@@ -10,9 +10,12 @@ DialogHistorie::DialogHistorie(QWidget *parent) : QDialog(parent), ui(new Ui::Di
 {
     ui->setupUi(this);
     ui->tabulka->setColumnCount(4);
-    ui->tabulka->setHorizontalHeaderLabels({tr("Čas"), tr("Spuštění"), tr("Výsledek"), tr("Počty")});
-    ui->tabulka->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    ui->tabulka->horizontalHeader()->setStretchLastSection(true);
+    ui->tabulka->setHorizontalHeaderLabels(
+        {tr("Čas"), tr("Spuštění"), tr("Výsledek"), tr("Odesláno / přijato")});
+    QHeaderView *header = ui->tabulka->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setStretchLastSection(true);
+
     connect(ui->kopirovat, &QPushButton::clicked, this,
             [this] { QGuiApplication::clipboard()->setText(text_); });
 }

@@ -126,6 +126,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->uloz, &QToolButton::clicked, this, &MainWindow::onSave);
     connect(ui->nastaveni, &QToolButton::clicked, this, &MainWindow::onNastaveni);
     connect(ui->historie, &QPushButton::clicked, this, &MainWindow::onHistorie);
+    // Room for both lines, so that the window does not shift when the second comes and goes.
+    ui->stav->setMinimumHeight(2 * ui->stav->fontMetrics().lineSpacing());
 }
 
 MainWindow::~MainWindow()

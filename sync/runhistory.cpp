@@ -263,8 +263,7 @@ QString countsText(const RunRecord &run)
     if (run.outcome.failed() &&
         s.animals + s.inseminations + s.pregnancies + s.dryOffs + s.plans + run.downloaded + run.written == 0)
         return QString();
-    return tr("odesláno: zvířata %1, inseminace %2, březost %3, zasušení %4, plány %5; "
-              "přijato: inseminace %6, zapsáno %7")
+    return tr("zvířata %1, inseminace %2, březost %3, zasušení %4, plány %5 / přijato %6, zapsáno %7")
         .arg(s.animals)
         .arg(s.inseminations)
         .arg(s.pregnancies)
@@ -277,7 +276,7 @@ QString countsText(const RunRecord &run)
 QString historyText(const QList<RunRecord> &runs)
 {
     QString text = tr("Čas") + QLatin1Char('\t') + tr("Spuštění") + QLatin1Char('\t') + tr("Výsledek") +
-                   QLatin1Char('\t') + tr("Počty") + QLatin1Char('\n');
+                   QLatin1Char('\t') + tr("Odesláno / přijato") + QLatin1Char('\n');
     for (auto it = runs.crbegin(); it != runs.crend(); ++it)
         text += it->started.toLocalTime().toString(QStringLiteral("d. M. yyyy HH:mm:ss")) +
                 QLatin1Char('\t') + triggerWords(it->trigger) + QLatin1Char('\t') +

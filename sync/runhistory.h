@@ -100,7 +100,7 @@ private:
 
 // How a run was started, in the dialog's words.
 QString triggerWords(RunTrigger trigger);
-// The counts of a run in one line of text.
+// The counts of a run in one line: what was sent, then what was received and written.
 QString countsText(const RunRecord &run);
 // The history dialog's rows as tab-separated text with a heading line, newest first, for the
 // clipboard.

@@ -566,6 +566,8 @@ void TestAfikimExchange::messages()
     QStringList shown;
     for (const ModalAnswerer::Box &b : answerer.boxes)
         shown << b.text;
+    for (QString &line : shown)
+        line = line.section(QLatin1Char('\n'), 0, 0); // the words below "Chyba: " are checked elsewhere
     QCOMPARE(shown, message.isEmpty() ? QStringList() : QStringList{message});
     // The milk-yield text comes all the same.
     QVERIFY(text().startsWith("USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO\n"));

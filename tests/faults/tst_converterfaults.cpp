@@ -13,11 +13,13 @@
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
 #include "herd.h"
+#include "sync/summary.h"
 
 #include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QTextEdit>
 
 namespace {
 
@@ -425,7 +427,9 @@ void TestConverterFaults::answerWithoutAnimals()
     QCOMPARE(syncRequests(), 0);
     QCOMPARE(registry->requests(QStringLiteral("/attach")).size(), 0);
     QCOMPARE(answerer.boxes.size(), interactive && cloudWanted ? 1 : 0);
-    QCOMPARE(window->form()->textEdit->toPlainText().startsWith(QLatin1String(MilkYieldHeader)),
+    QCOMPARE(window->findChild<QTextEdit *>(QStringLiteral("textEdit"))
+                 ->toPlainText()
+                 .startsWith(QLatin1String(MilkYieldHeader)),
              !cloudWanted);
     if (interactive && cloudWanted)
         QCOMPARE(answerer.boxes.at(0).text,

@@ -1,6 +1,6 @@
 #include "sync/runhistory.h"
 
-#include "exchange/wholefile.h"
+#include "platform/wholefile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -187,7 +187,7 @@ bool RunHistory::rewrite()
     for (const RunRecord &run : qAsConst(runs_))
         bytes += historyLine(run);
     QDir().mkpath(QFileInfo(path_).absolutePath());
-    if (!exchange::writeWholeFile(path_, bytes))
+    if (!platform::writeWholeFile(path_, bytes))
         return false;
     fileLines_ = runs_.size();
     return true;

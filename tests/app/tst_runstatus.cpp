@@ -7,8 +7,8 @@
 
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
-#include "app/settingskeys.h"
 #include "exchange/answerfile.h"
+#include "platform/settingskeys.h"
 #include "sync/runhistory.h"
 
 #include <QLabel>
@@ -37,12 +37,6 @@ public:
             timerTimeout();
     }
 };
-
-QString statusShown(const QWidget &w)
-{
-    const QLabel *label = w.findChild<QLabel *>(QStringLiteral("stav"));
-    return label ? label->text() : QStringLiteral("no status line");
-}
 
 QImage iconImage(const QIcon &icon)
 {
@@ -97,7 +91,7 @@ void TestRunStatus::failingThenSucceeding()
     const QString lastSuccess = QString::fromUtf8("Poslední úspěšná: žádná");
     Window w;
     QCOMPARE(w.tray()->toolTip(), QStringLiteral("stablomat"));
-    QCOMPARE(statusShown(w), QString::fromUtf8("Zatím neproběhla žádná výměna."));
+    QCOMPARE(widgetNamed<QLabel>(&w, "stav")->text(), QString::fromUtf8("Zatím neproběhla žádná výměna."));
     QStringList tip;
     // Four hours with the registry out of reach: one notification, after the third.
     for (int hour = 1; hour <= 4; ++hour) {
@@ -125,7 +119,7 @@ void TestRunStatus::failingThenSucceeding()
     QVERIFY2(tip.at(1).endsWith(QString::fromUtf8(" – v pořádku")), qPrintable(tip.at(1)));
     QCOMPARE(iconImage(w.tray()->icon()), normal);
     QCOMPARE(notices.size(), 1);
-    QCOMPARE(statusShown(w), tip.at(1));
+    QCOMPARE(widgetNamed<QLabel>(&w, "stav")->text(), tip.at(1));
     QCOMPARE(answerer.boxes.size(), 0);
 
     // The history file: five timer runs of DeLaval Alpro, the last one with what was sent.
@@ -146,7 +140,7 @@ void TestRunStatus::failingThenSucceeding()
     // A new start shows the same from the history.
     Window again;
     QCOMPARE(again.tray()->toolTip(), w.tray()->toolTip());
-    QCOMPARE(statusShown(again), tip.at(1));
+    QCOMPARE(widgetNamed<QLabel>(&again, "stav")->text(), tip.at(1));
     messagebox::setTrayNoticeHook(nullptr);
 }
 

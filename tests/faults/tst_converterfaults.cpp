@@ -8,11 +8,11 @@
 
 #include "adapters/delaval/delavalformat.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
 #include "herd.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "sync/summary.h"
 
 #include <QDirIterator>
@@ -427,10 +427,9 @@ void TestConverterFaults::answerWithoutAnimals()
     QCOMPARE(syncRequests(), 0);
     QCOMPARE(registry->requests(QStringLiteral("/attach")).size(), 0);
     QCOMPARE(answerer.boxes.size(), interactive && cloudWanted ? 1 : 0);
-    QCOMPARE(window->findChild<QTextEdit *>(QStringLiteral("textEdit"))
-                 ->toPlainText()
-                 .startsWith(QLatin1String(MilkYieldHeader)),
-             !cloudWanted);
+    QCOMPARE(
+        widgetNamed<QTextEdit>(window, "textEdit")->toPlainText().startsWith(QLatin1String(MilkYieldHeader)),
+        !cloudWanted);
     if (interactive && cloudWanted)
         QCOMPARE(answerer.boxes.at(0).text,
                  QString::fromUtf8("Sestava neobsahuje žádná zvířata, nic nebylo odesláno."));

@@ -97,8 +97,7 @@ void endConverterProcess(QProcess &process);
 // program has ended. It lives and runs in the program's directory.
 namespace platform {
 
-QString updateScriptName();                      // "upgrade.bat" on Windows, "upgrade.sh" elsewhere
-QByteArray updateScript(const QString &exeName); // the script's bytes; exeName: the executable's file name
-bool startUpdateScript(const QString &dir);      // starts it detached, working directory dir
+QString updateScriptName();                 // "upgrade.bat" on Windows, "upgrade.sh" elsewhere
+bool startUpdateScript(const QString &dir); // starts it detached, working directory dir
 
 } // namespace platform

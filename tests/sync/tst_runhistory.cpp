@@ -11,16 +11,8 @@ namespace {
 // Runs are told apart by their duration.
 RunRecord run(qint64 n, RunOutcome outcome = RunOutcome())
 {
-    RunRecord r;
-    r.started = QDateTime(QDate(2024, 5, 2), QTime(10, 15), Qt::UTC);
-    r.trigger = RunTrigger::Timer;
-    r.system = 3;
-    r.outcome = outcome;
-    r.sent = SentCounts{120, 0, 7, 2, 1};
-    r.downloaded = 5;
-    r.written = 3;
-    r.durationMs = n;
-    return r;
+    const QDateTime started(QDate(2024, 5, 2), QTime(10, 15), Qt::UTC);
+    return {started, RunTrigger::Timer, 3, outcome, {120, 0, 7, 2, 1}, 5, 3, n};
 }
 
 QList<qint64> stored(const QString &path, int bound)

@@ -407,13 +407,10 @@ void TestMainWindow::trayMenu()
 {
     TestWindow w;
     const QList<QAction *> actions = w.tray()->contextMenu()->actions();
-    QCOMPARE(actions.size(), 6);
-    QCOMPARE(actions.at(0)->text(), QStringLiteral("Výměna údajů"));
-    QCOMPARE(actions.at(1)->text(), QStringLiteral("Historie výměn…"));
-    QVERIFY(actions.at(2)->isSeparator());
-    QCOMPARE(actions.at(3)->text(), QStringLiteral("&Obnovit"));
-    QVERIFY(actions.at(4)->isSeparator());
-    QCOMPARE(actions.at(5)->text(), QStringLiteral("&Ukončit"));
+    QStringList texts; // separators have none
+    for (const QAction *a : actions)
+        texts << a->text();
+    QCOMPARE(texts, QStringList({"Výměna údajů", "Historie výměn…", "", "&Obnovit", "", "&Ukončit"}));
     w.hide();
     actions.at(3)->trigger();
     QVERIFY(w.isVisible());

@@ -95,7 +95,6 @@ void TestRunStatus::failingThenSucceeding()
     MainWindow again;
     QCOMPARE(again.tray()->toolTip(), w.tray()->toolTip());
     QCOMPARE(widgetNamed<QLabel>(&again, "stav")->text(), tip.at(1));
-    messagebox::setTrayNoticeHook(nullptr);
 }
 
 STABLOMAT_TEST_MAIN(TestRunStatus)

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 
 #include <windows.h>
 
@@ -24,7 +25,32 @@ QString windowsPath(const QString &localPath)
 
 QString ownExecutableName(const QString &argv0)
 {
+    // The image's own name as the process snapshot shows it: argv[0] may lack ".exe" (typed as
+    // "stablomat" in a console) and is in the ANSI code page.
+    wchar_t path[32768];
+    const DWORD n = GetModuleFileNameW(nullptr, path, sizeof path / sizeof *path);
+    if (n > 0 && n < sizeof path / sizeof *path)
+        return QFileInfo(QString::fromWCharArray(path, static_cast<int>(n))).fileName();
     return QFileInfo(argv0).fileName();
+}
+
+QString missingDatabaseClient()
+{
+    const wchar_t client[] = L"fbclient.dll";
+    if (GetModuleHandleW(client) || LoadLibraryW(client))
+        return QString();
+    // Firebird's own installation, as its installer records it; once loaded from there, the
+    // driver's import of "fbclient.dll" finds it by name.
+    const QSettings instances(
+        QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Firebird Project\\Firebird Server\\Instances"),
+        QSettings::NativeFormat);
+    const QString root = instances.value(QStringLiteral("DefaultInstance")).toString();
+    if (!root.isEmpty()) {
+        const QString path = QDir::toNativeSeparators(QDir(root).filePath(QStringLiteral("fbclient.dll")));
+        if (LoadLibraryW(reinterpret_cast<const wchar_t *>(path.utf16())))
+            return QString();
+    }
+    return QString::fromWCharArray(client);
 }
 
 // Windows ends a tray program through its session messages, which Qt handles.
@@ -73,43 +99,17 @@ bool removeLogonStart(const QString &)
 
 namespace platform {
 
-namespace {
-
-QString cmdQuoted(const QString &text)
+bool startConverter(QProcess &process, const QString &workDir, const QString &program,
+                    const QStringList &arguments, int startMs)
 {
-    if (!text.isEmpty() && !text.contains(QLatin1Char(' ')) && !text.contains(QLatin1Char('&')) &&
-        !text.contains(QLatin1Char('^')))
-        return text;
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
-
-} // namespace
-
-ConverterShell converterShell()
-{
-    return {QStringLiteral("cmd.exe"), {QString()}, true};
-}
-
-QString converterCommand(const QString &, const QString &program, const QStringList &arguments)
-{
-    QString command = cmdQuoted(program);
-    for (const QString &a : arguments)
-        command += QLatin1Char(' ') + cmdQuoted(a);
-    return command;
-}
-
-QByteArray converterShellInput(const QString &workDir, const QString &command)
-{
-    // cmd.exe reads "\n\r"-ended lines; the drive is switched before "cd" so that another
-    // drive's directory is reached. The exit status is the converter's.
-    const QString end = QStringLiteral("\n\r");
-    QString input;
-    if (workDir.size() >= 2 && workDir.at(1) == QLatin1Char(':'))
-        input += workDir.left(2) + end;
-    input += QStringLiteral("cd ") + cmdQuoted(workDir) + end;
-    input += command + end;
-    input += QStringLiteral("exit %ERRORLEVEL%") + end;
-    return input.toLatin1();
+    process.setProgram(QStringLiteral("cmd.exe"));
+    process.setNativeArguments(cmdConverterArguments(workDir, program, arguments));
+    process.start(QIODevice::ReadWrite);
+    if (!process.waitForStarted(startMs))
+        return false;
+    // The converter reads nothing from us.
+    process.closeWriteChannel();
+    return true;
 }
 
 std::unique_ptr<QProcess> newConverterProcess()

@@ -1,7 +1,5 @@
 #include "app/platform.h"
 
-#include <QDir>
-
 namespace platform {
 
 bool anotherInstanceRunning(const QString &exeName, qint64 ownPid)
@@ -34,7 +32,8 @@ QString cmdQuoted(const QString &text)
 
 QString cmdConverterArguments(const QString &workDir, const QString &program, const QStringList &arguments)
 {
-    QString dir = QDir::toNativeSeparators(workDir);
+    QString dir = workDir;
+    dir.replace(QLatin1Char('/'), QLatin1Char('\\'));
     while (dir.endsWith(QLatin1Char('\\')) && !dir.endsWith(QLatin1String(":\\")))
         dir.chop(1);
     QString command = cmdQuoted(program);

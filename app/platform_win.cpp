@@ -112,18 +112,68 @@ bool startConverter(QProcess &process, const QString &workDir, const QString &pr
     return true;
 }
 
+namespace {
+
+// The interpreter and everything it starts run in a job object: ending the job ends them all (Wine's
+// taskkill knows no /T), and closing its last handle does too, so no converter outlives the run or
+// this program. The interpreter starts suspended and joins the job before it can start anything.
+class JobProcess : public QProcess
+{
+public:
+    JobProcess() : job(CreateJobObjectW(nullptr, nullptr))
+    {
+        if (job) {
+            JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+            limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+            SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+        }
+        setCreateProcessArgumentsModifier(
+            [](QProcess::CreateProcessArguments *arguments) { arguments->flags |= CREATE_SUSPENDED; });
+        connect(this, &QProcess::started, this, &JobProcess::joinAndResume);
+    }
+    ~JobProcess() override
+    {
+        if (job)
+            CloseHandle(job);
+    }
+    JobProcess(const JobProcess &) = delete;
+    JobProcess &operator=(const JobProcess &) = delete;
+
+    void end()
+    {
+        if (job)
+            TerminateJobObject(job, 1);
+    }
+
+private:
+    void joinAndResume()
+    {
+        // The handles of the started process are only reachable through the deprecated pid().
+        QT_WARNING_PUSH
+        QT_WARNING_DISABLE_DEPRECATED
+        const PROCESS_INFORMATION *info = pid();
+        QT_WARNING_POP
+        if (!info)
+            return;
+        if (job)
+            AssignProcessToJobObject(job, info->hProcess);
+        ResumeThread(info->hThread);
+    }
+
+    HANDLE job;
+};
+
+} // namespace
+
 std::unique_ptr<QProcess> newConverterProcess()
 {
-    return std::make_unique<QProcess>();
+    return std::make_unique<JobProcess>();
 }
 
 void endConverterProcess(QProcess &process)
 {
-    // End the converter too, not only the interpreter that started it.
-    const qint64 pid = process.processId();
-    if (pid > 0)
-        QProcess::execute(QStringLiteral("taskkill"), {QStringLiteral("/F"), QStringLiteral("/T"),
-                                                       QStringLiteral("/PID"), QString::number(pid)});
+    if (auto *jobProcess = dynamic_cast<JobProcess *>(&process))
+        jobProcess->end();
     process.kill();
     process.waitForFinished(5000);
 }

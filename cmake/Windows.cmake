@@ -27,3 +27,16 @@ function(stablomat_windows_program target)
   target_link_libraries(${target} PRIVATE Qt5::QWindowsIntegrationPlugin Qt5::QWindowsVistaStylePlugin
                                           Qt5::QICOPlugin Qt5::QIBaseDriverPlugin)
 endfunction()
+
+# The installer beside the program (packaging/windows/stablomat.nsi; scripts/release.sh makes the release).
+find_program(MAKENSIS makensis)
+function(stablomat_windows_installer target)
+  if(MAKENSIS)
+    set(setup ${CMAKE_BINARY_DIR}/stablomat-setup.exe)
+    add_custom_command(OUTPUT ${setup}
+                       COMMAND ${MAKENSIS} -V2 -DVERSION=${PROJECT_VERSION} -DPROGRAM=$<TARGET_FILE:${target}>
+                               -DOUTFILE=${setup} ${PROJECT_SOURCE_DIR}/packaging/windows/stablomat.nsi
+                       DEPENDS ${target} ${PROJECT_SOURCE_DIR}/packaging/windows/stablomat.nsi VERBATIM)
+    add_custom_target(installer ALL DEPENDS ${setup})
+  endif()
+endfunction()

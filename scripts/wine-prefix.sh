@@ -5,7 +5,8 @@
 #   wine-prefix.sh new TEMPLATE DIR           DIR becomes a fresh prefix
 #   wine-prefix.sh run TEMPLATE PROGRAM ARG.. runs a Windows program in a fresh prefix of its own,
 #                                             removed afterwards; the program's exit status is kept
-#                                             (CMAKE_CROSSCOMPILING_EMULATOR of the Windows tests)
+#                                             (CMAKE_CROSSCOMPILING_EMULATOR of the Windows tests;
+#                                             a Qt test, tst_*, has its log printed)
 # A display and a tray host come from the caller (scripts/headless-tray.sh).
 set -euo pipefail
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -49,7 +50,16 @@ run)
     trap 'WINEPREFIX=$dir wineserver -k 2>/dev/null || true; rm -rf "$dir"' EXIT
     new_prefix "$template" "$dir/prefix"
     status=0
-    WINEPREFIX=$dir/prefix wine "$@" || status=$?
+    case "$(basename "$1")" in
+    tst_*)
+        # A Qt test writes its log to the debugger under Wine (no console window): into a file here.
+        WINEPREFIX=$dir/prefix wine "$@" -o "Z:$dir/log.txt,txt" || status=$?
+        cat "$dir/log.txt" 2>/dev/null || echo "no test log from $1 (exit status $status)"
+        ;;
+    *)
+        WINEPREFIX=$dir/prefix wine "$@" || status=$?
+        ;;
+    esac
     exit $status
     ;;
 *)

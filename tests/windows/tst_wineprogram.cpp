@@ -132,7 +132,8 @@ void TestWineProgram::secondStartRefused()
     for (int i = 0; i < 300 && box.isEmpty(); ++i, QTest::qWait(100))
         box = windowsNamed("^Systray$");
     QCOMPARE(box.size(), 1);
-    QVERIFY(sendKey(box.first(), "Return"));
+    QVERIFY(xdotool({"mousemove", "--window", box.first(), "10", "10"}));
+    QVERIFY(xdotool({"key", "Return"}));
     QVERIFY(second->waitForFinished(30000));
     QCOMPARE(second->exitCode(), 0);
     QCOMPARE(windowsNamed(MainTitle).size(), 1);
@@ -222,8 +223,17 @@ void TestWineProgram::hungConverterEnded()
         Exe, {},
         {"ZAVRA_URL=" + registry->url(), "STABLOMAT_UPDATE_URL=" + registry->url(), "ISO32_DELAY_MS=600000"});
     QTRY_VERIFY_WITH_TIMEOUT(prefix->running("iso32.exe"), 120000);
-    // The window paints while the program waits for the converter: its progress box is drawn.
+    // The window paints while the program waits for the converter: its progress box is drawn (more
+    // than the two colours of an empty window).
     QTRY_VERIFY_WITH_TIMEOUT(!windowsNamed("^Stablomat$").isEmpty(), 30000);
+    const QString box = windowsNamed("^Stablomat$").first();
+    const auto colours = [&] {
+        QProcess shot;
+        shot.start("sh", {"-c", "import -window " + box + " png:- | convert png:- -format %k info:"});
+        shot.waitForFinished(30000);
+        return shot.readAllStandardOutput().trimmed().toInt();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(colours() > 2, 20000);
     // The session ends (log-off): the program ends, and its converter with it.
     QCOMPARE(prefix->wine({"wineboot", "--end-session", "--force"}), 0);
     QVERIFY(program->waitForFinished(60000));
@@ -235,23 +245,22 @@ void TestWineProgram::startupShortcut()
 {
     QVERIFY(startProgram());
     const QString window = windowsNamed(MainTitle).value(0);
-    // "Nastavení", the access code, then "Vytvoř zástupce po spuštění" by keyboard (Tab order:
-    // farm name, milk yields, tray mode, the button) and the confirmation box.
-    QVERIFY(sendKey(window, "alt+n"));
+    // "Nastavení" (the tool button at the top right), the access code, then "Vytvoř zástupce po
+    // spuštění" by keyboard (Tab order: farm name, milk yields, tray mode, the button).
+    QVERIFY(clickFromTopRight(window, 47, 54));
     QStringList code;
     for (int i = 0; i < 100 && code.isEmpty(); ++i, QTest::qWait(100))
         code = windowsNamed("^Heslo$");
     QCOMPARE(code.size(), 1);
-    QProcess type;
-    type.start("xdotool", {"type", "--window", code.first(), "pastvinka"});
-    QVERIFY(type.waitForFinished(10000));
-    QVERIFY(sendKey(code.first(), "Return"));
+    QVERIFY(xdotool({"mousemove", "--window", code.first(), "20", "20"}));
+    QVERIFY(xdotool({"type", "pastvinka"}));
+    QVERIFY(xdotool({"key", "Return"}));
     QStringList dialog;
     for (int i = 0; i < 100 && dialog.isEmpty(); ++i, QTest::qWait(100))
         dialog = windowsNamed(QString::fromUtf8("^Nastavení$"));
     QCOMPARE(dialog.size(), 1);
-    for (const char *key : {"Tab", "Tab", "Tab", "space"})
-        QVERIFY(sendKey(dialog.first(), key));
+    QVERIFY(xdotool({"mousemove", "--window", dialog.first(), "20", "20"}));
+    QVERIFY(xdotool({"key", "Tab", "Tab", "Tab", "space"}));
     const QString lnk = startupFolder() + "/stablomat.lnk";
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(lnk), 20000);
     QVERIFY(readWholeFile(lnk).startsWith(QByteArray("\x4c\x00\x00\x00", 4))); // a shell link

@@ -46,5 +46,7 @@ private:
 
 // X windows of the run's display whose name matches the regular expression (xdotool search).
 QStringList windowsNamed(const QString &pattern);
-// Sends a key to an X window (xdotool key --window).
-bool sendKey(const QString &window, const QString &key);
+// Runs xdotool with the arguments (keys and text go to the window that has the focus).
+bool xdotool(const QStringList &arguments);
+// Clicks into an X window at a point given from its top right corner.
+bool clickFromTopRight(const QString &window, int fromRight, int fromTop);

@@ -47,7 +47,7 @@ run)
     template=${2:?template}
     shift 2
     dir=$(mktemp -d "${TMPDIR:-/tmp}/stablomat-wine.XXXXXX")
-    trap 'WINEPREFIX=$dir wineserver -k 2>/dev/null || true; rm -rf "$dir"' EXIT
+    trap 'WINEPREFIX=$dir/prefix wineserver -k 2>/dev/null || true; WINEPREFIX=$dir/prefix wineserver -w 2>/dev/null || true; rm -rf "$dir" 2>/dev/null || true' EXIT
     new_prefix "$template" "$dir/prefix"
     status=0
     case "$(basename "$1")" in

@@ -1,8 +1,10 @@
 ; The Windows installer stablomat-setup.exe (makensis, see scripts/release.sh):
-;   makensis -DVERSION=1.03 -DPROGRAM=path/to/stablomat.exe -DOUTFILE=stablomat-setup.exe stablomat.nsi
+;   makensis -DVERSION=1.03 -DPROGRAM=/abs/stablomat.exe -DOUTFILE=/abs/stablomat-setup.exe stablomat.nsi
+; (makensis works in this folder: paths given to it are absolute, the icon is found from here)
 ; Per user, without administrator rights, so that the self-update can write beside the program.
-Unicode true
-SetCompressor /SOLID lzma
+; 64-bit, like the program (and runnable where only 64-bit Windows programs run, as under wine64).
+Target amd64-unicode
+SetCompressor zlib
 RequestExecutionLevel user
 
 !ifndef VERSION | PROGRAM | OUTFILE
@@ -22,10 +24,11 @@ VIAddVersionKey /LANG=1029 "CompanyName" "Brantol"
 VIAddVersionKey /LANG=1029 "FileDescription" "Stablomat ${VERSION} - instalace"
 VIAddVersionKey /LANG=1029 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=1029 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=1029 "LegalCopyright" "Brantol"
 
 !include "MUI2.nsh"
-!define MUI_ICON "${__FILEDIR__}\..\..\resources\pics\milk-icon.ico"
-!define MUI_UNICON "${__FILEDIR__}\..\..\resources\pics\milk-icon.ico"
+!define MUI_ICON "../../resources/pics/milk-icon.ico"
+!define MUI_UNICON "../../resources/pics/milk-icon.ico"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\stablomat.exe"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES

@@ -1,7 +1,7 @@
 // The Windows program end to end under Wine, each test in a fresh prefix: settings in the registry,
 // the single instance by the process snapshot, a DeLaval exchange through cmd.exe with the Windows
-// iso32.exe against the reference registry, a hung converter ended with the program, the start-up
-// shortcut, and the installer. Runs on the display and tray host of the test run.
+// iso32.exe against the reference registry, a hung converter ended with the program, the installer. Runs on
+// the display and tray host of the test run.
 #include "common/testsupport.h"
 #include "delaval/delavalrequest.h"
 #include "simulators/simprocess.h"
@@ -49,7 +49,6 @@ private slots:
     void secondStartRefused();
     void delavalExchange();
     void hungConverterEnded();
-    void startupShortcut();
     void installer();
 
 private:
@@ -239,37 +238,6 @@ void TestWineProgram::hungConverterEnded()
     QVERIFY(program->waitForFinished(60000));
     QTRY_VERIFY_WITH_TIMEOUT(!prefix->running("iso32.exe"), 30000);
     QVERIFY(!prefix->running("cmd.exe"));
-}
-
-void TestWineProgram::startupShortcut()
-{
-    QVERIFY(startProgram());
-    const QString window = windowsNamed(MainTitle).value(0);
-    // "Nastavení" (the tool button at the top right), the access code, then "Vytvoř zástupce po
-    // spuštění" by keyboard (Tab order: farm name, milk yields, tray mode, the button).
-    QVERIFY(clickFromTopRight(window, 47, 54));
-    QStringList code;
-    for (int i = 0; i < 100 && code.isEmpty(); ++i, QTest::qWait(100))
-        code = windowsNamed("^Heslo$");
-    QCOMPARE(code.size(), 1);
-    QVERIFY(xdotool({"mousemove", "--window", code.first(), "20", "20"}));
-    QVERIFY(xdotool({"type", "pastvinka"}));
-    QVERIFY(xdotool({"key", "Return"}));
-    QStringList dialog;
-    for (int i = 0; i < 100 && dialog.isEmpty(); ++i, QTest::qWait(100))
-        dialog = windowsNamed(QString::fromUtf8("^Nastavení$"));
-    QCOMPARE(dialog.size(), 1);
-    QVERIFY(xdotool({"mousemove", "--window", dialog.first(), "20", "20"}));
-    QVERIFY(xdotool({"key", "Tab", "Tab", "Tab", "space"}));
-    const QString lnk = startupFolder() + "/stablomat.lnk";
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(lnk), 20000);
-    QVERIFY(readWholeFile(lnk).startsWith(QByteArray("\x4c\x00\x00\x00", 4))); // a shell link
-    // Ended, and started again through the link.
-    program.reset();
-    prefix->wine({"wineboot", "--end-session", "--force"});
-    QTRY_VERIFY_WITH_TIMEOUT(!prefix->running("stablomat.exe"), 30000);
-    const std::unique_ptr<QProcess> start = prefix->start("start", {"/unix", lnk});
-    QTRY_VERIFY_WITH_TIMEOUT(prefix->running("stablomat.exe"), 60000);
 }
 
 void TestWineProgram::installer()

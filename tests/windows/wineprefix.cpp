@@ -131,22 +131,3 @@ bool xdotool(const QStringList &arguments)
     p.start(QStringLiteral("xdotool"), arguments);
     return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
-
-bool clickFromTopRight(const QString &window, int fromRight, int fromTop)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window});
-    if (!p.waitForFinished(10000))
-        return false;
-    int x = 0, y = 0, width = 0;
-    for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
-        if (line.startsWith("X="))
-            x = line.mid(2).toInt();
-        else if (line.startsWith("Y="))
-            y = line.mid(2).toInt();
-        else if (line.startsWith("WIDTH="))
-            width = line.mid(6).toInt();
-    }
-    return width > 0 && xdotool({QStringLiteral("mousemove"), QString::number(x + width - fromRight),
-                                 QString::number(y + fromTop), QStringLiteral("click"), QStringLiteral("1")});
-}

@@ -17,8 +17,6 @@ class WinePrefix
 public:
     WinePrefix();
     ~WinePrefix(); // ends the prefix's wineserver and every program in it
-    WinePrefix(const WinePrefix &) = delete;
-    WinePrefix &operator=(const WinePrefix &) = delete;
 
     bool isValid() const { return valid; }
     QString path() const { return dir.path() + QStringLiteral("/prefix"); }
@@ -48,5 +46,3 @@ private:
 QStringList windowsNamed(const QString &pattern);
 // Runs xdotool with the arguments (keys and text go to the window that has the focus).
 bool xdotool(const QStringList &arguments);
-// Clicks into an X window at a point given from its top right corner.
-bool clickFromTopRight(const QString &window, int fromRight, int fromTop);

@@ -198,12 +198,12 @@ void TestWineProgram::delavalExchange()
     // insemination came back into the parlour through the converter.
     const auto written = [&] {
         herd::Herd now;
-        if (!now.load(herdFile))
+        if (!now.load(herdFile, nullptr))
             return false;
         for (const herd::Cow &c : now.cows) {
             const herd::Insemination *last = c.lastInsemination();
             if (c.registration == cow->registration && last && last->date == today &&
-                last->bull == "CZ 61317")
+                last->sire == "CZ 61317")
                 return true;
         }
         return false;

@@ -17,8 +17,6 @@ inline const QString ArchiveName = QStringLiteral("stablomat.zip");       // wha
 // The update server: STABLOMAT_UPDATE_URL from the environment, otherwise the address built in.
 QString serverBase();
 QUrl versionCheckUrl(const QString &base);
-// https anywhere; plain http only to this machine.
-bool permittedServerUrl(const QUrl &url);
 
 // The form body: x64, uuid, vnc_id, staj, dsystem, in this order.
 QByteArray versionCheckBody(const QString &uuid, const QString &vncId, const QString &staj, int dsystem);
@@ -64,5 +62,7 @@ bool checkArchive(const QString &path, const QString &exeName);
 inline const int StartSettleSeconds = 10;
 QByteArray unixUpdateScript(const QString &exeName, int settleSeconds = StartSettleSeconds);
 QByteArray windowsUpdateScript(); // "upgrade.bat", Windows-1250
+// The script this platform runs (platform::updateScriptName()); exeName: the executable's file name.
+QByteArray updateScript(const QString &exeName);
 
 } // namespace update

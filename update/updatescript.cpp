@@ -1,6 +1,8 @@
 // The update scripts and the check of the archive they unpack.
 #include "update/updateprotocol.h"
 
+#include "platform/platform.h"
+
 #include <QProcess>
 #include <QSet>
 #include <QStandardPaths>
@@ -185,6 +187,13 @@ QByteArray windowsUpdateScript()
     // Written as "WIN-1250", the name Qt knows as Windows-1250.
     QTextCodec *codec = QTextCodec::codecForName("Windows-1250");
     return codec ? codec->fromUnicode(text) : text.toLatin1();
+}
+
+QByteArray updateScript(const QString &exeName)
+{
+    if (platform::updateScriptName().endsWith(QLatin1String(".bat")))
+        return windowsUpdateScript();
+    return unixUpdateScript(exeName);
 }
 
 } // namespace update

@@ -1,9 +1,10 @@
 // The hourly version check and the self-update it may start.
 #include "app/dialoginfo.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
-#include "exchange/wholefile.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
+#include "platform/wholefile.h"
+#include "netrule.h"
 #include "update/signature.h"
 #include "update/updateprotocol.h"
 #include "ziviviver.h"
@@ -61,7 +62,7 @@ void MainWindow::sendVersionCheck()
     const QString staj = readString(settings, keys::Staj);
     const QString vncId = update::readVncId();
     const QUrl url = update::versionCheckUrl(update::serverBase());
-    if (!update::permittedServerUrl(url)) {
+    if (!netrule::permittedUrl(url)) {
         qDebug() << "version check: refusing the server address" << url;
         return;
     }
@@ -122,11 +123,7 @@ void MainWindow::getVersionFromServerReplyFinished(QNetworkReply *netReply)
 
         if (result == 0 && platform::startUpdateScript(QCoreApplication::applicationDirPath())) {
             // The script waits for this process to end before it replaces the program.
-            writeMilkingPeriods();
-            settings->sync();
-            trayIcon->hide();
-            std::fflush(nullptr);
-            std::_Exit(0);
+            endProcessNow();
         }
     }
 
@@ -186,7 +183,7 @@ int MainWindow::downloadUpdate(const QString &address)
     const QString scriptPath = dir + QLatin1Char('/') + platform::updateScriptName();
     QFile::remove(scriptPath);
     // A failure (a full disk among them) leaves no script; the program then keeps running.
-    if (!exchange::writeWholeFile(scriptPath, platform::updateScript(exeName))) {
+    if (!platform::writeWholeFile(scriptPath, update::updateScript(exeName))) {
         QFile::remove(archive);
         return -3;
     }

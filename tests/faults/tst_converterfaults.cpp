@@ -8,11 +8,11 @@
 
 #include "adapters/delaval/delavalformat.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
 #include "herd.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 
 #include <QDirIterator>
 #include <QJsonArray>
@@ -92,7 +92,7 @@ void TestConverterFaults::init()
 {
     TestEnvironment::resetDriveC();
     exchange::setAnswerWait({20, 50});
-    exchange::setConverterLimits({5000, 5000, 60000});
+    exchange::setConverterLimits({5000, 60000});
     qputenv("ZAVRA_TIMEOUT_MS", "10000");
     registry = new RegistryProcess;
     QVERIFY(registry->addUser(Cloud, User, Password));
@@ -371,7 +371,7 @@ void TestConverterFaults::writeBackConverterFails()
 {
     QFETCH(QByteArray, fault);
     openFarm(false);
-    exchange::setConverterLimits({5000, 5000, 3000});
+    exchange::setConverterLimits({5000, 3000});
     qputenv("ISO32_IMPORT_FAULT", fault);
     {
         ModalAnswerer answerer;
@@ -384,7 +384,7 @@ void TestConverterFaults::writeBackConverterFails()
     }
     QCOMPARE(herdNow().toJson(), before.toJson());
     qunsetenv("ISO32_IMPORT_FAULT");
-    exchange::setConverterLimits({5000, 5000, 60000});
+    exchange::setConverterLimits({5000, 60000});
     {
         ModalAnswerer answerer;
         runExchange(answerer);

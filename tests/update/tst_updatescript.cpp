@@ -1,7 +1,7 @@
 // The update scripts: their text, and real runs of this platform's script that wait for the
 // program, swap the files in, and put the old program back when anything fails.
-#include "app/platform.h"
 #include "common/testsupport.h"
+#include "platform/platform.h"
 #include "servers.h"
 #include "update/updateprotocol.h"
 
@@ -55,7 +55,7 @@ void TestUpdateScript::initTestCase()
 void TestUpdateScript::text()
 {
     QCOMPARE(platform::updateScriptName(), QStringLiteral("upgrade.sh"));
-    QCOMPARE(platform::updateScript(QStringLiteral("stablomat")), update::unixUpdateScript("stablomat", 10));
+    QCOMPARE(update::updateScript(QStringLiteral("stablomat")), update::unixUpdateScript("stablomat", 10));
     // The batch file still begins with the wait for the program and ends without a line feed.
     const QByteArray batch = update::windowsUpdateScript();
     QVERIFY(batch.startsWith(":LOOP\n"

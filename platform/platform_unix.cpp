@@ -129,6 +129,11 @@ QString ownExecutableName(const QString &argv0)
     return QFileInfo(argv0).fileName();
 }
 
+QString missingDatabaseClient()
+{
+    return QString();
+}
+
 static QString exeNameOf(const QString &procDir)
 {
     // The exe link names the running image; a replaced file carries " (deleted)".
@@ -250,13 +255,6 @@ bool isWindowsExecutable(const QString &path)
     return file.open(QIODevice::ReadOnly) && file.read(2) == "MZ";
 }
 
-} // namespace
-
-ConverterShell converterShell()
-{
-    return {QStringLiteral("/bin/sh"), {}, false};
-}
-
 QString converterCommand(const QString &workDir, const QString &program, const QStringList &arguments)
 {
     // exec: the converter takes the shell's place, its process is the one that is waited for.
@@ -281,6 +279,19 @@ QByteArray converterShellInput(const QString &workDir, const QString &command)
     const QString input = QStringLiteral("cd ") + shellQuoted(workDir) + QStringLiteral(" || exit 1\n") +
                           command + QStringLiteral("\nexit\n");
     return QFile::encodeName(input);
+}
+
+} // namespace
+
+bool startConverter(QProcess &process, const QString &workDir, const QString &program,
+                    const QStringList &arguments, int startMs)
+{
+    process.start(QStringLiteral("/bin/sh"), {}, QIODevice::ReadWrite);
+    if (!process.waitForStarted(startMs))
+        return false;
+    process.write(converterShellInput(workDir, converterCommand(workDir, program, arguments)));
+    process.closeWriteChannel();
+    return true;
 }
 
 std::unique_ptr<QProcess> newConverterProcess()

@@ -71,6 +71,8 @@ bool ExchangeFrame::hasAnimals(const HerdRecords &records)
     if (!records.animals.isEmpty() || !synchronisationWanted())
         return true;
     fail(RunResult::NothingToSend);
+    if (skippedLines_ > 0)
+        view->setRunText(withSkippedLines(QString()));
     if (showMessages_)
         inform(tr("Sestava neobsahuje žádná zvířata, nic nebylo odesláno."));
     return false;
@@ -164,10 +166,19 @@ void ExchangeFrame::setText(const QString &text)
     view->setRunText(text);
 }
 
+QString ExchangeFrame::withSkippedLines(const QString &text) const
+{
+    if (skippedLines_ == 0)
+        return text;
+    const QString separator =
+        text.isEmpty() || text.endsWith(QLatin1Char('\n')) ? QString() : QStringLiteral("\n");
+    return text + separator + tr("Přeskočeno nečitelných řádků: %1").arg(skippedLines_);
+}
+
 void ExchangeFrame::finish(const QString &text)
 {
     finished_ = true;
-    view->setRunText(text);
+    view->setRunText(withSkippedLines(text));
     if (progressShown) {
         view->closeRunProgress();
         progressShown = false;

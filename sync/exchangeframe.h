@@ -120,6 +120,9 @@ public:
     // is not to be contacted at all.
     bool hasAnimals(const HerdRecords &records);
 
+    // Lines of the milking system's answer left out as unreadable; the run's text names them.
+    void countSkippedLines(int lines) { skippedLines_ += lines; }
+
     // The text area gets `text` now; the run goes on.
     void setText(const QString &text);
     // Last step of a run: the text area gets `text`, the progress dialog closes.
@@ -138,12 +141,15 @@ public:
 
 private:
     void noteSyncResult(const SyncResult &result);
+    // `text` and, after it on a line of its own, how many answer lines were skipped, if any.
+    QString withSkippedLines(const QString &text) const;
 
     RunView *view;
     bool showMessages_;
     bool waitForClick_;
     int insDays_;
     int sendDays_;
+    int skippedLines_ = 0;
     QDate today_;
     bool progressShown = false;
     RunRecord report_; // outcome and counts, handed to the window when the frame goes

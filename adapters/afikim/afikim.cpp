@@ -77,6 +77,8 @@ void MainWindow::exchangeAfifarmReport()
 
     const afikim::ReportData report =
         afikim::readReport(table, columns, frame.insDays(), frame.sendDays(), QDateTime::currentDateTime());
+    if (!frame.hasAnimals(report.records))
+        return;
     const QString milkText = milkYieldCsv(report.yield1, report.yield2);
 
     SyncOptions sync;

@@ -152,10 +152,6 @@ FullwoodHerd fullwoodHerd(exchange::AnswerLines &answerLines, int insDays, int s
     FullwoodHerd herd;
     const adis::Entity &table = generalCowRequest(System::Fullwood);
     std::vector<FullwoodRow> rows;
-    const int expected = answerLines.sizeHint();
-    rows.reserve(size_t(expected));
-    if (insDays != 0)
-        herd.known.reserve(expected);
     QStringView line;
     adis::Values v;
     while (answerLines.next(&line)) {

@@ -93,7 +93,7 @@ void TestConverterFaults::init()
 {
     TestEnvironment::resetDriveC();
     exchange::setAnswerWait({20, 50});
-    exchange::setConverterLimits({5000, 5000, 60000});
+    exchange::setConverterLimits({5000, 60000});
     qputenv("ZAVRA_TIMEOUT_MS", "10000");
     registry = new RegistryProcess;
     QVERIFY(registry->addUser(Cloud, User, Password));
@@ -372,7 +372,7 @@ void TestConverterFaults::writeBackConverterFails()
 {
     QFETCH(QByteArray, fault);
     openFarm(false);
-    exchange::setConverterLimits({5000, 5000, 3000});
+    exchange::setConverterLimits({5000, 3000});
     qputenv("ISO32_IMPORT_FAULT", fault);
     {
         ModalAnswerer answerer;
@@ -385,7 +385,7 @@ void TestConverterFaults::writeBackConverterFails()
     }
     QCOMPARE(herdNow().toJson(), before.toJson());
     qunsetenv("ISO32_IMPORT_FAULT");
-    exchange::setConverterLimits({5000, 5000, 60000});
+    exchange::setConverterLimits({5000, 60000});
     {
         ModalAnswerer answerer;
         runExchange(answerer);

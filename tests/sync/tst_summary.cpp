@@ -239,8 +239,11 @@ void TestSummary::clockAgreesAcrossDaylightSaving()
     qputenv("TZ", "Europe/Prague");
     const QDate spring(2024, 3, 31);
     const QDate autumn(2024, 10, 27);
-    QVERIFY(QDateTime(spring, QTime(0, 0)).offsetFromUtc() !=
-            QDateTime(spring, QTime(12, 0)).offsetFromUtc());
+    const bool changes =
+        QDateTime(spring, QTime(0, 0)).offsetFromUtc() != QDateTime(spring, QTime(12, 0)).offsetFromUtc();
+    if (!changes && runsOnWindows())
+        QSKIP("Windows takes the time zone from the system, not from TZ");
+    QVERIFY(changes);
     const QDateTime from[] = {QDateTime(spring, QTime(1, 30)), QDateTime(autumn, QTime(2, 15)),
                               QDateTime(spring.addDays(-1), QTime(23, 0))};
     const QDateTime to[] = {QDateTime(spring, QTime(3, 15)), QDateTime(autumn, QTime(2, 45)),

@@ -3,11 +3,14 @@
 #include "app/mainwindow.h"
 #include "app/platform.h"
 #include "exchange/converter.h"
+#include "update/swap.h"
+#include "update/updateprotocol.h"
 
 #include <QApplication>
 #include <QDesktopWidget>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QTimer>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QThread>
@@ -61,6 +64,24 @@ int runStablomat(int argc, char **argv, const std::function<void()> &started)
         return 0;
     }
 
+    // A swap of the program's files left half-done is finished or rolled back before anything else.
+    const QString dir = QCoreApplication::applicationDirPath();
+    const QString updateExe = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    update::StartAction swap = update::StartAction::Run;
+    if (platform::holdProgramLock(dir + QLatin1Char('/') + update::LockName))
+        swap = update::claimAtStart(dir, updateExe);
+    else if (update::swapUnderWay(dir))
+        return 0; // the update script is at work and starts the program itself
+    if (swap == update::StartAction::HandOver && update::writeScript(dir, updateExe) &&
+        platform::startUpdateScript(dir))
+        return 0;
+    // The new version is kept once it has run for a while, or ends in order.
+    if (swap == update::StartAction::RunOnTrial)
+        QTimer::singleShot(update::TrialSeconds * 1000, &app, [dir, &swap] {
+            update::keepNewVersion(dir);
+            swap = update::StartAction::Run;
+        });
+
     int status = 1;
     {
         MainWindow window(nullptr);
@@ -80,6 +101,8 @@ int runStablomat(int argc, char **argv, const std::function<void()> &started)
             window.show();
             window.move((desktopWidth - size.width()) / 2, (desktopHeight - size.height()) / 2);
             status = QApplication::exec();
+            if (swap == update::StartAction::RunOnTrial)
+                update::keepNewVersion(dir);
         }
     }
     return status;

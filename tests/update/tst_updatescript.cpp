@@ -51,10 +51,11 @@ bool install(const QString &dir, const Members &members)
 }
 
 // The new version staged beside the old one as the program stages it, and the script written.
-bool stage(const QString &dir, const Members &members, const QByteArray &script)
+bool stage(const QString &dir, const Members &members, const QByteArray &script,
+           const QString &scriptName = platform::updateScriptName())
 {
     const QString zip = QDir(dir).filePath(update::ArchiveName);
-    QFile file(QDir(dir).filePath(platform::updateScriptName()));
+    QFile file(QDir(dir).filePath(scriptName));
     return makeArchive(zip, members) && update::stageArchive(dir, zip, members.first().first) &&
            file.open(QIODevice::WriteOnly) && file.write(script) == script.size();
 }
@@ -341,10 +342,10 @@ void TestUpdateScript::batchUnderWine()
     const QByteArray stand = readWholeFile(QStringLiteral(WIN_PROGRAM));
     QVERIFY(!stand.isEmpty());
     const auto program = [&](const char *name, int ms) { return stand + "\nSTBFAKE " + name + ' ' + QByteArray::number(ms) + '\n'; };
-    const Members old = version(exeName, program("old", 60000), "old");
+    const Members old = version(exeName, program("old", 8000), "old");
     const Members next = version(exeName, program("new", newRunsMs), "new", 4);
     QVERIFY(install(dir, old));
-    QVERIFY(stage(dir, next, update::windowsUpdateScript(exeName, 3)));
+    QVERIFY(stage(dir, next, update::windowsUpdateScript(exeName, 3), QStringLiteral("upgrade.bat")));
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("WINEPREFIX"), QStringLiteral(WINE_PREFIX));
@@ -368,6 +369,7 @@ void TestUpdateScript::batchUnderWine()
     QVERIFY(wine(cmd, {QStringLiteral("cmd"), QStringLiteral("/c"), QStringLiteral("upgrade.bat")}));
     QVERIFY(cmd.waitForFinished(90000));
     const QByteArray output = cmd.readAllStandardOutput();
+    qInfo("%s", output.constData());
     if (oldRunsMs > 0) {
         // Not one step before the old program had ended.
         QVERIFY2(output.contains("STABLOMAT is still running"), output.constData());

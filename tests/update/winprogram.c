@@ -33,7 +33,7 @@ int main(void)
     if (lock == INVALID_HANDLE_VALUE)
         return 3;
     MoveFileA("stablomat.trial", "stablomat.tried");
-    f = fopen("started.log", "a");
+    f = fopen("started.log", "ab");
     if (f) {
         fprintf(f, "%s\n", version);
         fclose(f);

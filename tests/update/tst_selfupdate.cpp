@@ -131,8 +131,8 @@ void TestSelfUpdate::announcement_data()
 {
     QTest::addColumn<QString>("version");
     QTest::addColumn<bool>("updates");
-    QTest::newRow("1.3") << "1.3";
-    QTest::newRow("1.0.4") << "1.0.4";
+    QTest::newRow("1.3") << "1.3" << false;
+    QTest::newRow("1.0.4") << "1.0.4" << false;
     QTest::newRow("1.4") << "1.4" << true;
     QTest::newRow("2.0") << "2.0" << true;
 }

@@ -76,6 +76,7 @@ struct Member
 {
     QString name;
     bool executable = false;
+    qint64 size = 0;
 };
 
 class Archive
@@ -123,31 +124,35 @@ public:
             total += qint64(info.uncompressed_size);
             if (total > maxUnpackedBytes)
                 return false;
-            members.append({decoded, unix && (mode & 0111) != 0});
+            members.append({decoded, unix && (mode & 0111) != 0, qint64(info.uncompressed_size)});
         }
         return true;
     }
 
-    // The current member's bytes into out; false on a bad CRC or a short or failed read.
-    bool extractCurrent(QSaveFile &out, bool &writeFailed)
+    // The current member's bytes into out; false on a bad CRC or a short or failed read. minizip
+    // checks the CRC only when the declared size came out, so a stream that ends early is caught
+    // by its size.
+    bool extractCurrent(QSaveFile &out, qint64 size, bool &writeFailed)
     {
         if (unzOpenCurrentFile(handle) != UNZ_OK)
             return false;
         QByteArray buffer(1 << 16, Qt::Uninitialized);
         bool sound = true;
+        qint64 total = 0;
         for (;;) {
             const int n = unzReadCurrentFile(handle, buffer.data(), unsigned(buffer.size()));
             if (n < 0)
                 sound = false;
             if (n <= 0)
                 break;
+            total += n;
             if (out.write(buffer.constData(), n) != n) {
                 writeFailed = true;
                 sound = false;
                 break;
             }
         }
-        return unzCloseCurrentFile(handle) == UNZ_OK && sound;
+        return unzCloseCurrentFile(handle) == UNZ_OK && sound && total == size;
     }
 
     unzFile handle = nullptr;
@@ -198,17 +203,21 @@ bool archiveNamesAcceptable(const QStringList &names, const QString &exeName)
 Unpacked unpackArchive(const QString &zipPath, const QString &targetDir, const QString &exeName)
 {
     Unpacked result;
+    QDir target(targetDir);
     Archive archive(zipPath);
     QList<Member> members;
     QStringList names;
-    if (!archive.list(members))
+    if (!archive.list(members)) {
+        target.removeRecursively();
         return result;
+    }
     for (const Member &member : qAsConst(members))
         names.append(member.name);
-    if (!archiveNamesAcceptable(names, exeName))
+    if (!archiveNamesAcceptable(names, exeName)) {
+        target.removeRecursively();
         return result;
+    }
 
-    QDir target(targetDir);
     bool sound = (!target.exists() || target.removeRecursively()) && QDir().mkpath(targetDir);
     result.writeFailed = !sound;
     int index = 0;
@@ -233,8 +242,9 @@ Unpacked unpackArchive(const QString &zipPath, const QString &targetDir, const Q
             result.writeFailed = true;
             break;
         }
-        sound = archive.extractCurrent(out, result.writeFailed);
-        if (sound && !out.commit()) {
+        sound = archive.extractCurrent(out, member.size, result.writeFailed);
+        // Flushed first: commit() does not notice a buffer that a full disk refused.
+        if (sound && !(out.flush() && out.commit())) {
             sound = false;
             result.writeFailed = true;
         }

@@ -30,6 +30,8 @@ private slots:
     void retryAfterFailure();
     void archiveListing_data();
     void archiveListing();
+    void unpack_data();
+    void unpack();
 
 private:
     QTemporaryDir keyDir;
@@ -399,6 +401,66 @@ void TestUpdateProtocol::archiveListing()
     QCOMPARE(update::archiveNamesAcceptable(names.split(QLatin1Char('|'), Qt::SkipEmptyParts),
                                             QStringLiteral("stablomat")),
              acceptable);
+}
+
+void TestUpdateProtocol::unpack_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("sound") << "";
+    QTest::newRow("a byte of the packed data changed") << "byte";
+    QTest::newRow("not a zip") << "html";
+    QTest::newRow("program missing") << "no program";
+    QTest::newRow("a symbolic link") << "link";
+    QTest::newRow("encrypted") << "password";
+}
+
+// The archive as the program unpacks it: every member whole and checked, or nothing left.
+void TestUpdateProtocol::unpack()
+{
+    QFETCH(QString, fault);
+    if (QStandardPaths::findExecutable(QStringLiteral("zip")).isEmpty())
+        QSKIP("zip is needed (scripts/install-deps.sh)");
+    QTemporaryDir dir;
+    const QString zip = dir.filePath(QStringLiteral("stablomat.zip"));
+    const QString target = dir.filePath(QStringLiteral("stablomat.new"));
+    const QByteArray text = QByteArray("stablomat ").repeated(20000);
+    QVERIFY(makeArchive(zip, {{QStringLiteral("data.txt"), text},
+                              {fault == QLatin1String("no program") ? QStringLiteral("x") : QStringLiteral("stablomat"),
+                               "#!/bin/sh\n"},
+                              {QStringLiteral("plugins/a.so"), "a"}}));
+    QByteArray bytes = readWholeFile(zip);
+    if (fault == QLatin1String("byte")) {
+        // The first member's data begins after its local header, name and extra field.
+        const auto field = [&](int at) { return uchar(bytes.at(at)) | uchar(bytes.at(at + 1)) << 8; };
+        const int packed = field(18), start = 30 + field(26) + field(28);
+        bytes[start + packed / 2] = char(bytes.at(start + packed / 2) ^ 1);
+        QVERIFY(writeFile(zip, bytes));
+    } else if (fault == QLatin1String("html")) {
+        QVERIFY(writeFile(zip, "<html><body>502 Bad Gateway</body></html>"));
+    } else if (fault == QLatin1String("link") || fault == QLatin1String("password")) {
+        QVERIFY(QFile::link(QStringLiteral("/etc/passwd"), dir.filePath(QStringLiteral("passwd"))));
+        QProcess zipper;
+        zipper.setWorkingDirectory(dir.path());
+        zipper.start(QStringLiteral("zip"), fault == QLatin1String("link")
+                                                ? QStringList{"-q", "-y", zip, "passwd"}
+                                                : QStringList{"-q", "-P", "secret", zip, "passwd"});
+        QVERIFY(zipper.waitForFinished() && zipper.exitCode() == 0);
+    }
+    QVERIFY(QDir().mkpath(target + QStringLiteral("/left over")));
+
+    const update::Unpacked unpacked = update::unpackArchive(zip, target, QStringLiteral("stablomat"));
+    QCOMPARE(unpacked.ok, fault.isEmpty());
+    QVERIFY(!unpacked.writeFailed);
+    if (!fault.isEmpty()) {
+        QVERIFY(!QFileInfo::exists(target));
+        return;
+    }
+    QCOMPARE(QSet<QString>(unpacked.topLevel.begin(), unpacked.topLevel.end()),
+             (QSet<QString>{"data.txt", "stablomat", "plugins"}));
+    QCOMPARE(readWholeFile(target + QStringLiteral("/data.txt")), text);
+    QCOMPARE(readWholeFile(target + QStringLiteral("/plugins/a.so")), QByteArray("a"));
+    QVERIFY(QFileInfo(target + QStringLiteral("/stablomat")).isExecutable());
+    QVERIFY(!QFileInfo::exists(target + QStringLiteral("/left over")));
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestUpdateProtocol)

@@ -54,9 +54,14 @@ Fetched fetch(const QString &dir, const QString &address, const QString &name)
     return downloader.downloadedCount == 1 ? Fetched::Complete : Fetched::Failed;
 }
 
-// Stops a reply whose body grows past limit; what was read stays bounded.
+// Stops a reply whose body is announced or grows past limit; no more than that is read.
 void boundReply(QNetworkReply *reply, qint64 limit)
 {
+    reply->setReadBufferSize(limit + 1);
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, limit] {
+        if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > limit)
+            reply->abort();
+    });
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply, limit](qint64 received, qint64 total) {
         if (received > limit || total > limit)
             reply->abort();

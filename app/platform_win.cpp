@@ -149,9 +149,9 @@ QByteArray updateScript(const QString &exeName)
 bool holdProgramLock(const QString &path)
 {
     // Not shared with anyone and never closed: the system lets go of it when the process ends.
-    const HANDLE lock = CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
-                                    GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr);
+    const HANDLE lock =
+        CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+                    GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     return lock != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION;
 }
 

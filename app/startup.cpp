@@ -10,10 +10,10 @@
 #include <QDesktopWidget>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QTimer>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QThread>
+#include <QTimer>
 
 // Set by SIGTERM or SIGINT; the event loop may not run yet.
 static bool endRequested = false;

@@ -162,8 +162,8 @@ bool verifyFile(const QString &path, const QByteArray &signatureText, const QLis
         return false;
     QByteArray hash;
     return fileHash(file, hash) &&
-           verifyDetached(signature.signature, reinterpret_cast<const unsigned char *>(hash.constData()), hash.size(),
-                          key->key);
+           verifyDetached(signature.signature, reinterpret_cast<const unsigned char *>(hash.constData()),
+                          hash.size(), key->key);
 }
 
 } // namespace update

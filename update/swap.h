@@ -26,11 +26,13 @@ bool prepareSwap(const QString &dir);
 bool writeJournal(const QString &dir, const QStringList &topLevel, const QString &exeName);
 // All of it for the archive: prepared, unpacked into the staging folder and checked, an empty
 // backup folder, the journal written. On failure nothing of it is left.
-bool stageArchive(const QString &dir, const QString &archive, const QString &exeName, bool *writeFailed = nullptr);
+bool stageArchive(const QString &dir, const QString &archive, const QString &exeName,
+                  bool *writeFailed = nullptr);
 // A swap or a trial is under way: no other update starts.
 bool swapUnderWay(const QString &dir);
 
-enum class StartAction {
+enum class StartAction
+{
     Run,        // nothing under way
     RunOnTrial, // the first start of the new version: keep it after the trial
     HandOver,   // the script must finish or roll back first; the program ends

@@ -4,8 +4,8 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
-#include <QStringList>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 namespace update {
@@ -15,8 +15,8 @@ inline const QString CheckPath = QStringLiteral("/user_stablomat_update.php");
 inline const QString DownloadName = QStringLiteral("stablomat_proc.zip"); // the download's own name
 inline const QString ArchiveName = QStringLiteral("stablomat.zip");       // the checked download
 // The swap beside the program (see update/swap.h).
-inline const QString StagingDir = QStringLiteral("stablomat.new"); // the new version, unpacked
-inline const QString BackupDir = QStringLiteral("stablomat.old");  // what the new version replaced
+inline const QString StagingDir = QStringLiteral("stablomat.new");   // the new version, unpacked
+inline const QString BackupDir = QStringLiteral("stablomat.old");    // what the new version replaced
 inline const QString JournalName = QStringLiteral("stablomat.swap"); // the new version's top-level names
 inline const QString TrialMark = QStringLiteral("stablomat.trial");  // the new program may start on trial
 inline const QString TriedMark = QStringLiteral("stablomat.tried");  // it started on trial, not yet kept

@@ -35,7 +35,12 @@ const int downloadUpdateInterrupted = -4; // the program was asked to end meanwh
 // logout, SIGTERM) ends it with 0.
 const int loopDone = 7;
 
-enum class Fetched { Complete, Failed, Interrupted };
+enum class Fetched
+{
+    Complete,
+    Failed,
+    Interrupted
+};
 
 // Downloads one file into dir under name.
 Fetched fetch(const QString &dir, const QString &address, const QString &name)
@@ -48,7 +53,8 @@ Fetched fetch(const QString &dir, const QString &address, const QString &name)
     downloader.setOutputDir(dir);
     downloader.append(request, true);
     QEventLoop loop;
-    QObject::connect(&downloader, &ZOVeravidoZedozor::finishedDownload, &loop, [&loop] { loop.exit(loopDone); });
+    QObject::connect(&downloader, &ZOVeravidoZedozor::finishedDownload, &loop,
+                     [&loop] { loop.exit(loopDone); });
     if (loop.exec() != loopDone)
         return Fetched::Interrupted;
     return downloader.downloadedCount == 1 ? Fetched::Complete : Fetched::Failed;
@@ -62,10 +68,11 @@ void boundReply(QNetworkReply *reply, qint64 limit)
         if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > limit)
             reply->abort();
     });
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply, limit](qint64 received, qint64 total) {
-        if (received > limit || total > limit)
-            reply->abort();
-    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [reply, limit](qint64 received, qint64 total) {
+                         if (received > limit || total > limit)
+                             reply->abort();
+                     });
 }
 
 // A small file (the signature) into memory, at most limit bytes; the downloader's rules for
@@ -80,7 +87,8 @@ Fetched fetchSmall(const QString &address, qint64 limit, QByteArray &body)
     QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
     ssl.setPeerVerifyMode(QSslSocket::VerifyPeer);
     request.setSslConfiguration(ssl);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setTransferTimeout(versionCheckTimeoutMs);
     request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply *reply = network.get(request);
@@ -95,7 +103,8 @@ Fetched fetchSmall(const QString &address, qint64 limit, QByteArray &body)
     QObject::connect(reply, &QNetworkReply::finished, &loop, [&loop] { loop.exit(loopDone); });
     const bool interrupted = loop.exec() != loopDone;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool complete = !interrupted && reply->error() == QNetworkReply::NoError && status >= 200 && status <= 299;
+    const bool complete =
+        !interrupted && reply->error() == QNetworkReply::NoError && status >= 200 && status <= 299;
     body = complete ? reply->read(limit) : QByteArray();
     delete reply;
     if (interrupted)
@@ -147,7 +156,8 @@ void MainWindow::getVersionFromServerReplyFinished(QNetworkReply *netReply)
     if (!offer.newer)
         return;
     // The program ends after a successful update: never in the middle of an exchange.
-    if (updateInProgress || exchangeInProgress || update::swapUnderWay(QCoreApplication::applicationDirPath())) {
+    if (updateInProgress || exchangeInProgress ||
+        update::swapUnderWay(QCoreApplication::applicationDirPath())) {
         qDebug() << "version check: update postponed, the program is busy";
         return;
     }

@@ -206,12 +206,13 @@ bool makeArchive(const QString &zipPath, const QList<QPair<QString, QByteArray>>
         const QString path = staging.filePath(member.first);
         if (!writeFile(path, member.second))
             return false;
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-                                        QFile::ExeGroup);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                        QFile::ReadGroup | QFile::ExeGroup);
     }
     QFile::remove(zipPath);
     QProcess zip;
     zip.setWorkingDirectory(staging.path());
-    zip.start(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-r"), zipPath, QStringLiteral(".")});
+    zip.start(QStringLiteral("zip"),
+              {QStringLiteral("-q"), QStringLiteral("-r"), zipPath, QStringLiteral(".")});
     return zip.waitForFinished(30000) && zip.exitStatus() == QProcess::NormalExit && zip.exitCode() == 0;
 }

@@ -352,7 +352,8 @@ void TestSelfUpdate::newProgramEndsAfterTheCheck()
     QVERIFY(!QFile::exists(programDir.filePath(QStringLiteral("readme.txt"))));
     QVERIFY(!QFile::exists(programDir.filePath(QStringLiteral("stablomat.swap"))));
     QTRY_COMPARE_WITH_TIMEOUT(
-        checks.requests(QStringLiteral("POST"), QStringLiteral("/user_stablomat_update.php")).size(), 3, 30000);
+        checks.requests(QStringLiteral("POST"), QStringLiteral("/user_stablomat_update.php")).size(), 3,
+        30000);
     QTest::qWait(2000);
     QCOMPARE(archiveDownloads(), 2); // the signature and the archive, once
     endProcessesOf(exePath);
@@ -370,7 +371,8 @@ void TestSelfUpdate::endedDuringTheDownload()
     QVERIFY(makeArchive(archivePath, exeName, newProgram));
     QVERIFY(key.sign(archivePath));
     Registry files;
-    QVERIFY(files.start({QStringLiteral("--update-dir"), served.path(), QStringLiteral("--delay-ms"), "4000"}));
+    QVERIFY(
+        files.start({QStringLiteral("--update-dir"), served.path(), QStringLiteral("--delay-ms"), "4000"}));
     Registry checks;
     QVERIFY(checks.start({QStringLiteral("--update-reply"),
                           QStringLiteral("1,Stablomat,ok,1.4,%1/update/stablomat.zip").arg(files.base())}));
@@ -382,7 +384,8 @@ void TestSelfUpdate::endedDuringTheDownload()
     ::kill(pid_t(program.processId()), SIGTERM);
     QVERIFY(program.waitForFinished(20000));
     QCOMPARE(program.exitCode(), 0);
-    QSettings settings(work.filePath(QFileInfo(programDir.path()).fileName()) + QStringLiteral("/Brantol/stablomat.conf"),
+    QSettings settings(work.filePath(QFileInfo(programDir.path()).fileName()) +
+                           QStringLiteral("/Brantol/stablomat.conf"),
                        QSettings::IniFormat);
     QVERIFY(settings.contains(QStringLiteral("settings/uuid")));
     QCOMPARE(settings.value(QStringLiteral("settings/aktualizace_neuspesna")).toString(), QString());

@@ -171,8 +171,8 @@ void TestUpdateProtocol::reply_data()
     QTest::newRow("empty body") << QByteArray() << false << "";
     QTest::newRow("line end and blanks after the address")
         << QByteArray("a,b,c,1.4,https://u.example/stablomat.zip \t\r\n\n") << true << zip;
-    QTest::newRow("longer than 4 KiB") << QByteArray("a,b,c,1.4," + zip.toLatin1() + QByteArray(4096, ' '))
-                                       << false << "";
+    QTest::newRow("longer than 4 KiB")
+        << QByteArray("a,b,c,1.4," + zip.toLatin1() + QByteArray(4096, ' ')) << false << "";
 }
 
 void TestUpdateProtocol::reply()
@@ -424,10 +424,11 @@ void TestUpdateProtocol::unpack()
     const QString zip = dir.filePath(QStringLiteral("stablomat.zip"));
     const QString target = dir.filePath(QStringLiteral("stablomat.new"));
     const QByteArray text = QByteArray("stablomat ").repeated(20000);
-    QVERIFY(makeArchive(zip, {{QStringLiteral("data.txt"), text},
-                              {fault == QLatin1String("no program") ? QStringLiteral("x") : QStringLiteral("stablomat"),
-                               "#!/bin/sh\n"},
-                              {QStringLiteral("plugins/a.so"), "a"}}));
+    QVERIFY(makeArchive(
+        zip, {{QStringLiteral("data.txt"), text},
+              {fault == QLatin1String("no program") ? QStringLiteral("x") : QStringLiteral("stablomat"),
+               "#!/bin/sh\n"},
+              {QStringLiteral("plugins/a.so"), "a"}}));
     QByteArray bytes = readWholeFile(zip);
     if (fault == QLatin1String("byte")) {
         // The first member's data begins after its local header, name and extra field.

@@ -36,7 +36,8 @@ Members version(const QString &exeName, const QByteArray &program, const QByteAr
 {
     Members members{{exeName, program}, {QStringLiteral("plugins/a.so"), tag + " plugin"}};
     for (int i = 1; i <= files; ++i)
-        members.append({QStringLiteral("f%1.txt").arg(i, 3, 10, QLatin1Char('0')), tag + ' ' + QByteArray::number(i)});
+        members.append(
+            {QStringLiteral("f%1.txt").arg(i, 3, 10, QLatin1Char('0')), tag + ' ' + QByteArray::number(i)});
     return members;
 }
 
@@ -184,7 +185,8 @@ void TestUpdateScript::rollback()
     const Members old = version(exeName, fakeProgram("old", 4), "old");
     QVERIFY(install(dir.path(), old));
     // The new version brings a file the old one did not have.
-    QVERIFY(stage(dir.path(), version(exeName, program, "new", 4), update::unixUpdateScript(exeName, settleSeconds)));
+    QVERIFY(stage(dir.path(), version(exeName, program, "new", 4),
+                  update::unixUpdateScript(exeName, settleSeconds)));
 
     QByteArray output;
     const int status = runShellScript(dir.path(), &output);
@@ -198,10 +200,12 @@ void TestUpdateScript::rollback()
         QCOMPARE(status, 1);
     }
     QVERIFY2(output.contains("update failed: start"), output.constData());
-    QTRY_VERIFY_WITH_TIMEOUT(readWholeFile(dir.filePath(QStringLiteral("started.log"))).endsWith("old\n"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(readWholeFile(dir.filePath(QStringLiteral("started.log"))).endsWith("old\n"),
+                             10000);
     QCOMPARE(versionIn(dir.path(), {old}, {"old"}), QStringLiteral("old"));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("f004.txt"))));
-    for (const QString &name : {update::StagingDir, update::JournalName, update::TrialMark, update::TriedMark})
+    for (const QString &name :
+         {update::StagingDir, update::JournalName, update::TrialMark, update::TriedMark})
         QVERIFY2(!QFile::exists(dir.filePath(name)), qPrintable(name));
     QCOMPARE(update::claimAtStart(dir.path(), exeName), update::StartAction::Run);
 }
@@ -216,7 +220,8 @@ void TestUpdateScript::waitsUntilTheProgramHasEnded()
     QVERIFY(stage(dir.path(), next, update::unixUpdateScript(exeName, settleSeconds)));
     // The running program holds the lock, as the program does from its start.
     QProcess program;
-    program.start(QStringLiteral("flock"), {"-o", dir.filePath(update::LockName), QStringLiteral("sleep"), "60"});
+    program.start(QStringLiteral("flock"),
+                  {"-o", dir.filePath(update::LockName), QStringLiteral("sleep"), "60"});
     QVERIFY(program.waitForStarted());
     QTest::qWait(300);
     QVERIFY(!platform::holdProgramLock(dir.filePath(update::LockName)));
@@ -266,7 +271,9 @@ void TestUpdateScript::killedDuringTheSwap()
     const Members old = version(exeName, fakeProgram("old", 2), "old", 198);
     const Members next = version(exeName, fakeProgram("new", 2), "new", 198);
     const QByteArray script = update::unixUpdateScript(exeName, settleSeconds);
-    const auto prepared = [&](QTemporaryDir &dir) { return install(dir.path(), old) && stage(dir.path(), next, script); };
+    const auto prepared = [&](QTemporaryDir &dir) {
+        return install(dir.path(), old) && stage(dir.path(), next, script);
+    };
 
     // How long the swap takes when left alone: until the new program starts.
     qint64 swapMs = 0;
@@ -298,7 +305,8 @@ void TestUpdateScript::killedDuringTheSwap()
         QVERIFY(sh.waitForFinished());
         // At the moment of the kill: a whole program, old or new.
         const QByteArray program = readWholeFile(dir.filePath(exeName));
-        QVERIFY2(program == old.first().second || program == next.first().second, qPrintable(QString::number(run)));
+        QVERIFY2(program == old.first().second || program == next.first().second,
+                 qPrintable(QString::number(run)));
         QVERIFY(QFileInfo(dir.filePath(exeName)).isExecutable());
 
         runShellScript(dir.path());
@@ -318,8 +326,7 @@ void TestUpdateScript::batchUnderWine_data()
     QTest::addColumn<int>("newRunsMs");
     QTest::addColumn<QString>("expected"); // the version in place and running at the end
 
-    QTest::newRow("swaps, and the new program runs")
-        << "Stablomat" << 0 << 8000 << "new";
+    QTest::newRow("swaps, and the new program runs") << "Stablomat" << 0 << 8000 << "new";
     QTest::newRow("waits for the old program to end") << "Stablomat" << 6000 << 8000 << "new";
     QTest::newRow("a new program that ends at once is rolled back") << "Stablomat" << 0 << 0 << "old";
     QTest::newRow("a folder with Czech letters")
@@ -341,7 +348,9 @@ void TestUpdateScript::batchUnderWine()
     const QString exeName = QStringLiteral("stablomat.exe");
     const QByteArray stand = readWholeFile(QStringLiteral(WIN_PROGRAM));
     QVERIFY(!stand.isEmpty());
-    const auto program = [&](const char *name, int ms) { return stand + "\nSTBFAKE " + name + ' ' + QByteArray::number(ms) + '\n'; };
+    const auto program = [&](const char *name, int ms) {
+        return stand + "\nSTBFAKE " + name + ' ' + QByteArray::number(ms) + '\n';
+    };
     const Members old = version(exeName, program("old", 8000), "old");
     const Members next = version(exeName, program("new", newRunsMs), "new", 4);
     QVERIFY(install(dir, old));
@@ -376,17 +385,18 @@ void TestUpdateScript::batchUnderWine()
         QVERIFY(clock.elapsed() >= oldRunsMs - 2000);
         QVERIFY(running.waitForFinished(20000));
     }
-    const QList<Members> versions{oldRunsMs > 0 ? Members{{exeName, program("old", oldRunsMs)}} + old.mid(1) : old,
-                                  next};
+    const QList<Members> versions{
+        oldRunsMs > 0 ? Members{{exeName, program("old", oldRunsMs)}} + old.mid(1) : old, next};
     QCOMPARE(versionIn(dir, versions, {"old", "new"}), expected);
-    QTRY_VERIFY_WITH_TIMEOUT(readWholeFile(dir + QStringLiteral("/started.log")).endsWith(expected.toUtf8() + '\n'),
-                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        readWholeFile(dir + QStringLiteral("/started.log")).endsWith(expected.toUtf8() + '\n'), 20000);
     QCOMPARE(QFile::exists(dir + QStringLiteral("/f004.txt")), expected == QLatin1String("new"));
-    QCOMPARE(QFile::exists(dir + QStringLiteral("/") + update::JournalName), expected == QLatin1String("new"));
+    QCOMPARE(QFile::exists(dir + QStringLiteral("/") + update::JournalName),
+             expected == QLatin1String("new"));
     QVERIFY(!QFile::exists(dir + QStringLiteral("/stablomat.new/") + exeName));
     // End the stand-in that runs now.
-    QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("WINEPREFIX='" WINE_PREFIX
-                                                                                  "' wineserver -k")});
+    QProcess::execute(QStringLiteral("sh"),
+                      {QStringLiteral("-c"), QStringLiteral("WINEPREFIX='" WINE_PREFIX "' wineserver -k")});
     QDir(dir).removeRecursively();
 #else
     QSKIP("no MinGW or Wine here");

@@ -261,7 +261,8 @@ void TestVersionCheck::replyWithoutUpdate()
     } else if (reply == QLatin1String("30 MiB")) {
         // An announcement followed by 30 MiB more: refused, nothing downloaded.
         raw.unannounced.insert(QStringLiteral("/user_stablomat_update.php"),
-                               "a,b,c,1.4,http://127.0.0.1:9/stablomat.zip" + QByteArray(30 << 20, ' ') + "x");
+                               "a,b,c,1.4,http://127.0.0.1:9/stablomat.zip" + QByteArray(30 << 20, ' ') +
+                                   "x");
         qputenv("STABLOMAT_UPDATE_URL", raw.base().toUtf8());
         QVERIFY(checkOnce());
         raw.unannounced.clear();

@@ -28,8 +28,8 @@ int main(void)
         }
     }
 
-    lock = CreateFileA("stablomat.lock", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                       NULL);
+    lock = CreateFileA("stablomat.lock", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, NULL);
     if (lock == INVALID_HANDLE_VALUE)
         return 3;
     MoveFileA("stablomat.trial", "stablomat.tried");

@@ -67,10 +67,12 @@ int runStablomat(int argc, char **argv, const std::function<void()> &started)
     // A swap of the program's files left half-done is finished or rolled back before anything else.
     const QString dir = QCoreApplication::applicationDirPath();
     const QString updateExe = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    // Only where the program can replace itself (not from a package's /usr/bin).
+    const bool updatable = update::updateBlockedReason(dir, QFileInfo(dir).isWritable()).isEmpty();
     update::StartAction swap = update::StartAction::Run;
-    if (platform::holdProgramLock(dir + QLatin1Char('/') + update::LockName))
+    if (updatable && platform::holdProgramLock(dir + QLatin1Char('/') + update::LockName))
         swap = update::claimAtStart(dir, updateExe);
-    else if (update::swapUnderWay(dir))
+    else if (updatable && update::swapUnderWay(dir))
         return 0; // the update script is at work and starts the program itself
     if (swap == update::StartAction::HandOver && update::writeScript(dir, updateExe) &&
         platform::startUpdateScript(dir))

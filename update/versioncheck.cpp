@@ -117,6 +117,7 @@ void removeStaged(const QString &dir)
 {
     QFile::remove(dir + QLatin1Char('/') + update::JournalName);
     QDir(dir + QLatin1Char('/') + update::StagingDir).removeRecursively();
+    QDir(dir + QLatin1Char('/') + update::BackupDir).removeRecursively(); // made empty by the staging
     QFile::remove(dir + QLatin1Char('/') + update::ArchiveName);
 }
 

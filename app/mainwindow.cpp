@@ -1,10 +1,12 @@
 #include "app/mainwindow.h"
+#include "sync/milkingperiods.h"
 
+#include "app/dialoginfo.h"
 #include "app/messagebox.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "app/shortcuts.h"
 #include "exchange/converter.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
@@ -137,6 +139,12 @@ void MainWindow::writeMilkingPeriods()
         settings->setValue(keys::milkingPeriodKey(i), flags[i]);
     for (int i = 0; i < 12; ++i)
         settings->setValue(keys::milkingPeriodKey(i + 3), values[i]);
+}
+
+QList<int> MainWindow::milkingPeriodChoices() const
+{
+    return {dojeni1,    dojeni2,   dojeni3,    od_datum1, od_hodina1, do_datum1, do_hodina1, od_datum2,
+            od_hodina2, do_datum2, do_hodina2, od_datum3, od_hodina3, do_datum3, do_hodina3};
 }
 
 bool MainWindow::startupShortcutExists() const
@@ -276,12 +284,34 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->accept();
         return;
     }
-    // The process ends here without unwinding; keep the milking periods of this run.
+    endProcessNow();
+}
+
+void MainWindow::endProcessNow()
+{
     writeMilkingPeriods();
     settings->sync();
     trayIcon->hide();
     std::fflush(nullptr);
     std::_Exit(0);
+}
+
+void MainWindow::setRunText(const QString &text)
+{
+    ui->textEdit->setPlainText(text);
+}
+
+void MainWindow::showRunProgress(const QString &text)
+{
+    if (progress)
+        updateProgressDialog(progress.get(), text);
+    else
+        progress = openProgressDialog(this, text);
+}
+
+void MainWindow::closeRunProgress()
+{
+    progress.reset();
 }
 
 void MainWindow::onSave()
@@ -306,4 +336,18 @@ void MainWindow::onSave()
     }
     if (!saved)
         messagebox::inform(this, tr("Chyba ukládání souboru.") + QLatin1Char('\n') + fileName);
+}
+
+void MainWindow::computeMilkingPeriods()
+{
+    const QDate today = milkingPeriodsToday();
+    const MilkingPeriod p1 = milkingPeriod(dojeni1, od_datum1, od_hodina1, do_datum1, do_hodina1, today);
+    const MilkingPeriod p2 = milkingPeriod(dojeni2, od_datum2, od_hodina2, do_datum2, do_hodina2, today);
+    const MilkingPeriod p3 = milkingPeriod(dojeni3, od_datum3, od_hodina3, do_datum3, do_hodina3, today);
+    od_cas1 = p1.from;
+    do_cas1 = p1.to;
+    od_cas2 = p2.from;
+    do_cas2 = p2.to;
+    od_cas3 = p3.from;
+    do_cas3 = p3.to;
 }

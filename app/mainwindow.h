@@ -1,11 +1,16 @@
 #pragma once
 
+#include "sync/exchangeframe.h"
+
 #include <QDateTime>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
 #include <QSystemTrayIcon>
 
+#include <memory>
+
+class DialogInfo;
 class QAction;
 class QFileSystemWatcher;
 class QMenu;
@@ -18,7 +23,10 @@ namespace Ui {
 class MainWindow;
 }
 
-class MainWindow : public QMainWindow
+// The program's one window, its tray icon and timer; every adapter is a member operation defined
+// in its own folder. Adapters and the run frame show their text, progress and messages through
+// the RunView side; nothing outside reaches into the window.
+class MainWindow : public QMainWindow, protected RunView
 {
     Q_OBJECT
 
@@ -50,11 +58,18 @@ public:
     // wait is shown at once.
     void showMessage(const QString &text, bool waitForClick);
 
+    // The fifteen milking-period choices (in use for milkings 1 to 3, then from day, from hour, to
+    // day, to hour of each) and the six bounds last computed from them, as the adapters use them.
+    QList<int> milkingPeriodChoices() const;
+    QList<QDateTime> milkingPeriodBounds() const
+    {
+        return {od_cas1, do_cas1, od_cas2, do_cas2, od_cas3, do_cas3};
+    }
+
     int milkingSystem() const { return dsystem; }
     QString milkingSystemPath() const { return programPath; }
     QSettings *settingsStore() const { return settings; }
     QSystemTrayIcon *tray() const { return trayIcon; }
-    Ui::MainWindow *form() const { return ui; }
 
 public slots:
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
@@ -72,6 +87,17 @@ protected:
     virtual void runAdapter(const bool &FetchYields, const bool &ShowMessages);
     // Shows the milking-period dialog; true when it was accepted and the periods are computed.
     bool askForMilkingPeriods();
+
+    // RunView
+    QSettings *runSettings() const override { return settings; }
+    void setRunText(const QString &text) override;
+    void showRunProgress(const QString &text) override;
+    void closeRunProgress() override;
+    void showRunMessage(const QString &text, bool waitForClick) override { showMessage(text, waitForClick); }
+
+private:
+    // Ends the process at once without unwinding, the milking periods of this run saved.
+    [[noreturn]] void endProcessNow();
     void readMilkingPeriods();
     void writeMilkingPeriods();
     void exchangeAfifarmReport();
@@ -110,7 +136,8 @@ protected:
     // automatic exchange waits until then (the tray may come up late).
     bool hiddenStartPending = false;
     bool updateInProgress = false;
-    bool updateRefusalShown = false; // the "cannot update here" notice, once per run
+    bool updateRefusalShown = false;      // the "cannot update here" notice, once per run
+    std::unique_ptr<DialogInfo> progress; // the running exchange's progress dialog
 
     // Marks an exchange as running for its lifetime; a second request meanwhile is refused.
     class ExchangeGuard

@@ -1,8 +1,8 @@
 #include "app/startup.h"
 
 #include "app/mainwindow.h"
-#include "app/platform.h"
 #include "exchange/converter.h"
+#include "platform/platform.h"
 #include "update/swap.h"
 #include "update/updateprotocol.h"
 

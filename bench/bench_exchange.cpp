@@ -8,11 +8,11 @@
 #include "ziviviver/registryprocess.h"
 
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "benchdata.h"
 #include "exchange/answerfile.h"
 #include "herd.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "procstats.h"
 
 #include <QApplication>

@@ -3,7 +3,7 @@
 #include "ziviviver/registryprocess.h"
 #include "ziviviver/ziviviver.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
 
 #include <QCoreApplication>
 #include <QDate>

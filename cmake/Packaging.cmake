@@ -1,6 +1,11 @@
 # Installation layout and the Debian package.
 include(GNUInstallDirs)
 
+# A program with test hooks is never installed or packaged.
+if(STABLOMAT_TEST_HOOKS)
+  install(CODE "message(FATAL_ERROR \"This build has test hooks: configure with -DSTABLOMAT_BUILD_TESTS=OFF\")"
+          COMPONENT program)
+endif()
 install(TARGETS stablomat RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/stablomat.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT program)

@@ -29,8 +29,10 @@ struct AnswerWait
 };
 
 AnswerWait answerWait();
+#ifdef STABLOMAT_TEST_HOOKS
 // Tests shorten the wait; AnswerWait() restores the usual one.
 void setAnswerWait(const AnswerWait &wait);
+#endif
 
 // Opens the file for reading; when it cannot be opened yet, lets pending events run, sleeps and
 // tries again, up to answerWait().attempts times in all. True when the file is open. An answer

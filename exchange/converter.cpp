@@ -1,6 +1,6 @@
 #include "exchange/converter.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -14,6 +14,7 @@
 
 namespace exchange {
 
+#ifdef STABLOMAT_TEST_HOOKS
 namespace {
 
 ConverterLimits currentLimits;
@@ -29,6 +30,12 @@ void setConverterLimits(const ConverterLimits &limits)
 {
     currentLimits = limits;
 }
+#else
+ConverterLimits converterLimits()
+{
+    return ConverterLimits();
+}
+#endif
 
 bool writeConverterInput(const QString &path, const QString &text)
 {

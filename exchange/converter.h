@@ -32,8 +32,10 @@ struct ConverterLimits
 };
 
 ConverterLimits converterLimits();
+#ifdef STABLOMAT_TEST_HOOKS
 // Tests shorten the limits; ConverterLimits() restores the usual ones.
 void setConverterLimits(const ConverterLimits &limits);
+#endif
 
 // The program ends: the converter that runs now is ended with everything it started, no other
 // one starts, and waits for answers give up.

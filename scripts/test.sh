@@ -28,7 +28,7 @@ done
 build_type=RelWithDebInfo
 [ $sanitize = ON ] && build_type=Debug
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=$build_type -DSTABLOMAT_WERROR=ON \
-    -DSTABLOMAT_SANITIZE=$sanitize >/dev/null
+    -DSTABLOMAT_SANITIZE=$sanitize -DSTABLOMAT_TEST_HOOKS=ON >/dev/null
 # The sanitizer run builds only what its tests need (the tests labelled "sanitize").
 targets=()
 [ $sanitize = ON ] && targets=(--target sanitize_tests)
@@ -40,7 +40,7 @@ check_windows_sources() {
     local qt mingw=x86_64-w64-mingw32-g++ flags m
     qt=$(qmake -query QT_INSTALL_HEADERS 2>/dev/null || echo /usr/include/x86_64-linux-gnu/qt5)
     flags=(-std=gnu++17 -fsyntax-only -Wno-attributes -DUNICODE -D_UNICODE -DQT_CORE_LIB -DQT_GUI_LIB -DQT_WIDGETS_LIB
-           -DQT_NETWORK_LIB -DQT_SQL_LIB -I"$here" -I"$here/ziviviver" -I"$qt")
+           -DQT_NETWORK_LIB -DQT_SQL_LIB -I"$here" -I"$here/ziviviver" -I"$here/netrule" -I"$qt")
     for m in QtCore QtGui QtWidgets QtNetwork QtSql; do flags+=(-I"$qt/$m"); done
     # libsodium's headers alone, without the rest of the host's /usr/include
     mkdir -p "$build/mingw-include"
@@ -52,7 +52,7 @@ check_windows_sources() {
     while IFS= read -r -d '' m; do flags+=(-I"$m"); done < <(find "$build" -path '*_autogen/include' \
         ! -path '*/tests/*' ! -path '*/simulators/*' ! -path '*/bench/*' ! -path '*/fuzz/*' -print0)
     {
-        find "$here"/{app,exchange,sync,adapters,update,ziviviver} -name '*.cpp' ! -name '*_unix.cpp' -print0
+        find "$here"/{app,exchange,sync,adapters,update,ziviviver,netrule} -name '*.cpp' ! -name '*_unix.cpp' -print0
         find "$build" -maxdepth 3 -name mocs_compilation.cpp ! -path '*/tests/*' ! -path '*/simulators/*' \
             ! -path '*/bench/*' ! -path '*/fuzz/*' -print0
     } | xargs -0 -n1 -P"$(nproc)" nice -n 10 "$mingw" "${flags[@]}"

@@ -1,24 +1,27 @@
 #include "sync/exchangeframe.h"
 
-#include "app/dialoginfo.h"
-#include "app/mainwindow.h"
-#include "app/settingskeys.h"
-#include "ui_mainwindow.h"
+#include "platform/settingskeys.h"
 
-ExchangeFrame::ExchangeFrame(MainWindow *w, const bool &ShowMessages, const FrameOptions &options)
-    : window(w), showMessages_(ShowMessages), waitForClick_(ShowMessages && options.startedByUser),
-      insDays_(0), sendDays_(0), today_(QDate::currentDate())
+ExchangeFrame::ExchangeFrame(RunView *v, const bool &ShowMessages, const FrameOptions &options)
+    : view(v), showMessages_(ShowMessages), waitForClick_(ShowMessages && options.startedByUser), insDays_(0),
+      sendDays_(0), today_(QDate::currentDate())
 {
     if (options.clearText)
-        window->form()->textEdit->clear();
-    const QSettings *settings = window->settingsStore();
+        view->setRunText(QString());
+    const QSettings *settings = view->runSettings();
     insDays_ = readInt(settings, keys::InsDays);
     sendDays_ = readInt(settings, keys::SendDays);
-    if (options.progressDialog)
-        progress = openProgressDialog(window, progressText(ProgressStep::Creating));
+    if (options.progressDialog) {
+        view->showRunProgress(progressText(ProgressStep::Creating));
+        progressShown = true;
+    }
 }
 
-ExchangeFrame::~ExchangeFrame() = default;
+ExchangeFrame::~ExchangeFrame()
+{
+    if (progressShown)
+        view->closeRunProgress();
+}
 
 QDate ExchangeFrame::sendWindowStart() const
 {
@@ -45,13 +48,13 @@ QString ExchangeFrame::progressText(ProgressStep step)
 
 void ExchangeFrame::setProgress(ProgressStep step)
 {
-    if (progress)
-        updateProgressDialog(progress.get(), progressText(step));
+    if (progressShown)
+        view->showRunProgress(progressText(step));
 }
 
 void ExchangeFrame::inform(const QString &text) const
 {
-    window->showMessage(text, waitForClick_);
+    view->showRunMessage(text, waitForClick_);
 }
 
 bool ExchangeFrame::hasAnimals(const HerdRecords &records) const
@@ -70,7 +73,7 @@ SyncResult ExchangeFrame::synchronise(const HerdRecords &records, const SyncOpti
     if (!synchronisationWanted())
         return result;
 
-    const QSettings *settings = window->settingsStore();
+    const QSettings *settings = view->runSettings();
     const QString password = readString(settings, keys::CloudPassword);
     const QString user = readString(settings, keys::CloudUser);
     const QString cloudNumber = readString(settings, keys::CloudNumber);
@@ -122,8 +125,16 @@ SyncResult ExchangeFrame::synchronise(const HerdRecords &records, const SyncOpti
     return result;
 }
 
+void ExchangeFrame::setText(const QString &text)
+{
+    view->setRunText(text);
+}
+
 void ExchangeFrame::finish(const QString &text)
 {
-    window->form()->textEdit->setPlainText(text);
-    progress.reset();
+    view->setRunText(text);
+    if (progressShown) {
+        view->closeRunProgress();
+        progressShown = false;
+    }
 }

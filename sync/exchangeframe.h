@@ -1,5 +1,6 @@
 // The steps every adapter's exchange run shares: settings, progress dialog, the cloud
-// synchronisation with its messages, and the text the run leaves in the main window.
+// synchronisation with its messages, and the text the run leaves in the main window. The frame
+// knows the window only as a RunView.
 #pragma once
 
 #include "sync/records.h"
@@ -10,11 +11,26 @@
 #include <QString>
 
 #include <functional>
-#include <memory>
 #include <optional>
 
-class DialogInfo;
-class MainWindow;
+class QSettings;
+
+// What a run shows of itself, and where it reads its settings: the main window implements it.
+class RunView
+{
+public:
+    virtual QSettings *runSettings() const = 0;
+    // The text area: the run's textual output and, at its end, the milk-yield CSV.
+    virtual void setRunText(const QString &text) = 0;
+    // Opens the progress dialog or changes its text, and lets it repaint.
+    virtual void showRunProgress(const QString &text) = 0;
+    virtual void closeRunProgress() = 0;
+    // An information box; see MainWindow::showMessage.
+    virtual void showRunMessage(const QString &text, bool waitForClick) = 0;
+
+protected:
+    ~RunView() = default;
+};
 
 struct FrameOptions
 {
@@ -73,7 +89,7 @@ class ExchangeFrame
 public:
     // Clears the text area (unless told not to), reads insDays and sendDays, and shows the progress
     // dialog with "Vytvářím sestavu..." when asked to.
-    ExchangeFrame(MainWindow *window, const bool &ShowMessages, const FrameOptions &options = FrameOptions());
+    ExchangeFrame(RunView *view, const bool &ShowMessages, const FrameOptions &options = FrameOptions());
     ~ExchangeFrame();
     ExchangeFrame(const ExchangeFrame &) = delete;
     ExchangeFrame &operator=(const ExchangeFrame &) = delete;
@@ -100,6 +116,8 @@ public:
     // interactive run says so. True when the records hold at least one animal.
     bool hasAnimals(const HerdRecords &records) const;
 
+    // The text area gets `text` now; the run goes on.
+    void setText(const QString &text);
     // Last step of a run: the text area gets `text`, the progress dialog closes.
     void finish(const QString &text);
 
@@ -111,11 +129,11 @@ public:
     static QString progressText(ProgressStep step);
 
 private:
-    MainWindow *window;
+    RunView *view;
     bool showMessages_;
     bool waitForClick_;
     int insDays_;
     int sendDays_;
     QDate today_;
-    std::unique_ptr<DialogInfo> progress;
+    bool progressShown = false;
 };

@@ -21,12 +21,15 @@ struct Signature
     QByteArray globalSignature; // 64 bytes, over signature + trusted comment
 };
 
-// The environment variable naming a minisign public-key file whose keys are trusted besides the maker's.
+#ifdef STABLOMAT_TEST_HOOKS
+// Test builds only: the environment variable naming a minisign public-key file whose keys are
+// trusted besides the maker's.
 inline const char KeyFileVariable[] = "STABLOMAT_UPDATE_KEY_FILE";
+#endif
 
 // Every key in a minisign public-key file (a base64 line of "Ed", key id and key).
 QList<PublicKey> parsePublicKeys(const QByteArray &text);
-// The maker's key, built in, and the keys of the file named by STABLOMAT_UPDATE_KEY_FILE.
+// The maker's key, built in; in a test build also the keys of the file named by KeyFileVariable.
 QList<PublicKey> trustedKeys();
 
 // A minisign signature file: untrusted comment, signature ("ED" only), trusted comment, global

@@ -1,7 +1,7 @@
 #include "update/swap.h"
 
-#include "app/platform.h"
-#include "exchange/wholefile.h"
+#include "platform/platform.h"
+#include "platform/wholefile.h"
 #include "update/archive.h"
 #include "update/updateprotocol.h"
 
@@ -51,7 +51,7 @@ bool writeJournal(const QString &dir, const QStringList &topLevel, const QString
         if (name != exeName)
             text += name.toUtf8() + '\n';
     }
-    return exchange::writeWholeFile(in(dir, JournalName), text);
+    return platform::writeWholeFile(in(dir, JournalName), text);
 }
 
 bool stageArchive(const QString &dir, const QString &archive, const QString &exeName, bool *writeFailed)
@@ -87,12 +87,12 @@ StartAction claimAtStart(const QString &dir, const QString &exeName)
 bool writeScript(const QString &dir, const QString &exeName)
 {
     const QString path = in(dir, platform::updateScriptName());
-    const QByteArray text = platform::updateScript(exeName);
+    const QByteArray text = updateScript(exeName);
     QFile existing(path);
     if (existing.open(QIODevice::ReadOnly) && existing.size() == text.size() && existing.readAll() == text)
         return true;
     existing.close();
-    return exchange::writeWholeFile(path, text);
+    return platform::writeWholeFile(path, text);
 }
 
 bool keepNewVersion(const QString &dir)

@@ -1,11 +1,10 @@
 #include "update/updateprotocol.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QHostAddress>
 #include <QStringList>
 #include <QUrlQuery>
 
@@ -43,21 +42,6 @@ QUrl versionCheckUrl(const QString &base)
     while (address.endsWith(QLatin1Char('/')))
         address.chop(1);
     return QUrl(address + CheckPath);
-}
-
-bool permittedServerUrl(const QUrl &url)
-{
-    if (!url.isValid() || url.host().isEmpty())
-        return false;
-    const QString scheme = url.scheme().toLower();
-    if (scheme == QLatin1String("https"))
-        return true;
-    if (scheme != QLatin1String("http"))
-        return false;
-    if (url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress address(url.host());
-    return !address.isNull() && address.isLoopback();
 }
 
 QByteArray versionCheckBody(const QString &uuid, const QString &vncId, const QString &staj, int dsystem)

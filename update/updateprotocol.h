@@ -27,8 +27,6 @@ const QStringList &ownFileNames();
 // The update server: STABLOMAT_UPDATE_URL from the environment, otherwise the address built in.
 QString serverBase();
 QUrl versionCheckUrl(const QString &base);
-// https anywhere; plain http only to this machine.
-bool permittedServerUrl(const QUrl &url);
 
 // The form body: x64, uuid, vnc_id, staj, dsystem, in this order.
 QByteArray versionCheckBody(const QString &uuid, const QString &vncId, const QString &staj, int dsystem);
@@ -72,5 +70,7 @@ inline const int StartSettleSeconds = 10;
 QByteArray unixUpdateScript(const QString &exeName, int settleSeconds = StartSettleSeconds);
 // "upgrade.bat", Windows-1250, CR LF.
 QByteArray windowsUpdateScript(const QString &exeName, int settleSeconds = StartSettleSeconds);
+// The script this platform runs (platform::updateScriptName()); exeName: the executable's file name.
+QByteArray updateScript(const QString &exeName);
 
 } // namespace update

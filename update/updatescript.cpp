@@ -12,6 +12,8 @@
 // Where an entry is tells how far it got, so the steps are the same when run again.
 #include "update/updateprotocol.h"
 
+#include "platform/platform.h"
+
 #include <QStringList>
 #include <QTextCodec>
 
@@ -179,6 +181,13 @@ QByteArray windowsUpdateScript(const QString &exeName, int settleSeconds)
     // Written as "WIN-1250", the name Qt knows as Windows-1250.
     QTextCodec *codec = QTextCodec::codecForName("Windows-1250");
     return codec ? codec->fromUnicode(text) : text.toLatin1();
+}
+
+QByteArray updateScript(const QString &exeName)
+{
+    if (platform::updateScriptName().endsWith(QLatin1String(".bat")))
+        return windowsUpdateScript(exeName);
+    return unixUpdateScript(exeName);
 }
 
 } // namespace update

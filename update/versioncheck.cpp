@@ -1,9 +1,9 @@
 // The hourly version check and the self-update it may start.
 #include "app/dialoginfo.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
-#include "exchange/wholefile.h"
+#include "netrule.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "update/signature.h"
 #include "update/swap.h"
 #include "update/updateprotocol.h"
@@ -80,7 +80,7 @@ void boundReply(QNetworkReply *reply, qint64 limit)
 Fetched fetchSmall(const QString &address, qint64 limit, QByteArray &body)
 {
     const QUrl url = QUrl::fromEncoded(address.toLatin1(), QUrl::TolerantMode);
-    if (!update::permittedServerUrl(url))
+    if (!netrule::permittedUrl(url))
         return Fetched::Failed;
     QNetworkAccessManager network;
     QNetworkRequest request(url);
@@ -93,7 +93,7 @@ Fetched fetchSmall(const QString &address, qint64 limit, QByteArray &body)
     request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply *reply = network.get(request);
     QObject::connect(reply, &QNetworkReply::redirected, reply, [reply](const QUrl &target) {
-        if (update::permittedServerUrl(target))
+        if (netrule::permittedUrl(target))
             emit reply->redirectAllowed();
         else
             reply->abort();
@@ -128,7 +128,7 @@ void MainWindow::sendVersionCheck()
     const QString staj = readString(settings, keys::Staj);
     const QString vncId = update::readVncId();
     const QUrl url = update::versionCheckUrl(update::serverBase());
-    if (!update::permittedServerUrl(url)) {
+    if (!netrule::permittedUrl(url)) {
         qDebug() << "version check: refusing the server address" << url;
         return;
     }
@@ -193,11 +193,7 @@ void MainWindow::getVersionFromServerReplyFinished(QNetworkReply *netReply)
 
         if (result == 0 && platform::startUpdateScript(QCoreApplication::applicationDirPath())) {
             // The script waits for this process to end before it replaces the program.
-            writeMilkingPeriods();
-            settings->sync();
-            trayIcon->hide();
-            std::fflush(nullptr);
-            std::_Exit(0);
+            endProcessNow();
         }
         if (result == 0)
             removeStaged(QCoreApplication::applicationDirPath());

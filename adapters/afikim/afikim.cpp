@@ -1,9 +1,8 @@
 #include "adapters/afikim/afikimreport.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "sync/exchangeframe.h"
-#include "ui_mainwindow.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -33,7 +32,8 @@ void MainWindow::exchangeAfifarmReport()
     // Deleting the reports notifies the watcher again: without a report the last run's text stays.
     if (reports.isEmpty())
         return;
-    ui->textEdit->setPlainText(QString());
+    const bool ShowMessages = !readBool(settings, keys::TrayIcon);
+    ExchangeFrame frame(this, ShowMessages, FrameOptions{true, false, false});
 
     // AfiFarm may still be writing; the window goes on painting meanwhile.
     QEventLoop settle;
@@ -53,23 +53,20 @@ void MainWindow::exchangeAfifarmReport()
             found = true;
             break;
         }
-        ui->textEdit->setPlainText(tr("Nepodporovaný formát dat."));
+        frame.setText(tr("Nepodporovaný formát dat."));
         QFile::remove(path);
     }
     if (!found)
         return;
-    ui->textEdit->setPlainText(QString());
+    frame.setText(QString());
     for (const QString &report : qAsConst(reports))
         QFile::remove(report);
-
-    const bool ShowMessages = !readBool(settings, keys::TrayIcon);
-    ExchangeFrame frame(this, ShowMessages, FrameOptions{false, false, false});
 
     const afikim::ReportTable table = afikim::readTable(reader);
     const afikim::ColumnMap columns = afikim::matchColumns(table.first());
     const QString missing = afikim::missingColumnText(columns);
     if (!missing.isEmpty()) {
-        ui->textEdit->setPlainText(missing);
+        frame.finish(missing);
         return;
     }
 

@@ -1,5 +1,5 @@
 #include "adapters/afikim/afikimreport.h"
-#include "exchange/wholefile.h"
+#include "platform/wholefile.h"
 
 #include "exchange/adis.h"
 #include "exchange/answerfields.h"
@@ -328,7 +328,7 @@ ImportFile importFile(const QList<DownloadedInsemination> &downloaded, const Kno
 
 bool writeImportFile(const QString &path, const QString &text)
 {
-    return exchange::writeWholeFile(path, QTextCodec::codecForName("Windows-1250")->fromUnicode(text));
+    return platform::writeWholeFile(path, QTextCodec::codecForName("Windows-1250")->fromUnicode(text));
 }
 
 } // namespace afikim

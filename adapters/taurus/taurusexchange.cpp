@@ -1,5 +1,5 @@
 #include "adapters/taurus/taurusexchange.h"
-#include "exchange/wholefile.h"
+#include "platform/wholefile.h"
 
 #include "exchange/answerfields.h"
 #include "exchange/answerfile.h"
@@ -205,7 +205,7 @@ bool writeInsCopy(const QString &path, const QStringList &lines)
     QByteArray bytes;
     for (const QString &line : lines)
         bytes += codec->fromUnicode(line) + "\r\n";
-    return exchange::writeWholeFile(path, bytes);
+    return platform::writeWholeFile(path, bytes);
 }
 
 } // namespace taurus

@@ -1,7 +1,7 @@
 #include "adapters/uniform/herdmetrixdb.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "sync/exchangeframe.h"
 
 #include <QSqlError>

@@ -1,7 +1,7 @@
 #include "app/detection.h"
-#include "app/platform.h"
 #include "common/testsupport.h"
 #include "herd.h"
+#include "platform/platform.h"
 #include "simulators/simprocess.h"
 #include "ziviviver/ziviviver.h"
 

@@ -3,12 +3,11 @@
 // import file goes back to the stand-in.
 #include "adapters/afikim/afikimreport.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "common/testsupport.h"
 #include "herd.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "simulators/simprocess.h"
-#include "ui_mainwindow.h"
 #include "ziviviver/registryprocess.h"
 
 #include <QDir>
@@ -181,7 +180,7 @@ private:
     bool waitForRun(int timeoutMs = 20000);
     bool recordInsemination(const QString &life, const QDate &date, const QString &bull,
                             const QString &name = QString());
-    QString text() const { return window->form()->textEdit->toPlainText(); }
+    QString text() const { return widgetNamed<QTextEdit>(window, "textEdit")->toPlainText(); }
     herd::Herd loadHerd() const;
 
     QTemporaryDir herdDir;
@@ -354,7 +353,7 @@ void TestAfikimExchange::roundTripThroughWatcher()
 
     makeWindow();
     QCOMPARE(window->milkingSystem(), 5);
-    window->form()->textEdit->setPlainText("old text");
+    widgetNamed<QTextEdit>(window, "textEdit")->setPlainText("old text");
     ModalAnswerer answerer;
     const int hour = QTime::currentTime().hour();
     const Run r = saveReport();
@@ -494,7 +493,7 @@ void TestAfikimExchange::unsupportedReports()
     QVERIFY(startRegistry());
     QVERIFY(recordInsemination("999999", QDate::currentDate(), "CZE-99001"));
     makeWindow();
-    window->form()->textEdit->setPlainText("old text");
+    widgetNamed<QTextEdit>(window, "textEdit")->setPlainText("old text");
     ModalAnswerer answerer;
     QCOMPARE(saveReport({"--name", "StablomatAnimals.dif"}).exitCode, 0);
     const QString path = savefile() + "/StablomatAnimals.dif";
@@ -597,7 +596,7 @@ void TestAfikimExchange::importFileNotCreated()
     QVERIFY(QDir(localPath("c:/afifarm/DATA")).removeRecursively());
     makeWindow();
     window->settingsStore()->setValue(keys::TrayIcon, trayMode);
-    window->form()->textEdit->setPlainText("old text");
+    widgetNamed<QTextEdit>(window, "textEdit")->setPlainText("old text");
     ModalAnswerer answerer;
     QCOMPARE(saveReport().exitCode, 0);
     QVERIFY(waitForRun());

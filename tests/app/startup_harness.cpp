@@ -15,7 +15,6 @@
 // With HARNESS_END=tray it then quits through the tray menu; otherwise the test sends a signal.
 #include "app/mainwindow.h"
 #include "app/startup.h"
-#include "ui_mainwindow.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -118,8 +117,9 @@ int main(int argc, char **argv)
                     say(QStringLiteral("RUNNING"));
                     window->runExchange(false, false); // refused: one run at a time
                     static int paints = 0;
-                    window->form()->staj->installEventFilter(new PaintCounter(&paints, window));
-                    window->form()->staj->setText(QStringLiteral("Farma"));
+                    window->findChild<QLabel *>(QStringLiteral("staj"))
+                        ->installEventFilter(new PaintCounter(&paints, window));
+                    window->findChild<QLabel *>(QStringLiteral("staj"))->setText(QStringLiteral("Farma"));
                     QTimer::singleShot(500, window, [window] {
                         if (paints > 0)
                             say(QStringLiteral("PAINTED"));

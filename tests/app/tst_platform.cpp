@@ -1,5 +1,5 @@
-#include "app/platform.h"
 #include "common/testsupport.h"
+#include "platform/platform.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -51,6 +52,21 @@ private:
 
 // Reads a file whole; empty when it cannot be opened.
 QByteArray readWholeFile(const QString &path);
+
+// The fifteen milking-period choices as the settings store holds them (in use for milkings 1 to 3,
+// then from day, from hour, to day, to hour of each), for a window made after this call.
+void storeMilkingPeriods(const QList<int> &values);
+// The six bounds (from and to of each milking) those choices give today.
+QList<QDateTime> boundsForChoices(const QList<int> &values);
+
+// A widget of a window by its object name, as a user finds it on screen; the test fails without it.
+template <typename T> T *widgetNamed(const QObject *window, const char *name)
+{
+    T *widget = window->findChild<T *>(QLatin1String(name));
+    if (!widget)
+        qFatal("no widget named %s", name);
+    return widget;
+}
 
 #define STABLOMAT_TEST_MAIN(TestObject)                                                                      \
     int main(int argc, char **argv)                                                                          \

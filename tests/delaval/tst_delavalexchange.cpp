@@ -7,11 +7,11 @@
 
 #include "app/dialoginfo.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
 #include "herd.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -179,6 +179,15 @@ Expected expectedRecords(const herd::Herd &h, const QDate &today, int sendDays)
     return e;
 }
 
+void boundsOf(const QList<int> &choices, QDateTime (&from)[3], QDateTime (&to)[3])
+{
+    const QList<QDateTime> bounds = boundsForChoices(choices);
+    for (int i = 0; i < 3; ++i) {
+        from[i] = bounds[2 * i];
+        to[i] = bounds[2 * i + 1];
+    }
+}
+
 // The milk-yield text for a herd, worked out from its milkings: period k takes the day's and the
 // day before's k-th milking.
 QString expectedMilk(const herd::Herd &h, const QDateTime (&from)[3], const QDateTime (&to)[3],
@@ -221,34 +230,6 @@ QString expectedMilk(const herd::Herd &h, const QDateTime (&from)[3], const QDat
                         .arg(QString::asprintf("%.1f", double(it->milk)));
     return text;
 }
-
-// A window whose periods and timer the tests can set.
-class TestWindow : public MainWindow
-{
-public:
-    void setPeriods(const QList<int> &v)
-    {
-        dojeni1 = v[0];
-        dojeni2 = v[1];
-        dojeni3 = v[2];
-        int *ints[] = {&od_datum1, &od_hodina1, &do_datum1, &do_hodina1, &od_datum2, &od_hodina2,
-                       &do_datum2, &do_hodina2, &od_datum3, &od_hodina3, &do_datum3, &do_hodina3};
-        for (int i = 0; i < 12; ++i)
-            *ints[i] = v[i + 3];
-        computeMilkingPeriods();
-    }
-    void periods(QDateTime (&from)[3], QDateTime (&to)[3]) const
-    {
-        from[0] = od_cas1;
-        to[0] = do_cas1;
-        from[1] = od_cas2;
-        to[1] = do_cas2;
-        from[2] = od_cas3;
-        to[2] = do_cas3;
-    }
-    // The next tick completes the configured interval.
-    void almostDue(int hours) { autoExchangeSeconds = hours * 3600 - 1; }
-};
 
 // Records the texts the progress dialog shows while it lives.
 class ProgressWatcher : public QObject
@@ -300,13 +281,15 @@ private:
     herd::Herd herdNow() const;
     QTextEdit *textArea() const { return window->findChild<QTextEdit *>(QStringLiteral("textEdit")); }
     QString dir() const { return converterDir; }
+    // The window made again with these milking periods, as after the user chose them.
+    void choosePeriods(const QList<int> &values);
 
     QByteArray plainHerd;
     QByteArray longHerd;
     QDate today;
     QString converterDir;
     RegistryProcess *registry = nullptr;
-    TestWindow *window = nullptr;
+    MainWindow *window = nullptr;
 };
 
 void TestDelavalExchange::initTestCase()
@@ -349,6 +332,14 @@ void TestDelavalExchange::cleanup()
     exchange::setConverterLimits(exchange::ConverterLimits());
 }
 
+void TestDelavalExchange::choosePeriods(const QList<int> &values)
+{
+    delete window;
+    storeMilkingPeriods(values);
+    window = new MainWindow;
+    window->computeMilkingPeriods();
+}
+
 void TestDelavalExchange::openFarm(const QString &system, const QByteArray &herdJson)
 {
     QTemporaryDir tmp;
@@ -359,7 +350,7 @@ void TestDelavalExchange::openFarm(const QString &system, const QByteArray &herd
     const Run r = runProgram(FARM_TOOL, {"--system", system, "--herd", f.fileName(), "--wineprefix",
                                          TestEnvironment::winePrefix(), "--simulators", SIMULATOR_DIR});
     QVERIFY2(r.exitCode == 0, r.err.constData());
-    window = new TestWindow;
+    window = new MainWindow;
     QCOMPARE(window->milkingSystem(), system == "alpro" ? 1 : 2);
     converterDir = QFileInfo(platform::localPath(window->milkingSystemPath())).absolutePath() + "/";
     QVERIFY(QFileInfo::exists(converterDir + "herd.json"));
@@ -584,9 +575,10 @@ void TestDelavalExchange::milkYields()
     setExchange(0, 0, true, true);
     // Period 1: yesterday 00:00 to today 10:59:59; period 2: today 11:00 to 23:59:59; period 3:
     // yesterday 12:00 to today 23:59:59.
-    window->setPeriods({1, 1, 1, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23});
+    const QList<int> threePeriods{1, 1, 1, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23};
+    choosePeriods(threePeriods);
     QDateTime from[3], to[3];
-    window->periods(from, to);
+    boundsOf(threePeriods, from, to);
     int previousDay = 0;
     const QString csv = expectedMilk(herdNow(), from, to, &previousDay);
     QVERIFY(previousDay > 0);
@@ -601,8 +593,9 @@ void TestDelavalExchange::milkYields()
     QVERIFY(registry->requests().isEmpty());
 
     // Period 3 not in use counts nothing; without FetchYields the text area stays empty.
-    window->setPeriods({1, 1, 0, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23});
-    window->periods(from, to);
+    const QList<int> twoOfThem{1, 1, 0, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23};
+    choosePeriods(twoOfThem);
+    boundsOf(twoOfThem, from, to);
     const QString twoPeriods = expectedMilk(herdNow(), from, to, &previousDay);
     window->exchangeDelaval(true, true);
     QCOMPARE(textArea()->toPlainText(), twoPeriods);
@@ -627,8 +620,8 @@ void TestDelavalExchange::timerRun()
     QVERIFY(record(herd::significantDigits(cow->registration), today, 0, "HO 7"));
 
     ModalAnswerer answerer;
-    window->almostDue(1);
-    window->timerTimeout();
+    for (int tick = 0; tick < 3600; ++tick)
+        window->timerTimeout();
     QVERIFY(answerer.boxes.isEmpty());
     QCOMPARE(textArea()->toPlainText(), QString());
     // It ran all the same: the records went out and the insemination came in.
@@ -652,7 +645,7 @@ void TestDelavalExchange::noAnswer()
     QFETCH(bool, converterRun);
     openFarm("alpro", plainHerd);
     setExchange(InsDays, SendDays, true, true);
-    window->setPeriods({1, 1, 1, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23});
+    choosePeriods({1, 1, 1, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23});
     if (fault == "silent") {
         QFile exe(dir() + "iso32.exe");
         QVERIFY(exe.remove());
@@ -724,7 +717,7 @@ void TestDelavalExchange::registryDown()
     QCOMPARE(registry->stop(), 0);
     const QByteArray herdBytes = readWholeFile(dir() + "herd.json");
 
-    window->setPeriods({1, 0, 0, 1, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0});
+    choosePeriods({1, 0, 0, 1, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0});
     ModalAnswerer answerer;
     window->exchangeDelaval(true, ShowMessages);
     QStringList texts;

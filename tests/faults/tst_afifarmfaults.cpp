@@ -9,12 +9,11 @@
 #include "adapters/afikim/afikimreport.h"
 #include "adapters/taurus/taurusexchange.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "exchange/converter.h"
 #include "herd.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "simulators/simprocess.h"
-#include "ui_mainwindow.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -130,7 +129,7 @@ private:
     bool mountImportDirectory(const QString &size);
     Run saveReport(const QStringList &extra = QStringList(), const QString &herdFile = QString());
     bool waitForRun();
-    QString text() const { return window->form()->textEdit->toPlainText(); }
+    QString text() const { return widgetNamed<QTextEdit>(window, "textEdit")->toPlainText(); }
     herd::Herd loadHerd(const QString &path) const;
 
     QTemporaryDir herdDir;
@@ -275,7 +274,7 @@ void TestAfifarmFaults::diskFullForTheImportFile()
     }
 
     makeWindow();
-    window->form()->textEdit->setPlainText(QStringLiteral("old text"));
+    widgetNamed<QTextEdit>(window, "textEdit")->setPlainText(QStringLiteral("old text"));
     {
         ModalAnswerer answerer;
         QCOMPARE(saveReport().exitCode, 0);
@@ -474,7 +473,7 @@ void TestAfifarmFaults::reportChangingWhileRead()
         QList<ModalAnswerer::Box> boxes;
         {
             ModalAnswerer answerer;
-            window->form()->textEdit->setPlainText(QStringLiteral("old text"));
+            widgetNamed<QTextEdit>(window, "textEdit")->setPlainText(QStringLiteral("old text"));
             window->exchangeAfifarm(savefile());
             boxes = answerer.boxes;
         }

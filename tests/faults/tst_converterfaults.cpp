@@ -8,11 +8,11 @@
 
 #include "adapters/delaval/delavalformat.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
 #include "herd.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 
 #include <QDirIterator>
 #include <QJsonArray>

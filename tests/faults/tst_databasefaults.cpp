@@ -9,11 +9,10 @@
 
 #include "adapters/uniform/herdmetrixdb.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "generator.h"
 #include "herdmetrix.h"
-#include "ui_mainwindow.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -339,7 +338,7 @@ void TestDatabaseFaults::serverStopped()
     s->setValue(keys::InsDays, 30);
     s->setValue(keys::SendDays, 30);
     s->setValue(keys::ImportInseminations, true);
-    window->form()->textEdit->setPlainText(QStringLiteral("text of the last run"));
+    widgetNamed<QTextEdit>(window, "textEdit")->setPlainText(QStringLiteral("text of the last run"));
 
     QElapsedTimer clock;
     clock.start();
@@ -399,7 +398,7 @@ void TestDatabaseFaults::serverStopped()
     QCOMPARE(boxes.size(), 1);
     const QPair<int, int> counts = inseminationCounts(boxes.at(0).text);
     QVERIFY2(counts.first == Recorded, qPrintable(boxes.at(0).text));
-    const QString log = window->form()->textEdit->toPlainText();
+    const QString log = widgetNamed<QTextEdit>(window, "textEdit")->toPlainText();
 
     QString problem;
     QVERIFY2(firebird.start(&problem), qPrintable(problem));
@@ -426,7 +425,8 @@ void TestDatabaseFaults::serverStopped()
     QList<ModalAnswerer::Box> again = exchange();
     QCOMPARE(again.size(), 1);
     QCOMPARE(inseminationCounts(again.at(0).text), qMakePair(Recorded, Recorded - stored));
-    QCOMPARE(window->form()->textEdit->toPlainText().count(QStringLiteral("I:")), Recorded - stored);
+    QCOMPARE(widgetNamed<QTextEdit>(window, "textEdit")->toPlainText().count(QStringLiteral("I:")),
+             Recorded - stored);
     checkWrittenOnce();
     again = exchange();
     QCOMPARE(again.size(), 1);

@@ -7,7 +7,7 @@
 
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
-#include "app/settingskeys.h"
+#include "platform/settingskeys.h"
 #include "sync/exchangeframe.h"
 
 #include <QAbstractButton>
@@ -103,14 +103,20 @@ public:
     SyncResult last;
     FarmStore store;
 
+    // One run of a frame, as an adapter makes it, writing back into farm.
+    SyncResult synchronise(bool showMessages, FarmStore &farm)
+    {
+        ExchangeFrame frame(this, showMessages);
+        SyncOptions options;
+        options.shortNumbers = false;
+        return frame.synchronise(herd(), options, farm.callable());
+    }
+
 protected:
     void runAdapter(const bool &, const bool &ShowMessages) override
     {
         ++runs;
-        ExchangeFrame frame(this, ShowMessages);
-        SyncOptions options;
-        options.shortNumbers = false;
-        last = frame.synchronise(herd(), options, store.callable());
+        last = synchronise(ShowMessages, store);
     }
 };
 
@@ -134,7 +140,7 @@ private:
     void killAfterAttach(QTimer &killer, bool &killed);
     SyncResult run(bool showMessages, FarmStore &store, ModalAnswerer &answerer);
     RegistryProcess *registry = nullptr;
-    MainWindow *window = nullptr;
+    FrameWindow *window = nullptr;
 };
 
 void TestRegistryFaults::init()
@@ -143,7 +149,7 @@ void TestRegistryFaults::init()
     registry = new RegistryProcess;
     QVERIFY(registry->addUser(Cloud, User, Password));
     QVERIFY(recordInseminations(*registry));
-    window = new MainWindow;
+    window = new FrameWindow;
     QSettings *s = window->settingsStore();
     s->setValue(keys::CloudNumber, Cloud);
     s->setValue(keys::CloudUser, User);
@@ -164,10 +170,7 @@ void TestRegistryFaults::cleanup()
 SyncResult TestRegistryFaults::run(bool showMessages, FarmStore &store, ModalAnswerer &answerer)
 {
     Q_UNUSED(answerer);
-    ExchangeFrame frame(window, showMessages);
-    SyncOptions options;
-    options.shortNumbers = false;
-    return frame.synchronise(herd(), options, store.callable());
+    return window->synchronise(showMessages, store);
 }
 
 void TestRegistryFaults::killAfterAttach(QTimer &killer, bool &killed)

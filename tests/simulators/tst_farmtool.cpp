@@ -1,10 +1,10 @@
 #include "adapters/delaval/delavalformat.h"
 #include "app/detection.h"
-#include "app/platform.h"
 #include "common/testsupport.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
 #include "herd.h"
+#include "platform/platform.h"
 #include "simprocess.h"
 
 #include <QDir>

@@ -5,10 +5,10 @@
 
 #include "app/dialoginfo.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "exchange/answerfile.h"
 #include "herd.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "simulators/simprocess.h"
 
 #include <QApplication>

@@ -1,9 +1,9 @@
 #include "app/detection.h"
-#include "app/platform.h"
 #include "common/testsupport.h"
 #include "firebird.h"
 #include "generator.h"
 #include "herdmetrix.h"
+#include "platform/platform.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,12 +1,11 @@
 #include "adapters/uniform/herdmetrixdb.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "common/testsupport.h"
 #include "firebird.h"
 #include "generator.h"
 #include "herdmetrix.h"
-#include "ui_mainwindow.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "ziviviver/registryprocess.h"
 
 #include <QElapsedTimer>
@@ -183,7 +182,7 @@ private:
     bool record(const QString &life, int days, const QString &bull, const QString &bullName = QString());
     QList<ModalAnswerer::Box> exchange(bool ShowMessages = true);
     QJsonObject syncBody() const;
-    QString text() const { return window->form()->textEdit->toPlainText(); }
+    QString text() const { return widgetNamed<QTextEdit>(window, "textEdit")->toPlainText(); }
     bool connectionLeft() const { return QSqlDatabase::contains(QSqlDatabase::defaultConnection); }
 
     QString dbPath;
@@ -279,8 +278,8 @@ void TestUniform::detection()
 {
     open(smallHerd());
     QCOMPARE(window->milkingSystemPath(), Database);
-    QCOMPARE(window->form()->label->text(), QString("Uniform - HerdMetrix"));
-    QVERIFY(!window->form()->exchange->isHidden());
+    QCOMPARE(widgetNamed<QLabel>(window, "label")->text(), QString("Uniform - HerdMetrix"));
+    QVERIFY(!widgetNamed<QToolButton>(window, "exchange")->isHidden());
 }
 
 void TestUniform::windows_data()
@@ -375,7 +374,7 @@ void TestUniform::noWindows()
 {
     open(smallHerd());
     setWindows(0, 0);
-    window->form()->textEdit->setPlainText("text of the last run");
+    widgetNamed<QTextEdit>(window, "textEdit")->setPlainText("text of the last run");
     const QList<ModalAnswerer::Box> boxes = exchange();
     QVERIFY(boxes.isEmpty());
     QVERIFY(registry->requests().isEmpty());
@@ -395,7 +394,7 @@ void TestUniform::writeBack()
     QVERIFY(record(C, 1, "CZE 61317"));            // as stored
     const int before = firebird::Reader(dbPath).value("select count(*) from DIER_VOORTPLANTING").toInt();
 
-    window->form()->textEdit->setPlainText("text of the last run");
+    widgetNamed<QTextEdit>(window, "textEdit")->setPlainText("text of the last run");
     QList<ModalAnswerer::Box> boxes = exchange(false);
     QVERIFY(boxes.isEmpty());
     const QString log =
@@ -487,7 +486,7 @@ void TestUniform::connectionFailures()
     QFETCH(QString, driverText);
 
     open(smallHerd());
-    window->form()->textEdit->setPlainText("text of the last run");
+    widgetNamed<QTextEdit>(window, "textEdit")->setPlainText("text of the last run");
     QList<ModalAnswerer::Box> boxes;
     if (situation == "missing") {
         QVERIFY(QFile::remove(dbPath));

@@ -1,8 +1,8 @@
 // The update scripts: their text, and real runs that wait for the program, swap the staged version
 // in, roll back when the new program does not run, and survive being killed at any point of the
 // swap. The batch file runs under Wine's cmd with a Windows stand-in of the program.
-#include "app/platform.h"
 #include "common/testsupport.h"
+#include "platform/platform.h"
 #include "servers.h"
 #include "update/swap.h"
 #include "update/updateprotocol.h"
@@ -128,7 +128,7 @@ void TestUpdateScript::initTestCase()
 void TestUpdateScript::text()
 {
     QCOMPARE(platform::updateScriptName(), QStringLiteral("upgrade.sh"));
-    QCOMPARE(platform::updateScript(QStringLiteral("stablomat")), update::unixUpdateScript("stablomat", 10));
+    QCOMPARE(update::updateScript(QStringLiteral("stablomat")), update::unixUpdateScript("stablomat", 10));
     QVERIFY(!update::unixUpdateScript("stablomat").endsWith('\n'));
     // The batch file: the wait first, CR LF throughout, no line end after the last line.
     const QByteArray batch = update::windowsUpdateScript(QStringLiteral("stablomat.exe"));

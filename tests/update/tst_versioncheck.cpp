@@ -2,8 +2,8 @@
 // reference registry on loopback. A successful update ends the process; see tst_selfupdate.
 #include "app/dialoginfo.h"
 #include "app/mainwindow.h"
-#include "app/settingskeys.h"
 #include "common/testsupport.h"
+#include "platform/settingskeys.h"
 #include "servers.h"
 #include "update/signature.h"
 

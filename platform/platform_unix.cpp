@@ -1,6 +1,5 @@
-#include "app/platform.h"
-#include "exchange/wholefile.h"
-#include "update/updateprotocol.h"
+#include "platform/platform.h"
+#include "platform/wholefile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -192,7 +191,7 @@ bool addLogonStart(const QString &baseName, const QString &executable)
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
                               .arg(desktopExecQuoted(executable));
-    return exchange::writeWholeFile(path, entry.toUtf8());
+    return platform::writeWholeFile(path, entry.toUtf8());
 }
 
 bool removeLogonStart(const QString &baseName)
@@ -366,11 +365,6 @@ namespace platform {
 QString updateScriptName()
 {
     return QStringLiteral("upgrade.sh");
-}
-
-QByteArray updateScript(const QString &exeName)
-{
-    return update::unixUpdateScript(exeName);
 }
 
 bool startUpdateScript(const QString &dir)

@@ -5,10 +5,10 @@
 #include <QByteArray>
 #include <QString>
 
-namespace exchange {
+namespace platform {
 
 // Writes bytes under a temporary name beside path, then renames it to path. False (and nothing
 // put in place) when any of it fails, a full disk included.
 bool writeWholeFile(const QString &path, const QByteArray &bytes);
 
-} // namespace exchange
+} // namespace platform

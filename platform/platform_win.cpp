@@ -1,5 +1,4 @@
-#include "app/platform.h"
-#include "update/updateprotocol.h"
+#include "platform/platform.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -139,11 +138,6 @@ namespace platform {
 QString updateScriptName()
 {
     return QStringLiteral("upgrade.bat");
-}
-
-QByteArray updateScript(const QString &exeName)
-{
-    return update::windowsUpdateScript(exeName);
 }
 
 bool holdProgramLock(const QString &path)

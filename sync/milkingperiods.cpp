@@ -1,6 +1,4 @@
-#include "app/milkingperiods.h"
-
-#include "app/mainwindow.h"
+#include "sync/milkingperiods.h"
 
 static std::function<QDate()> &clockFunction()
 {
@@ -29,18 +27,4 @@ MilkingPeriod milkingPeriod(bool inUse, int fromDay, int fromHour, int toDay, in
     p.from = QDateTime(start, QTime(fromHour, 0, 0, 0), Qt::LocalTime);
     p.to = QDateTime(end, QTime(toHour, 59, 59, 0), Qt::LocalTime);
     return p;
-}
-
-void MainWindow::computeMilkingPeriods()
-{
-    const QDate today = milkingPeriodsToday();
-    const MilkingPeriod p1 = milkingPeriod(dojeni1, od_datum1, od_hodina1, do_datum1, do_hodina1, today);
-    const MilkingPeriod p2 = milkingPeriod(dojeni2, od_datum2, od_hodina2, do_datum2, do_hodina2, today);
-    const MilkingPeriod p3 = milkingPeriod(dojeni3, od_datum3, od_hodina3, do_datum3, do_hodina3, today);
-    od_cas1 = p1.from;
-    do_cas1 = p1.to;
-    od_cas2 = p2.from;
-    do_cas2 = p2.to;
-    od_cas3 = p3.from;
-    do_cas3 = p3.to;
 }

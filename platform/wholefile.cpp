@@ -1,8 +1,8 @@
-#include "exchange/wholefile.h"
+#include "platform/wholefile.h"
 
 #include <QSaveFile>
 
-namespace exchange {
+namespace platform {
 
 bool writeWholeFile(const QString &path, const QByteArray &bytes)
 {
@@ -17,4 +17,4 @@ bool writeWholeFile(const QString &path, const QByteArray &bytes)
     return file.commit();
 }
 
-} // namespace exchange
+} // namespace platform

@@ -49,7 +49,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so the shared-library scan cannot see them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5sql5-ibase, unzip, ca-certificates")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5sql5-ibase, libminizip1, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
 # The milking software runs under Wine on Linux.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine")

@@ -100,5 +100,9 @@ namespace platform {
 
 QString updateScriptName();                 // "upgrade.bat" on Windows, "upgrade.sh" elsewhere
 bool startUpdateScript(const QString &dir); // starts it detached, working directory dir
+// Holds the program's lock file (beside the executable) until the process ends, so that the update
+// script can tell when the program has ended; false when another process holds it. A lock that
+// cannot be made at all (a folder not writable) is no reason to stop.
+bool holdProgramLock(const QString &path);
 
 } // namespace platform

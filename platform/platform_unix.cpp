@@ -316,6 +316,7 @@ void endConverterProcess(QProcess &process)
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 
 namespace platform {
 
@@ -380,6 +381,19 @@ QString updateScriptName()
 bool startUpdateScript(const QString &dir)
 {
     return QProcess::startDetached(QStringLiteral("/bin/sh"), {updateScriptName()}, dir);
+}
+
+bool holdProgramLock(const QString &path)
+{
+    // Kept open to the end of the process; children do not inherit it.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return true;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    const bool held = errno == EWOULDBLOCK;
+    ::close(fd);
+    return !held;
 }
 
 void protectSettings(const QString &settingsFile)

@@ -190,6 +190,15 @@ QString updateScriptName()
     return QStringLiteral("upgrade.bat");
 }
 
+bool holdProgramLock(const QString &path)
+{
+    // Not shared with anyone and never closed: the system lets go of it when the process ends.
+    const HANDLE lock =
+        CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+                    GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return lock != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION;
+}
+
 bool startUpdateScript(const QString &dir)
 {
     return QProcess::startDetached(QStringLiteral("cmd"), {QStringLiteral("/c"), updateScriptName()}, dir);

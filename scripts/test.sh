@@ -50,6 +50,8 @@ check_windows_sources() {
     mkdir -p "$build/mingw-include"
     ln -sfn /usr/include/sodium.h "$build/mingw-include/sodium.h"
     ln -sfn /usr/include/sodium "$build/mingw-include/sodium"
+    ln -sfn /usr/include/minizip "$build/mingw-include/minizip"
+    flags+=(-I"$build/mingw-include/minizip" -I/usr/x86_64-w64-mingw32/include)
     flags+=(-idirafter "$build/mingw-include")
     while IFS= read -r -d '' m; do flags+=(-I"$m"); done < <(find "$build" -path '*_autogen/include' \
         ! -path '*/tests/*' ! -path '*/simulators/*' ! -path '*/bench/*' ! -path '*/fuzz/*' -print0)

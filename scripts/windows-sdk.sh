@@ -138,4 +138,6 @@ fi
 # pkg-config files with the prefix they were built in: point them here.
 sed -i "s|^prefix=.*|prefix=$prefix|" "$prefix"/lib/pkgconfig/{libsodium,libssl,libcrypto,openssl}.pc
 [ -f "$prefix/plugins/sqldrivers/libqsqlibase.a" ] || build_ibase
+# minizip for the self-update's archive check
+bash "$here/scripts/windows-minizip.sh" "$prefix" >&2
 echo "$prefix"

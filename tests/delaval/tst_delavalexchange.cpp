@@ -664,7 +664,10 @@ void TestDelavalExchange::registryDown_data()
 {
     QTest::addColumn<bool>("ShowMessages");
     QTest::addColumn<QStringList>("boxes");
-    QTest::newRow("interactive") << true << QStringList{"Chyba: -1"};
+    QTest::newRow("interactive")
+        << true
+        << QStringList{
+               QString::fromUtf8("Chyba: -1\nRegistr není dostupný – zkontrolujte připojení k internetu.")};
     QTest::newRow("timer") << false << QStringList();
 }
 

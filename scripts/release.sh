@@ -9,8 +9,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$here/release}
-win_build=${WINDOWS_BUILD_DIR:-$here/build-windows}
-linux_build=${BUILD_DIR:-$here/build}
+win_build=${WINDOWS_BUILD_DIR:-$here/build-windows-release}
+linux_build=${RELEASE_BUILD_DIR:-$here/build-release}
 export DEBIAN_FRONTEND=noninteractive
 
 "$here/scripts/install-deps.sh"
@@ -18,10 +18,18 @@ mkdir -p "$out"
 out=$(cd "$out" && pwd)
 rm -f "$out"/stablomat-setup.exe "$out"/stablomat.zip "$out"/stablomat.zip.minisig "$out"/stablomat_*.deb \
     "$out"/stablomat-dbgsym_*.ddeb "$out"/SHA256SUMS
+# A shipped program has no test hooks (they would trust an update key named in the environment).
+no_test_hooks() {
+    if grep -q STABLOMAT_UPDATE_KEY_FILE "$1"; then
+        echo "$1 was built with test hooks" >&2
+        exit 1
+    fi
+}
 version=$(sed -n 's/^project(stablomat VERSION \([0-9.]*\).*/\1/p' "$here/CMakeLists.txt")
 
 # The Windows program, its installer and the update archive.
-BUILD_DIR=$win_build bash "$here/scripts/build-windows.sh" --target stablomat
+BUILD_DIR=$win_build bash "$here/scripts/build-windows.sh" --release --target stablomat
+no_test_hooks "$win_build/stablomat.exe"
 makensis -V2 -DVERSION="$version" -DPROGRAM="$win_build/stablomat.exe" -DOUTFILE="$out/stablomat-setup.exe" \
     "$here/packaging/windows/stablomat.nsi"
 stage=$(mktemp -d)
@@ -34,8 +42,9 @@ bash "$here/scripts/sign-release.sh" "$out/stablomat.zip" "${STABLOMAT_SIGNING_K
 
 # The Debian package, as scripts/package-test.sh builds it.
 cmake -S "$here" -B "$linux_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTABLOMAT_WERROR=ON \
-    -DSTABLOMAT_SANITIZE=OFF >/dev/null
+    -DSTABLOMAT_SANITIZE=OFF -DSTABLOMAT_BUILD_TESTS=OFF -DSTABLOMAT_TEST_HOOKS=OFF >/dev/null
 cmake --build "$linux_build" -j"$(nproc)" --target stablomat
+no_test_hooks "$linux_build/stablomat"
 (cd "$linux_build" && rm -f stablomat_*.deb stablomat-dbgsym_*.ddeb && cpack -G DEB >/dev/null)
 cp "$linux_build"/stablomat_*.deb "$out/"
 cp "$linux_build"/stablomat-dbgsym_*.ddeb "$out/" 2>/dev/null || true

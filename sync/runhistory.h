@@ -89,7 +89,11 @@ QString statusLine(const RunRecord *last, const RunRecord *lastSuccess);
 class FailureNotice
 {
 public:
-    void reset(int automaticFailuresInRow) { failures_ = automaticFailuresInRow, shown_ = false; }
+    void reset(int automaticFailuresInRow)
+    {
+        failures_ = automaticFailuresInRow;
+        shown_ = false;
+    }
     // Empty when nothing is to be shown.
     QString after(const RunRecord &run, const RunRecord *lastSuccess);
 

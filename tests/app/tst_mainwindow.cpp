@@ -336,6 +336,8 @@ void TestMainWindow::hiddenStart()
     if (hidden) {
         QCOMPARE(w.runs.first().fetchYields, false);
         QCOMPARE(w.runs.first().showMessages, false);
+        const QByteArray recorded = readWholeFile(RunHistory::defaultPath()).split('\n').first();
+        QVERIFY(parseHistoryLine(recorded).value_or(RunRecord()).trigger == RunTrigger::Start);
     }
     w.hide();
 }

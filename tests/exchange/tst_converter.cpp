@@ -1,8 +1,8 @@
-#include "app/platform.h"
 #include "common/testsupport.h"
 #include "exchange/adis.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
+#include "platform/platform.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,15 +1,21 @@
 #pragma once
 
 #include "sync/exchangeframe.h"
+#include "sync/runhistory.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QIcon>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QSystemTrayIcon>
 
 #include <memory>
+#include <optional>
 
+class DialogHistorie;
 class DialogInfo;
 class QAction;
 class QFileSystemWatcher;
@@ -79,6 +85,7 @@ public slots:
     void exchangeAfifarm(const QString &dir);
     void onSave();
     void onNastaveni();
+    void onHistorie();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -94,6 +101,8 @@ protected:
     void showRunProgress(const QString &text) override;
     void closeRunProgress() override;
     void showRunMessage(const QString &text, bool waitForClick) override { showMessage(text, waitForClick); }
+    // Held until the run's end is recorded (endRun).
+    void runEnded(const RunRecord &report) override { reportedRun = report; }
 
 private:
     // Ends the process at once without unwinding, the milking periods of this run saved.
@@ -103,6 +112,10 @@ private:
     void exchangeAfifarmReport();
     // After an exchange has ended: the held-back boxes, and the AfiFarm run asked for meanwhile.
     void exchangeEnded();
+    // A run's start, and its end: recorded in the history and shown on the tray and in the window.
+    void beginRun(RunTrigger trigger);
+    void endRun();
+    void showRunStatus();
     // Watches AfiFarm's savefile directory, and its parent for the directory to come back.
     void watchAfifarm();
     void afifarmParentChanged(const QString &path);
@@ -138,6 +151,19 @@ private:
     bool updateInProgress = false;
     bool updateRefusalShown = false;      // the "cannot update here" notice, once per run
     std::unique_ptr<DialogInfo> progress; // the running exchange's progress dialog
+
+    QAction *exchangeAction = nullptr;
+    QAction *historyAction = nullptr;
+    QIcon appIcon;
+    QIcon appWarningIcon; // while the last run failed
+    RunHistory history{RunHistory::defaultPath()};
+    FailureNotice failureNotice;
+    QPointer<DialogHistorie> historyDialog;
+    bool startRunPending = false; // the first automatic run after a hidden start
+    RunTrigger runTrigger = RunTrigger::Button;
+    QDateTime runStarted;
+    QElapsedTimer runClock;
+    std::optional<RunRecord> reportedRun;
 
     // Marks an exchange as running for its lifetime; a second request meanwhile is refused.
     class ExchangeGuard

@@ -13,6 +13,7 @@ struct ProcStats
     double cpuSeconds = 0; // user + system
     qint64 rssKb = 0;
     qint64 peakRssKb = 0;
+    qint64 addressSpaceKb = 0;
     int openFiles = 0;
 };
 
@@ -47,6 +48,8 @@ inline ProcStats procStats(qint64 pid = 0)
                 s.rssKb = l.mid(6).trimmed().split(' ').value(0).toLongLong();
             else if (l.startsWith("VmHWM:"))
                 s.peakRssKb = l.mid(6).trimmed().split(' ').value(0).toLongLong();
+            else if (l.startsWith("VmSize:"))
+                s.addressSpaceKb = l.mid(7).trimmed().split(' ').value(0).toLongLong();
         }
     }
     s.openFiles = int(QDir(base + QStringLiteral("fd"))

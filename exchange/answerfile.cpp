@@ -144,8 +144,10 @@ bool AnswerLines::next(QStringView *line)
         const int stop = nl ? int(nl - data) : bytes.size();
         position = stop + 1;
         // Overlong lines and lines holding a NUL byte (binary data) are no answer lines.
-        if (stop - start > MaxAnswerLineBytes || std::memchr(data + start, '\0', size_t(stop - start)))
+        if (stop - start > MaxAnswerLineBytes || std::memchr(data + start, '\0', size_t(stop - start))) {
+            ++skippedLines;
             continue;
+        }
         int end = stop;
         while (end > start && data[end - 1] == '\r')
             --end;
@@ -164,20 +166,6 @@ bool AnswerLines::next(QStringView *line)
         return true;
     }
     return false;
-}
-
-int AnswerLines::sizeHint() const
-{
-    if (list)
-        return list->size();
-    int lines = 1;
-    const char *data = bytes.constData();
-    const char *end = data + bytes.size();
-    while (const char *nl = static_cast<const char *>(std::memchr(data, '\n', size_t(end - data)))) {
-        ++lines;
-        data = nl + 1;
-    }
-    return lines;
 }
 
 QStringList readAnswerLines(QIODevice &device, QTextCodec *codec)

@@ -51,7 +51,8 @@ constexpr int MaxAnswerLineBytes = 64 * 1024;
 QStringList readAnswerLines(QIODevice &device, QTextCodec *codec = nullptr);
 
 // The same lines one at a time. The device is read whole first, so an answer that grows past
-// MaxAnswerBytes while it is read gives no line at all.
+// MaxAnswerBytes while it is read gives no line at all. The lines are not counted beforehand: room
+// reserved from their number would let blank lines cost memory.
 class AnswerLines
 {
 public:
@@ -62,12 +63,14 @@ public:
 
     // The next line, valid until the next call; false after the last.
     bool next(QStringView *line);
-    // At least as many as there are lines: for reserving room.
-    int sizeHint() const;
+    // Lines left out so far as unreadable: those holding a NUL byte and overlong ones (blank lines
+    // are not counted).
+    int skipped() const { return skippedLines; }
 
 private:
     QByteArray bytes;
     int position = 0;
+    int skippedLines = 0;
     QTextCodec *codec = nullptr;
     bool plainAsLatin1 = false; // the codec reads printable ASCII as itself
     QString decoded;            // the current line; its buffer is reused

@@ -83,7 +83,6 @@ int runConverter(const QString &workDir, const QString &inputPath, const QString
         return -1;
 
     const exchange::ConverterLimits limits = exchange::converterLimits();
-    const platform::ConverterShell shell = platform::converterShell();
     const std::unique_ptr<QProcess> process = platform::newConverterProcess();
     const auto unfinished = [&] {
         platform::endConverterProcess(*process);
@@ -91,15 +90,8 @@ int runConverter(const QString &workDir, const QString &inputPath, const QString
             QFile::remove(answerPath);
         return -1;
     };
-    process->start(shell.program, shell.arguments, QIODevice::ReadWrite);
-    if (!process->waitForStarted(limits.startMs))
+    if (!platform::startConverter(*process, workDir, program, arguments, limits.startMs))
         return unfinished();
-    if (shell.printsBanner)
-        process->waitForReadyRead(limits.bannerMs);
-
-    process->write(
-        platform::converterShellInput(workDir, platform::converterCommand(workDir, program, arguments)));
-    process->closeWriteChannel();
 
     // Waited for in an event loop: the window keeps painting and the program can be ended
     // meanwhile. The output is of no use; it is dropped as it comes.

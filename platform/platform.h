@@ -47,6 +47,11 @@ bool addLogonStart(const QString &baseName, const QString &executable);
 bool removeLogonStart(const QString &baseName);
 QString logonStartPath(const QString &baseName); // empty where there is no such entry
 
+// The database client library that cannot be loaded ("fbclient.dll"), or empty when it can. On
+// Windows the QIBASE driver loads Firebird's client only at its first call, so the program runs
+// on a PC without Firebird; elsewhere Qt's driver plugin loads it and reports a missing one itself.
+QString missingDatabaseClient();
+
 // Makes the settings store readable by its user only: on Linux the file gets mode 0600 (it holds
 // the cloud password); on Windows the store is the user's part of the registry already.
 void protectSettings(const QString &settingsFile);
@@ -69,22 +74,18 @@ class QProcess;
 
 namespace platform {
 
-struct ConverterShell
-{
-    QString program; // "cmd.exe" on Windows, "/bin/sh" elsewhere
-    QStringList arguments;
-    bool printsBanner; // cmd.exe greets before it reads; sh does not
-};
+// Starts the interpreter that runs program (a file name in workDir) with its arguments in workDir,
+// in a process made by newConverterProcess(). Windows: cmd.exe given the commands as its command
+// line (cmd.exe /d /s /c "cd /d "<dir>" && <program> <args>"): Wine's cmd.exe executes only the first
+// line it reads from a pipe, and the command line keeps every letter of a path (typed input would be
+// read in the OEM code page). Elsewhere: /bin/sh, the commands typed into its standard input; a
+// Windows executable (it begins with "MZ") runs through Wine with every absolute path among its
+// arguments in Windows form. The exit status is the converter's. False when it did not start in time.
+bool startConverter(QProcess &process, const QString &workDir, const QString &program,
+                    const QStringList &arguments, int startMs);
 
-ConverterShell converterShell();
-
-// The command that runs program (a file name in workDir) with its arguments, quoted for the
-// interpreter. Elsewhere than on Windows a Windows executable (it begins with "MZ") runs through
-// Wine, and every absolute path among its arguments is handed over in Windows form.
-QString converterCommand(const QString &workDir, const QString &program, const QStringList &arguments);
-
-// Everything typed into the interpreter: reach workDir, run the command, exit with its status.
-QByteArray converterShellInput(const QString &workDir, const QString &command);
+// The command line given to cmd.exe by startConverter on Windows (testable everywhere).
+QString cmdConverterArguments(const QString &workDir, const QString &program, const QStringList &arguments);
 
 // A process for the interpreter, in a session of its own, that endConverterProcess() ends
 // together with everything it started.
@@ -99,5 +100,9 @@ namespace platform {
 
 QString updateScriptName();                 // "upgrade.bat" on Windows, "upgrade.sh" elsewhere
 bool startUpdateScript(const QString &dir); // starts it detached, working directory dir
+// Holds the program's lock file (beside the executable) until the process ends, so that the update
+// script can tell when the program has ended; false when another process holds it. A lock that
+// cannot be made at all (a folder not writable) is no reason to stop.
+bool holdProgramLock(const QString &path);
 
 } // namespace platform

@@ -129,6 +129,11 @@ QString ownExecutableName(const QString &argv0)
     return QFileInfo(argv0).fileName();
 }
 
+QString missingDatabaseClient()
+{
+    return QString();
+}
+
 static QString exeNameOf(const QString &procDir)
 {
     // The exe link names the running image; a replaced file carries " (deleted)".
@@ -250,13 +255,6 @@ bool isWindowsExecutable(const QString &path)
     return file.open(QIODevice::ReadOnly) && file.read(2) == "MZ";
 }
 
-} // namespace
-
-ConverterShell converterShell()
-{
-    return {QStringLiteral("/bin/sh"), {}, false};
-}
-
 QString converterCommand(const QString &workDir, const QString &program, const QStringList &arguments)
 {
     // exec: the converter takes the shell's place, its process is the one that is waited for.
@@ -283,6 +281,19 @@ QByteArray converterShellInput(const QString &workDir, const QString &command)
     return QFile::encodeName(input);
 }
 
+} // namespace
+
+bool startConverter(QProcess &process, const QString &workDir, const QString &program,
+                    const QStringList &arguments, int startMs)
+{
+    process.start(QStringLiteral("/bin/sh"), {}, QIODevice::ReadWrite);
+    if (!process.waitForStarted(startMs))
+        return false;
+    process.write(converterShellInput(workDir, converterCommand(workDir, program, arguments)));
+    process.closeWriteChannel();
+    return true;
+}
+
 std::unique_ptr<QProcess> newConverterProcess()
 {
     return std::make_unique<GroupProcess>();
@@ -305,6 +316,7 @@ void endConverterProcess(QProcess &process)
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 
 namespace platform {
 
@@ -369,6 +381,19 @@ QString updateScriptName()
 bool startUpdateScript(const QString &dir)
 {
     return QProcess::startDetached(QStringLiteral("/bin/sh"), {updateScriptName()}, dir);
+}
+
+bool holdProgramLock(const QString &path)
+{
+    // Kept open to the end of the process; children do not inherit it.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return true;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    const bool held = errno == EWOULDBLOCK;
+    ::close(fd);
+    return !held;
 }
 
 void protectSettings(const QString &settingsFile)

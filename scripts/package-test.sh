@@ -13,10 +13,13 @@ dpkg-query -W -f='${Status}' desktop-file-utils 2>/dev/null | grep -q "install o
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTABLOMAT_WERROR=ON -DSTABLOMAT_SANITIZE=OFF \
     -DSTABLOMAT_BUILD_TESTS=OFF -DSTABLOMAT_TEST_HOOKS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target stablomat zavra-registry
-(cd "$build" && rm -f stablomat_*.deb && cpack -G DEB >/dev/null)
+(cd "$build" && rm -f stablomat_*.deb stablomat-dbgsym_*.ddeb && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/stablomat_*.deb)
 echo "package: $(basename "$deb")"
 dpkg-deb --field "$deb" Depends
+# Debian's own checks: no error allowed (warnings are shown).
+command -v lintian >/dev/null || apt-get install -y -qq --no-install-recommends lintian >/dev/null
+lintian --fail-on error --suppress-tags-from-file /dev/null "$deb"
 apt-get install -y -qq "$deb" >/dev/null
 
 desktop=/usr/share/applications/stablomat.desktop

@@ -4,6 +4,10 @@
 #   scripts/test.sh --sanitize   the tests labelled "sanitize" with AddressSanitizer and UBSan
 #                                (build-sanitize/)
 # Further arguments go to ctest.
+# The Windows program and its tests under Wine run too (scripts/test-windows.sh) when a Windows SDK is
+# at hand: unpacked in the cache (~/.cache/stablomat/windows-sdk) or as ../shared/windows-sdk/ beside
+# the repository; otherwise the run says that it skips them. STABLOMAT_WINDOWS=0 leaves them out,
+# STABLOMAT_WINDOWS=1 requires them.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 sanitize=OFF
@@ -46,6 +50,8 @@ check_windows_sources() {
     mkdir -p "$build/mingw-include"
     ln -sfn /usr/include/sodium.h "$build/mingw-include/sodium.h"
     ln -sfn /usr/include/sodium "$build/mingw-include/sodium"
+    ln -sfn /usr/include/minizip "$build/mingw-include/minizip"
+    flags+=(-I"$build/mingw-include/minizip" -I/usr/x86_64-w64-mingw32/include)
     flags+=(-idirafter "$build/mingw-include")
     while IFS= read -r -d '' m; do flags+=(-I"$m"); done < <(find "$build" -path '*_autogen/include' \
         ! -path '*/tests/*' ! -path '*/simulators/*' ! -path '*/bench/*' ! -path '*/fuzz/*' -print0)
@@ -83,5 +89,20 @@ if [ -n "${windows_check:-}" ]; then
         status=1
     fi
     cat "$build/windows-check.log"
+fi
+
+if [ $sanitize = OFF ]; then
+    stop_headless_tray
+    trap - EXIT
+    windows=${STABLOMAT_WINDOWS:-auto}
+    sdk_cache=${STABLOMAT_WINDOWS_SDK:-$HOME/.cache/stablomat/windows-sdk}
+    if [ "$windows" = 0 ]; then
+        echo "Windows program and tests: skipped (STABLOMAT_WINDOWS=0)"
+    elif [ "$windows" = 1 ] || [ -f "$sdk_cache/prefix/lib/cmake/Qt5/Qt5Config.cmake" ] ||
+        [ -f "$here/../shared/windows-sdk/stablomat-windows-sdk.tar.xz" ]; then
+        HOST_BUILD_DIR=$build bash "$here/scripts/test-windows.sh" || status=1
+    else
+        echo "Windows program and tests: SKIPPED, no Windows SDK at hand (run scripts/windows-sdk.sh once)"
+    fi
 fi
 exit $status

@@ -21,6 +21,14 @@ ExchangeFrame::~ExchangeFrame()
 {
     if (progressShown)
         view->closeRunProgress();
+    if (!finished_ && !report_.outcome.failed())
+        report_.outcome.result = RunResult::NoAnswer;
+    view->runEnded(report_);
+}
+
+void ExchangeFrame::fail(RunResult result)
+{
+    report_.outcome = RunOutcome{result, 0};
 }
 
 QDate ExchangeFrame::sendWindowStart() const
@@ -57,10 +65,14 @@ void ExchangeFrame::inform(const QString &text) const
     view->showRunMessage(text, waitForClick_);
 }
 
-bool ExchangeFrame::hasAnimals(const HerdRecords &records) const
+bool ExchangeFrame::hasAnimals(const HerdRecords &records)
 {
-    if (!records.animals.isEmpty())
+    // Without cloud contact nothing is sent anyway: the run goes on (the milk-yield text).
+    if (!records.animals.isEmpty() || !synchronisationWanted())
         return true;
+    fail(RunResult::NothingToSend);
+    if (skippedLines_ > 0)
+        view->setRunText(withSkippedLines(QString()));
     if (showMessages_)
         inform(tr("Sestava neobsahuje žádná zvířata, nic nebylo odesláno."));
     return false;
@@ -122,7 +134,31 @@ SyncResult ExchangeFrame::synchronise(const HerdRecords &records, const SyncOpti
         }
     }
     zavra.detach();
+    noteSyncResult(result);
     return result;
+}
+
+void ExchangeFrame::noteSyncResult(const SyncResult &result)
+{
+    switch (result.status) {
+    case SyncStatus::AttachFailed:
+    case SyncStatus::SyncFailed:
+        report_.outcome = RunOutcome{RunResult::LibraryError, result.code};
+        break;
+    case SyncStatus::CredentialsRefused:
+        fail(RunResult::CredentialsRefused);
+        break;
+    case SyncStatus::WriteBackFailed:
+        fail(RunResult::WriteBackFailed);
+        break;
+    case SyncStatus::Done:
+        report_.sent = result.sent;
+        report_.downloaded = result.downloaded.size();
+        report_.written = result.written;
+        break;
+    case SyncStatus::NotRun:
+        break;
+    }
 }
 
 void ExchangeFrame::setText(const QString &text)
@@ -130,9 +166,19 @@ void ExchangeFrame::setText(const QString &text)
     view->setRunText(text);
 }
 
+QString ExchangeFrame::withSkippedLines(const QString &text) const
+{
+    if (skippedLines_ == 0)
+        return text;
+    const QString separator =
+        text.isEmpty() || text.endsWith(QLatin1Char('\n')) ? QString() : QStringLiteral("\n");
+    return text + separator + tr("Přeskočeno nečitelných řádků: %1").arg(skippedLines_);
+}
+
 void ExchangeFrame::finish(const QString &text)
 {
-    view->setRunText(text);
+    finished_ = true;
+    view->setRunText(withSkippedLines(text));
     if (progressShown) {
         view->closeRunProgress();
         progressShown = false;

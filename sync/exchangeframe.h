@@ -4,6 +4,7 @@
 #pragma once
 
 #include "sync/records.h"
+#include "sync/runhistory.h"
 #include "sync/summary.h"
 
 #include <QCoreApplication>
@@ -27,6 +28,8 @@ public:
     virtual void closeRunProgress() = 0;
     // An information box; see MainWindow::showMessage.
     virtual void showRunMessage(const QString &text, bool waitForClick) = 0;
+    // The run has ended: its outcome and counts as the adapter reported them.
+    virtual void runEnded(const RunRecord &report) = 0;
 
 protected:
     ~RunView() = default;
@@ -113,13 +116,21 @@ public:
                            const WriteBack &writeBack = WriteBack());
 
     // An answer without a single animal ends the run like a missing one: nothing is sent; an
-    // interactive run says so. True when the records hold at least one animal.
-    bool hasAnimals(const HerdRecords &records) const;
+    // interactive run says so. True when the records hold at least one animal, or when the cloud
+    // is not to be contacted at all.
+    bool hasAnimals(const HerdRecords &records);
+
+    // Lines of the milking system's answer left out as unreadable; the run's text names them.
+    void countSkippedLines(int lines) { skippedLines_ += lines; }
 
     // The text area gets `text` now; the run goes on.
     void setText(const QString &text);
     // Last step of a run: the text area gets `text`, the progress dialog closes.
     void finish(const QString &text);
+
+    // The run ends for a reason of the adapter's own. A run that ends without finish() and
+    // without a failure reported had no answer from the milking system.
+    void fail(RunResult result);
 
     // An information box titled "Stablomat", parented to the main window, with one OK button. It
     // waits for a click only in a run the user started with the button, and then only once the
@@ -129,11 +140,18 @@ public:
     static QString progressText(ProgressStep step);
 
 private:
+    void noteSyncResult(const SyncResult &result);
+    // `text` and, after it on a line of its own, how many answer lines were skipped, if any.
+    QString withSkippedLines(const QString &text) const;
+
     RunView *view;
     bool showMessages_;
     bool waitForClick_;
     int insDays_;
     int sendDays_;
+    int skippedLines_ = 0;
     QDate today_;
     bool progressShown = false;
+    RunRecord report_; // outcome and counts, handed to the window when the frame goes
+    bool finished_ = false;
 };

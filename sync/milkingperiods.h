@@ -16,4 +16,6 @@ MilkingPeriod milkingPeriod(bool inUse, int fromDay, int fromHour, int toDay, in
 
 // The clock computeMilkingPeriods() asks for today's date; tests may replace it.
 QDate milkingPeriodsToday();
+#ifdef STABLOMAT_TEST_HOOKS
 void setMilkingPeriodsClock(std::function<QDate()> clock);
+#endif

@@ -15,9 +15,8 @@ struct PublicKey
 
 struct Signature
 {
-    bool prehashed = false; // "ED": the signed message is the file's BLAKE2b-512 hash
-    QByteArray keyId;       // 8 bytes
-    QByteArray signature;   // 64 bytes, over the file (or its hash)
+    QByteArray keyId;     // 8 bytes
+    QByteArray signature; // 64 bytes, over the file's BLAKE2b-512 hash (minisign's "ED")
     QByteArray trustedComment;
     QByteArray globalSignature; // 64 bytes, over signature + trusted comment
 };
@@ -33,7 +32,8 @@ QList<PublicKey> parsePublicKeys(const QByteArray &text);
 // The maker's key, built in; in a test build also the keys of the file named by KeyFileVariable.
 QList<PublicKey> trustedKeys();
 
-// A minisign signature file: untrusted comment, signature, trusted comment, global signature.
+// A minisign signature file: untrusted comment, signature ("ED" only), trusted comment, global
+// signature.
 bool parseSignature(const QByteArray &text, Signature &signature);
 
 // The signature is well formed, names one of keys and its global signature verifies: worth

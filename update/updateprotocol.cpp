@@ -14,6 +14,22 @@
 
 namespace update {
 
+const QStringList &ownFileNames()
+{
+    static const QStringList names = {StagingDir,
+                                      BackupDir,
+                                      JournalName,
+                                      TrialMark,
+                                      TriedMark,
+                                      LockName,
+                                      ArchiveName,
+                                      DownloadName,
+                                      DownloadName + QStringLiteral(".minisig"),
+                                      QStringLiteral("upgrade.sh"),
+                                      QStringLiteral("upgrade.bat")};
+    return names;
+}
+
 QString serverBase()
 {
     const QString fromEnvironment = qEnvironmentVariable("STABLOMAT_UPDATE_URL");
@@ -90,7 +106,13 @@ qint64 versionValue(const QString &version)
 UpdateOffer parseUpdateReply(const QByteArray &body)
 {
     UpdateOffer offer;
-    const QStringList fields = QString::fromUtf8(body).split(QLatin1Char(','));
+    if (body.size() > MaxReplyBytes)
+        return offer;
+    int end = body.size();
+    while (end > 0 && (body.at(end - 1) == ' ' || body.at(end - 1) == '\t' || body.at(end - 1) == '\r' ||
+                       body.at(end - 1) == '\n'))
+        --end;
+    const QStringList fields = QString::fromUtf8(body.left(end)).split(QLatin1Char(','));
     if (fields.size() != 5)
         return offer;
     offer.version = fields.at(3);

@@ -18,7 +18,8 @@
 //   -1,0 / EOD
 //
 // The VECTORS and TUPLES counts are not trusted (writers swap them); rows are what lies between
-// BOT items. Anything that does not follow this shape makes the whole file unreadable.
+// BOT items. Anything that does not follow this shape makes the whole file unreadable; a NUL byte
+// inside a cell's value makes only that cell unknown.
 //
 // The file is parsed in its own bytes, UTF-8 or Windows-1250, and a cell is kept as the position
 // of its text in them; it becomes a QString only when asked for. Blanks are what QString::trimmed
@@ -300,6 +301,8 @@ private:
 
     bool isAsciiSpan(Span s) const { return isAscii(data + s.begin, s.end - s.begin); }
 
+    bool holdsNul(Span s) const { return std::memchr(data + s.begin, 0, size_t(s.end - s.begin)) != nullptr; }
+
     // Compares like isIndicator on the decoded text.
     bool indicatorIs(Span s, const char *word) const
     {
@@ -368,7 +371,7 @@ private:
     {
         const Span t = trimmed(line);
         if (t.isEmpty() || data[t.begin] != '"') {
-            *value = cell(Run, line.begin, line.end - line.begin);
+            *value = holdsNul(line) ? cell(Null, 0) : cell(Run, line.begin, line.end - line.begin);
             return true;
         }
         Span current{t.begin + 1, line.end};
@@ -376,7 +379,8 @@ private:
         const Span inner = trimmed(current);
         if (!inner.isEmpty() && data[inner.end - 1] == '"' && find('"', {inner.begin, inner.end - 1}) < 0) {
             const qsizetype length = inner.end - 1 - current.begin;
-            *value = length == 0 ? cell(Null, 0) : cell(Run, current.begin, length); // "" reads as null
+            // "" reads as null
+            *value = length == 0 || holdsNul(inner) ? cell(Null, 0) : cell(Run, current.begin, length);
             return true;
         }
         QByteArray out;
@@ -395,7 +399,7 @@ private:
                 // The closing quote ends the line; a lone quote inside a text is kept as written.
                 if (trimmed({i + 1, current.end}).isEmpty()) {
                     QString s;
-                    if (!out.isEmpty())
+                    if (!out.isEmpty() && !out.contains('\0'))
                         s = set == Cp1250 ? windows1250()->toUnicode(out)
                                           : utf8Text(out.constData(), out.size());
                     *value = cell(Text, texts->size());
@@ -480,7 +484,8 @@ private:
                     return false;
                 if (indicatorIs(indicator, "V")) {
                     // as written: "12,5" stays with its decimal comma
-                    cells->append(cell(Run, number.begin, number.end - number.begin));
+                    cells->append(holdsNul(number) ? cell(Null, 0)
+                                                   : cell(Run, number.begin, number.end - number.begin));
                 } else if (indicatorIs(indicator, "NA") || indicatorIs(indicator, "ERROR")) {
                     cells->append(cell(Null, 0));
                 } else if (indicatorIs(indicator, "TRUE") || indicatorIs(indicator, "FALSE")) {
@@ -548,9 +553,6 @@ void EDifReader::init()
         read = text.toUtf8();
         set = Utf8;
     }
-    if (std::memchr(read.constData(), 0,
-                    size_t(read.size()))) // binary data, or UTF-16 without a byte-order mark
-        return;
     if (set == Ascii && !isAscii(read.constData(), read.size()))
         set = isValidUtf8(read.constData(), read.size()) ? Utf8 : Cp1250;
 

@@ -266,8 +266,15 @@ int parseSyncAnswer(const QJsonObject &answer, QList<ZARiruvOzav::zavra_ins_row_
     return 0;
 }
 
+qint64 maxSyncAnswerBytes(int animals)
+{
+    return qMin<qint64>(MaxAnswerBytes, (1 << 20) + qint64(qMax(0, animals)) * 4096);
+}
+
 bool hasDuplicateKeys(const QByteArray &json)
 {
+    // Qt's parser refuses a document nested deeper than this; nothing deeper needs looking at.
+    constexpr size_t NestingLimit = 1024;
     struct Level
     {
         bool object = false;
@@ -302,6 +309,8 @@ bool hasDuplicateKeys(const QByteArray &json)
                 levels.back().expectKey = false;
             }
         } else if (c == '{' || c == '[') {
+            if (levels.size() == NestingLimit)
+                return false;
             levels.push_back(Level{c == '{', c == '{', {}});
         } else if (c == '}' || c == ']') {
             if (!levels.empty())
@@ -354,7 +363,7 @@ int transportError(QNetworkReply::NetworkError error)
 } // namespace
 
 int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject &body, const QString &session,
-             QJsonObject &answer, int limitMs)
+             QJsonObject &answer, int limitMs, qint64 maxBytes)
 {
     if (checkRegistryUrl(url) != 0)
         return InsecureUrl;
@@ -403,11 +412,11 @@ int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject 
         if (tooLong)
             return;
         const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (announced.isValid() && announced.toLongLong() > MaxAnswerBytes)
+        if (announced.isValid() && announced.toLongLong() > maxBytes)
             tooLong = true;
         else
-            data += reply->read(MaxAnswerBytes + 1 - data.size());
-        if (data.size() > MaxAnswerBytes)
+            data += reply->read(maxBytes + 1 - data.size());
+        if (data.size() > maxBytes)
             tooLong = true;
         if (tooLong) {
             data.clear();

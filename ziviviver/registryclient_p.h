@@ -72,13 +72,19 @@ bool hasDuplicateKeys(const QByteArray &json);
 // The error code for an answer with HTTP status `status` (not 200) and error code `error`.
 int statusError(int status, const QString &error);
 
-// The largest answer read; a longer one is a MalformedAnswer, and is not read further.
+// The largest answer read; a longer one is a MalformedAnswer, and is not read further. Reading an
+// answer takes about twenty times its size, so each request reads no more than its answer needs.
 constexpr qint64 MaxAnswerBytes = 64 * 1024 * 1024;
+// attach and detach answer with a few short fields.
+constexpr qint64 MaxShortAnswerBytes = 64 * 1024;
+// A sync answer lists the farm's inseminations of the last insDays days: a few hundred bytes each,
+// rarely more than a few for a cow. The most read for a herd of that many animals.
+qint64 maxSyncAnswerBytes(int animals);
 
 // One POST of a JSON object, waiting in a local event loop at most timeoutMs() (and at most
-// `limitMs` when that is positive). On success (0) `answer` holds the answer object; otherwise the
-// result is an error code.
+// `limitMs` when that is positive), reading at most `maxBytes` of the answer. On success (0)
+// `answer` holds the answer object; otherwise the result is an error code.
 int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject &body, const QString &session,
-             QJsonObject &answer, int limitMs = 0);
+             QJsonObject &answer, int limitMs = 0, qint64 maxBytes = MaxShortAnswerBytes);
 
 } // namespace zavra

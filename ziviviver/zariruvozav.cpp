@@ -71,9 +71,10 @@ int ZARiruvOzav::syncZavra(bool shortNumbers, int download, int insDays, int sen
     args.sendInseminations = sendInseminations;
     args.complete = complete;
     QJsonObject answer;
-    const int rc = zavra::postJson(
-        d->network, zavra::endpoint(d->base, "sync"),
-        zavra::syncRequest(args, animals, inseminations, pregnancies, dryOffs, plans), d->session, answer);
+    const int rc =
+        zavra::postJson(d->network, zavra::endpoint(d->base, "sync"),
+                        zavra::syncRequest(args, animals, inseminations, pregnancies, dryOffs, plans),
+                        d->session, answer, 0, zavra::maxSyncAnswerBytes(animals.size()));
     if (rc == zavra::SessionExpired)
         d->session.clear();
     if (rc < 0)

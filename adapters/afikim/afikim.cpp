@@ -19,8 +19,10 @@ void MainWindow::exchangeAfifarm(const QString &)
     }
     {
         ExchangeGuard guard(this);
+        beginRun(RunTrigger::Report);
         exchangeAfifarmReport();
     }
+    endRun();
     exchangeEnded();
 }
 
@@ -56,8 +58,10 @@ void MainWindow::exchangeAfifarmReport()
         frame.setText(tr("Nepodporovaný formát dat."));
         QFile::remove(path);
     }
-    if (!found)
+    if (!found) {
+        frame.fail(RunResult::ReportUnusable);
         return;
+    }
     frame.setText(QString());
     for (const QString &report : qAsConst(reports))
         QFile::remove(report);
@@ -66,12 +70,15 @@ void MainWindow::exchangeAfifarmReport()
     const afikim::ColumnMap columns = afikim::matchColumns(table.first());
     const QString missing = afikim::missingColumnText(columns);
     if (!missing.isEmpty()) {
+        frame.fail(RunResult::ReportUnusable);
         frame.finish(missing);
         return;
     }
 
     const afikim::ReportData report =
         afikim::readReport(table, columns, frame.insDays(), frame.sendDays(), QDateTime::currentDateTime());
+    if (!frame.hasAnimals(report.records))
+        return;
     const QString milkText = milkYieldCsv(report.yield1, report.yield2);
 
     SyncOptions sync;

@@ -20,7 +20,11 @@ const char *const ReportPrefix = "StablomatAnimals";
 
 namespace {
 
+#ifdef STABLOMAT_TEST_HOOKS
 int waitMs = 5000;
+#else
+const int waitMs = 5000;
+#endif
 
 QString tr(const char *text)
 {
@@ -78,10 +82,12 @@ int reportWaitMs()
     return waitMs;
 }
 
+#ifdef STABLOMAT_TEST_HOOKS
 void setReportWaitMs(int ms)
 {
     waitMs = qMax(0, ms);
 }
+#endif
 
 ReportTable readTable(const EDifReader &reader)
 {

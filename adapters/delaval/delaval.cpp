@@ -49,6 +49,7 @@ void MainWindow::exchangeDelaval(const bool &FetchYields, const bool &ShowMessag
     exchange::AnswerLines lines(answer);
     const delaval::HerdReading reading = delaval::readAnswer(lines, rules);
     answer.close();
+    frame.countSkippedLines(lines.skipped());
     if (!frame.hasAnimals(reading.records))
         return;
 

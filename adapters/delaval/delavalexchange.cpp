@@ -231,10 +231,6 @@ HerdReading readAnswer(exchange::AnswerLines &lines, const ReadingRules &rules)
 {
     HerdReading reading;
     std::vector<MapRow> rows;
-    const int expected = lines.sizeHint();
-    rows.reserve(size_t(expected));
-    if (rules.insDays != 0)
-        reading.known.reserve(expected);
     QStringView line;
     Columns c;
     CowLine events;

@@ -22,6 +22,7 @@ void MainWindow::exchangeFullwood(const bool &, const bool &ShowMessages)
         return;
     const taurus::FullwoodHerd herd =
         taurus::fullwoodHerd(*answer, frame.insDays(), frame.sendDays(), frame.today());
+    frame.countSkippedLines(answer->skipped());
     if (!frame.hasAnimals(herd.records))
         return;
 

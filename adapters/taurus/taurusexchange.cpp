@@ -152,18 +152,14 @@ FullwoodHerd fullwoodHerd(exchange::AnswerLines &answerLines, int insDays, int s
     FullwoodHerd herd;
     const adis::Entity &table = generalCowRequest(System::Fullwood);
     std::vector<FullwoodRow> rows;
-    const int expected = answerLines.sizeHint();
-    rows.reserve(size_t(expected));
-    if (insDays != 0)
-        herd.known.reserve(expected);
     QStringView line;
     adis::Values v;
     while (answerLines.next(&line)) {
         if (!table.cutView(line, &v))
             continue;
         FullwoodRow row = fullwoodRow(v);
-        // An id without a digit ("", "??????") names no animal.
-        if (std::none_of(row.cowId.cbegin(), row.cowId.cend(), [](QChar c) { return c.isDigit(); }))
+        // A blank id or an unknown one ("??????") names no animal; any other is used as written.
+        if (std::all_of(row.cowId.cbegin(), row.cowId.cend(), [](QChar c) { return c == QLatin1Char('?'); }))
             continue;
         rows.push_back(std::move(row));
         addFullwoodRowEvents(&herd, rows.back(), insDays, sendDays, today);

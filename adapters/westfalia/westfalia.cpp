@@ -57,6 +57,7 @@ void MainWindow::exchangeWestfalia(const bool &FetchYields, const bool &ShowMess
         return;
     const westfalia::ReproductionData reproduction =
         westfalia::readReproductionAnswer(*cows, frame.insDays(), frame.sendDays(), frame.today());
+    frame.countSkippedLines(cows->skipped());
     if (!frame.hasAnimals(reproduction.records))
         return;
 
@@ -69,6 +70,7 @@ void MainWindow::exchangeWestfalia(const bool &FetchYields, const bool &ShowMess
             return;
         const westfalia::MilkingPeriods periods{{{od_cas1, do_cas1}, {od_cas2, do_cas2}, {od_cas3, do_cas3}}};
         milkText = westfalia::milkYieldText(*milk, periods);
+        frame.countSkippedLines(milk->skipped());
     }
 
     SyncOptions sync;

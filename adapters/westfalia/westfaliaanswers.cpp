@@ -117,10 +117,6 @@ ReproductionData readReproductionAnswer(exchange::AnswerLines &lines, int insDay
 {
     ReproductionData data;
     std::vector<CowRow> rows;
-    const int expected = lines.sizeHint();
-    rows.reserve(size_t(expected));
-    if (insDays != 0)
-        data.knownInseminations.reserve(expected);
     CowRow row;
     QStringView line;
     while (lines.next(&line)) {
@@ -185,7 +181,6 @@ bool readMilkLine(const QString &line, MilkLine *milk)
 QString milkYieldText(exchange::AnswerLines &lines, const MilkingPeriods &periods)
 {
     std::vector<MilkLine> milk;
-    milk.reserve(size_t(lines.sizeHint()));
     MilkLine one;
     QStringView line;
     while (lines.next(&line)) {

@@ -10,6 +10,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -28,6 +29,13 @@ namespace {
 const int ApiVersion = 1;
 const int LoggedBodyLimit = 65536;
 const size_t PayloadLimit = 64 * 1024 * 1024;
+// Longest cloud number, user name and password an attach may carry (characters), and its body.
+const size_t AttachBodyLimit = 64 * 1024;
+const int MaxCloudChars = 64;
+const int MaxUserChars = 256;
+const int MaxPasswordChars = 1024;
+// Most users kept in the table of refused logins; the least recently refused go first.
+const size_t MaxRefusalEntries = 10000;
 
 // What a handler wants written into the request log for the request it is serving.
 struct RequestNote
@@ -111,6 +119,11 @@ public:
         }
         const QString cloud = body.value("cloud").toString();
         const QString user = body.value("user").toString();
+        if (cloud.size() > MaxCloudChars || user.size() > MaxUserChars ||
+            body.value("password").toString().size() > MaxPasswordChars) {
+            answerError(res, 400, "bad_request", "cloud, user or password too long");
+            return;
+        }
         note.farm = cloud;
         const std::string attempt = cloud.toStdString() + '\n' + user.toStdString() + '\n' + req.remote_addr;
         if (loginPaused(attempt)) {
@@ -281,6 +294,7 @@ private:
     {
         int count = 0;
         std::chrono::steady_clock::time_point pausedUntil;
+        std::chrono::steady_clock::time_point last;
     };
 
     bool loginPaused(const std::string &attempt)
@@ -294,13 +308,21 @@ private:
     {
         std::lock_guard<std::mutex> lock(refusalMutex);
         const auto now = std::chrono::steady_clock::now();
-        // Kept small: attempts long past their pause are forgotten.
-        if (refusals.size() > 10000) {
+        // Kept small: attempts long past their pause are forgotten, and when that is not enough
+        // the least recently refused.
+        if (refusals.size() >= MaxRefusalEntries && refusals.count(attempt) == 0) {
             for (auto it = refusals.begin(); it != refusals.end();)
                 it = it->second.pausedUntil + std::chrono::minutes(15) < now ? refusals.erase(it)
                                                                              : std::next(it);
+            while (refusals.size() >= MaxRefusalEntries) {
+                refusals.erase(
+                    std::min_element(refusals.begin(), refusals.end(), [](const auto &a, const auto &b) {
+                        return a.second.last < b.second.last;
+                    }));
+            }
         }
         Refusals &r = refusals[attempt];
+        r.last = now;
         ++r.count;
         const int over = r.count - qMax(1, options.loginFailures);
         if (over >= 0) {
@@ -358,7 +380,7 @@ int serve(const ServeOptions &options)
     // Answers go out as header and body in two writes: without this the body waits for the
     // client's delayed acknowledgement of the header.
     server->set_tcp_nodelay(true);
-    server->set_pre_routing_handler([&options](const httplib::Request &req, httplib::Response &) {
+    server->set_pre_routing_handler([&options](const httplib::Request &req, httplib::Response &res) {
         note = RequestNote();
         if (options.announce) {
             std::printf("received %s %s\n", req.method.c_str(), req.path.c_str());
@@ -368,6 +390,12 @@ int serve(const ServeOptions &options)
             waitForRelease();
         if (options.delayMs > 0)
             pause(options.delayMs);
+        // Refused before the body is read.
+        if (req.path == "/api/v1/attach" &&
+            req.get_header_value<uint64_t>("Content-Length") > AttachBodyLimit) {
+            answerError(res, 400, "bad_request", "the body is too long");
+            return httplib::Server::HandlerResponse::Handled;
+        }
         return httplib::Server::HandlerResponse::Unhandled;
     });
     server->set_error_handler(

@@ -101,7 +101,8 @@ bool writeAtomically(const QString &path, const QStringList &lines, QString *err
 
 QStringList splitLines(const QByteArray &bytes)
 {
-    QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+    // All of it: QString::fromUtf8 of a QByteArray stops at its first NUL byte.
+    QStringList lines = QString::fromUtf8(bytes.constData(), bytes.size()).split(QLatin1Char('\n'));
     for (QString &l : lines) {
         if (l.endsWith(QLatin1Char('\r')))
             l.chop(1);

@@ -467,7 +467,7 @@ void TestAfikimExchange::unsupportedReports_data()
     QTest::newRow("not DIF") << "csv";
     QTest::newRow("empty") << "empty";
     QTest::newRow("truncated") << "truncated";
-    QTest::newRow("only captions: no animals, still exchanged") << "captions";
+    QTest::newRow("only captions: no animals, nothing sent") << "captions";
     QTest::newRow("random bytes") << "random";
 }
 
@@ -502,18 +502,10 @@ void TestAfikimExchange::unsupportedReports()
 
     QVERIFY(waitForAfifarmRuns(window, savefile()));
     QVERIFY(!QFileInfo::exists(path));
-    if (shape == "captions") {
-        // Its columns are checked and the download runs; the one row is for no animal of AfiFarm.
-        QCOMPARE(text(), QStringLiteral("USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO\n"));
-        QCOMPARE(registry->requests("/api/v1/attach").size(), 1);
-        QCOMPARE(answerer.boxes.size(), 1);
-        QVERIFY2(answerer.boxes[0].text.contains(QString::fromUtf8("Inseminací: 1/0\n")),
-                 qPrintable(answerer.boxes[0].text));
-        return;
-    }
-    QCOMPARE(text(), QString::fromUtf8("Nepodporovaný formát dat."));
+    // A report of captions alone is read, but its empty herd is not sent: the run says so.
+    QCOMPARE(text(), shape == "captions" ? QString() : QString::fromUtf8("Nepodporovaný formát dat."));
     QCOMPARE(registry->requests().size(), 0);
-    QCOMPARE(answerer.boxes.size(), 0);
+    QCOMPARE(answerer.boxes.size(), shape == "captions" ? 1 : 0);
 }
 
 void TestAfikimExchange::messages_data()
@@ -549,6 +541,8 @@ void TestAfikimExchange::messages()
     QStringList shown;
     for (const ModalAnswerer::Box &b : answerer.boxes)
         shown << b.text;
+    for (QString &line : shown)
+        line = line.section(QLatin1Char('\n'), 0, 0); // the words below "Chyba: " are checked elsewhere
     QCOMPARE(shown, message.isEmpty() ? QStringList() : QStringList{message});
     // The milk-yield text comes all the same.
     QVERIFY(text().startsWith("USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO\n"));

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QMenu>
 
 class TestDetection : public QObject
 {
@@ -183,6 +184,8 @@ void TestDetection::mainWindowShowsResult()
     MainWindow w;
     QCOMPARE(w.milkingSystem(), code);
     QCOMPARE(widgetNamed<QToolButton>(&w, "exchange")->isVisibleTo(&w), button);
+    // The tray menu's "Výměna údajů" with it.
+    QCOMPARE(w.tray()->contextMenu()->actions().first()->isVisible(), button);
     QCOMPARE(widgetNamed<QLabel>(&w, "label")->text(), probeMilkingSystem().label);
     const auto watchers = w.findChildren<QFileSystemWatcher *>();
     QCOMPARE(watchers.size(), 1);

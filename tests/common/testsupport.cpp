@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QThread>
 
 static QTemporaryDir *environmentDir = nullptr;
 
@@ -56,6 +57,14 @@ QString makeDriveCFile(const QString &windowsPath, const QByteArray &content)
         return QString();
     file.write(content);
     return local;
+}
+
+int sleepIfAsked(int argc, char **argv)
+{
+    if (argc != 3 || qstrcmp(argv[1], "--sleep") != 0)
+        return -1;
+    QThread::sleep(static_cast<unsigned long>(QByteArray(argv[2]).toInt()));
+    return 0;
 }
 
 QByteArray readWholeFile(const QString &path)

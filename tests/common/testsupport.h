@@ -51,6 +51,16 @@ private:
     QTimer timer;
 };
 
+// True in the Windows build (its tests run under Wine).
+inline bool runsOnWindows()
+{
+    return QSysInfo::kernelType() == QLatin1String("winnt");
+}
+
+// A test executable started with "--sleep SECONDS" only sleeps: a child process of a chosen name
+// for the process-list tests, the same on every platform.
+int sleepIfAsked(int argc, char **argv);
+
 // Reads a file whole; empty when it cannot be opened.
 QByteArray readWholeFile(const QString &path);
 
@@ -88,6 +98,8 @@ bool waitForAfifarmRuns(MainWindow *window, const QString &savefile, int timeout
 #define STABLOMAT_TEST_MAIN_CORE(TestObject)                                                                 \
     int main(int argc, char **argv)                                                                          \
     {                                                                                                        \
+        if (const int slept = sleepIfAsked(argc, argv); slept >= 0)                                          \
+            return slept;                                                                                    \
         TestEnvironment::setUp();                                                                            \
         QCoreApplication app(argc, argv);                                                                    \
         TestObject tc;                                                                                       \

@@ -158,6 +158,9 @@ void TestEDifReader::readsShapes_data()
         << Table{{"1", ""}};
 
     QTest::newRow("no rows") << Header + "-1,0\nEOD\n" << Table{};
+    static const char withNul[] = "-1,0\nBOT\n1,0\n\"a\0b\"\n1,0\n\"c\"\"\0\"\n0,1\0\nV\n0,2\nV\n-1,0\nEOD\n";
+    QTest::newRow("NUL bytes in cells")
+        << Header + QByteArray(withNul, sizeof withNul - 1) << Table{{"", "", "", "2"}};
 }
 
 void TestEDifReader::readsShapes()
@@ -202,8 +205,6 @@ void TestEDifReader::refusesMalformed_data()
         << QByteArray("TABLE\nx,y\n\"\"\nDATA\n0,0\n\"\"\n-1,0\nEOD\n");
     QTest::newRow("header topic with blanks")
         << QByteArray("MY TABLE\n0,1\n\"\"\nDATA\n0,0\n\"\"\n-1,0\nEOD\n");
-    static const char withNul[] = "-1,0\nBOT\n1,0\n\"a\0b\"\n-1,0\nEOD\n";
-    QTest::newRow("NUL bytes") << Header + QByteArray(withNul, sizeof withNul - 1);
     QTest::newRow("UTF-16 without byte-order mark") << utf16le(QString::fromLatin1(Header + "-1,0\nEOD\n"));
     QByteArray binary(4096, '\0');
     QRandomGenerator random(7);

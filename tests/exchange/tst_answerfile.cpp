@@ -168,7 +168,8 @@ void TestAnswerFile::noAnswer()
     clock.start();
     QVERIFY(!exchange::openAnswer(file, dir.filePath("missing.txt")));
     const qint64 ms = clock.elapsed();
-    QVERIFY2(ms >= 3 * 25 && ms < 3000, qPrintable(QString::number(ms)));
+    // Far below the usual 120 s; a loaded Wine opens missing files slowly.
+    QVERIFY2(ms >= 3 * 25 && ms < (runsOnWindows() ? 10000 : 3000), qPrintable(QString::number(ms)));
     QVERIFY(!file.isOpen());
     // A directory is no answer either.
     QVERIFY(!exchange::openAnswer(file, dir.path()));

@@ -146,6 +146,9 @@ void TestHostileRegistry::answers_data()
         << QByteArray("HTTP/1.1 302 Found\r\nLocation: http://example.com/\r\nContent-Length: 0\r\n\r\n")
         << int(zavra::HttpStatus);
     QTest::newRow("10 MB of blanks") << http(QByteArray(10 << 20, ' ')) << int(zavra::MalformedAnswer);
+    QTest::newRow("2 MB of rows for one animal")
+        << http(QByteArray(good).replace("[{", "[" + QByteArray(R"({"cislo":"1"},)").repeated(150000) + "{"))
+        << int(zavra::MalformedAnswer);
 }
 
 void TestHostileRegistry::answers()

@@ -166,7 +166,7 @@ void TestIso32::init()
     QVERIFY(herdFile.open(QIODevice::WriteOnly));
     herdFile.write(generatedHerd);
     herdFile.close();
-    exchange::setConverterLimits({5000, 5000, 30000});
+    exchange::setConverterLimits({5000, 30000});
     exchange::setAnswerWait({3, 10});
 }
 

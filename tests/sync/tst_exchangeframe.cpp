@@ -318,7 +318,7 @@ void TestExchangeFrame::attachFailures()
         QCOMPARE(answerer.boxes.size(), 1);
         QCOMPARE(answerer.boxes[0].title, QStringLiteral("Stablomat"));
         QCOMPARE(answerer.boxes[0].icon, QStringLiteral("information"));
-        QCOMPARE(answerer.boxes[0].text, message);
+        QCOMPARE(answerer.boxes[0].text.section(QLatin1Char('\n'), 0, 0), message); // the words below it
     }
     // No hang: the slow registry is given up after the time limit.
     QVERIFY2(elapsed < 3000, qPrintable(QString::number(elapsed)));
@@ -363,7 +363,7 @@ void TestExchangeFrame::syncFailureAlwaysShown()
     QVERIFY(result.downloaded.isEmpty());
     QCOMPARE(answerer.boxes.size(), 1);
     QCOMPARE(answerer.boxes[0].title, QStringLiteral("Stablomat"));
-    QCOMPARE(answerer.boxes[0].text, QStringLiteral("Chyba: -9"));
+    QCOMPARE(answerer.boxes[0].text.section(QLatin1Char('\n'), 0, 0), QStringLiteral("Chyba: -9"));
     const QList<QJsonObject> log = registry->requests();
     QStringList paths;
     for (const QJsonObject &o : log)

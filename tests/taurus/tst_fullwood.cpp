@@ -462,7 +462,8 @@ void TestFullwood::malformedLines()
         QByteArray(2000, '9') +
         "\r\n"
         "VN201863   79\x01\x02\xff\xfe garbage ???????????????????????????????????????????????????\r\n"
-        "VN201862   80\r\n");
+        "VN201862   80\r\n" +
+        QByteArray("VN201863   81\0\r\n", 16));
     extra.close();
     qputenv("TAURUS_EXTRA_ANSWER", QFile::encodeName(extra.fileName()));
     window->settingsStore()->setValue(keys::ImportInseminations, false);
@@ -483,6 +484,7 @@ void TestFullwood::malformedLines()
     QVERIFY(animals.contains(QStringLiteral("79") + QChar(1)));
     QVERIFY(!animals.contains("80"));
     QCOMPARE(recordKeys(registry->dump(Cloud).value("pregnancies").toArray(), "druh"), expectedPregnancies);
+    QCOMPARE(textArea()->toPlainText(), QString::fromUtf8("Přeskočeno nečitelných řádků: 1"));
 }
 
 void TestFullwood::noAnswer()

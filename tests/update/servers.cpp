@@ -122,12 +122,23 @@ bool SigningKey::sign(const QString &file, bool legacy) const
 
 bool makeArchive(const QString &zipPath, const QString &member, const QByteArray &content)
 {
+    return makeArchive(zipPath, {{member, content}});
+}
+
+bool makeArchive(const QString &zipPath, const QList<QPair<QString, QByteArray>> &members)
+{
     QTemporaryDir staging;
-    const QString path = staging.filePath(member);
-    if (!writeFile(path, content))
-        return false;
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-                                    QFile::ExeGroup);
+    for (const auto &member : members) {
+        const QString path = staging.filePath(member.first);
+        if (!writeFile(path, member.second))
+            return false;
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                        QFile::ReadGroup | QFile::ExeGroup);
+    }
     QFile::remove(zipPath);
-    return run(QStringLiteral("zip"), {QStringLiteral("-j"), QStringLiteral("-q"), zipPath, path});
+    QProcess zip;
+    zip.setWorkingDirectory(staging.path());
+    zip.start(QStringLiteral("zip"),
+              {QStringLiteral("-q"), QStringLiteral("-r"), zipPath, QStringLiteral(".")});
+    return zip.waitForFinished(30000) && zip.exitStatus() == QProcess::NormalExit && zip.exitCode() == 0;
 }

@@ -45,3 +45,5 @@ struct SigningKey
 
 // A zip at zipPath holding one executable file member with content.
 bool makeArchive(const QString &zipPath, const QString &member, const QByteArray &content);
+// The same with several members (paths below the archive's top; folders made as needed).
+bool makeArchive(const QString &zipPath, const QList<QPair<QString, QByteArray>> &members);

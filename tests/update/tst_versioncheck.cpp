@@ -45,7 +45,7 @@ void removeUpdateFiles()
 {
     const QDir dir(programDir());
     const QStringList leftovers =
-        dir.entryList({QStringLiteral("stablomat*.zip*"), QStringLiteral("upgrade.*")},
+        dir.entryList({QStringLiteral("stablomat*"), QStringLiteral("upgrade.*")},
                       QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QString &name : leftovers) {
         const QString path = dir.filePath(name);
@@ -59,7 +59,7 @@ void removeUpdateFiles()
 QStringList updateFiles()
 {
     return QDir(programDir())
-        .entryList({QStringLiteral("stablomat*.zip*"), QStringLiteral("upgrade.*")},
+        .entryList({QStringLiteral("stablomat*"), QStringLiteral("upgrade.*")},
                    QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
@@ -120,6 +120,9 @@ void TestVersionCheck::initTestCase()
     QVERIFY(key.sign(served));
     qputenv(update::KeyFileVariable, QFile::encodeName(key.publicKeyFile));
     archive = readWholeFile(served);
+    QVERIFY(writeFile(servedDir + QStringLiteral("/bigsignature.zip"), archive));
+    QVERIFY(writeFile(servedDir + QStringLiteral("/bigsignature.zip.minisig"),
+                      readWholeFile(served + QStringLiteral(".minisig")) + QByteArray(8192, '\n')));
     haveCertificate = certificate.create(work.path());
 
     // An UltraVNC installation in both places (the second wins) and a DairyPlan installation.
@@ -254,6 +257,7 @@ void TestVersionCheck::replyWithoutUpdate_data()
     QTest::newRow("four fields") << QStringLiteral("a,b,1.4") + zip << false;
     QTest::newRow("six fields") << QStringLiteral("a,b,c,1.4") + zip + QStringLiteral(",f") << false;
     QTest::newRow("empty body") << QStringLiteral("") << false;
+    QTest::newRow("30 MiB") << QStringLiteral("30 MiB") << false;
     QTest::newRow("HTTP 404") << QString() << false;
     QTest::newRow("connection refused") << QString() << true;
 }
@@ -266,6 +270,14 @@ void TestVersionCheck::replyWithoutUpdate()
     std::unique_ptr<RegistryProcess> registry;
     if (refused) {
         qputenv("STABLOMAT_UPDATE_URL", "http://127.0.0.1:9");
+    } else if (reply == QLatin1String("30 MiB")) {
+        // An announcement followed by 30 MiB more: refused, nothing downloaded.
+        raw.unannounced.insert(QStringLiteral("/user_stablomat_update.php"),
+                               "a,b,c,1.4,http://127.0.0.1:9/stablomat.zip" + QByteArray(30 << 20, ' ') +
+                                   "x");
+        qputenv("STABLOMAT_UPDATE_URL", raw.base().toUtf8());
+        QVERIFY(checkOnce());
+        raw.unannounced.clear();
     } else {
         // The port is known only once the server runs: a first server tells it, a second answers.
         RegistryProcess files;
@@ -295,6 +307,8 @@ void TestVersionCheck::failedUpdate_data()
 
     const QString downloadFailed = QStringLiteral("Chyba stahování souboru.");
     QTest::newRow("404") << "%1/update/missing.zip" << downloadFailed << false;
+    QTest::newRow("a line end after the address") << "%1/update/missing.zip\r\n" << downloadFailed << false;
+    QTest::newRow("signature over 4 KiB") << "%1/update/bigsignature.zip" << downloadFailed << false;
     QTest::newRow("cut off") << "%2/cut" << downloadFailed << false;
     QTest::newRow("connection refused") << "http://127.0.0.1:9/stablomat.zip" << downloadFailed << false;
     QTest::newRow("plain http elsewhere") << "http://192.0.2.1/stablomat.zip" << downloadFailed << false;
@@ -337,6 +351,8 @@ void TestVersionCheck::failedUpdate()
     QVERIFY(window->findChildren<DialogInfo *>().isEmpty());
     QCOMPARE(QApplication::overrideCursor(), nullptr);
     QCOMPARE(updateFiles(), scriptBlocked ? QStringList{QStringLiteral("upgrade.sh")} : QStringList());
+    for (const QJsonObject &request : files.requests())
+        QVERIFY(!request.value(QStringLiteral("path")).toString().contains(QLatin1String("%0")));
 
     // The same version is not tried again the same day.
     const int downloads = files.requests(QStringLiteral("GET"), QStringLiteral("/update/")).size();

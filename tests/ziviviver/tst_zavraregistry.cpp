@@ -166,6 +166,12 @@ void TestZavraRegistry::malformedRequestsAreRefusedAndServingGoesOn_data()
     QTest::newRow("attach body a JSON array") << post("/api/v1/attach", "[1, 2]") << 400 << false;
     QTest::newRow("attach without password")
         << post("/api/v1/attach", R"({"cloud":"1001","user":"jan"})") << 400 << false;
+    QTest::newRow("attach with a user name of 1000 characters")
+        << post("/api/v1/attach",
+                R"({"cloud":"1001","password":"","user":")" + QByteArray(1000, 'j') + R"("})")
+        << 400 << false;
+    QTest::newRow("attach announcing a body of 1 MB")
+        << post("/api/v1/attach", "").replace("Content-Length: 0", "Content-Length: 1048576") << 400 << false;
     QTest::newRow("sync without session") << post("/api/v1/sync", "{}") << 401 << false;
     QTest::newRow("sync body not JSON") << post("/api/v1/sync", "\x01\x02") << 400 << true;
     QTest::newRow("sync animal without life number")

@@ -113,7 +113,8 @@ void TestWineProgram::firstStartWritesRegistry()
     QVERIFY(startProgram());
     // The installation identifier, in the registry at once.
     QString uuid;
-    QTest::qWaitFor([&] { return !(uuid = prefix->regValue(SettingsKey, "uuid")).isEmpty(); }, 10000);
+    QVERIFY(
+        QTest::qWaitFor([&] { return !(uuid = prefix->regValue(SettingsKey, "uuid")).isEmpty(); }, 10000));
     QVERIFY2(QRegularExpression("^\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}$")
                  .match(uuid)
                  .hasMatch(),
@@ -125,7 +126,7 @@ void TestWineProgram::secondStartRefused()
     QVERIFY(startProgram());
     const std::unique_ptr<QProcess> second = prefix->start(Exe);
     QStringList box;
-    QTest::qWaitFor([&] { return !(box = windowsNamed("^Systray$")).isEmpty(); }, 30000);
+    QVERIFY(QTest::qWaitFor([&] { return !(box = windowsNamed("^Systray$")).isEmpty(); }, 30000));
     QCOMPARE(box.size(), 1);
     QVERIFY(xdotool({"mousemove", "--window", box.first(), "10", "10"}));
     QVERIFY(xdotool({"key", "Return"}));

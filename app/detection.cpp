@@ -1,7 +1,7 @@
 #include "app/detection.h"
 
 #include "app/mainwindow.h"
-#include "app/platform.h"
+#include "platform/platform.h"
 #include "ui_mainwindow.h"
 
 #include <QCoreApplication>

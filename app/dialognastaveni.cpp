@@ -1,9 +1,9 @@
 #include "app/dialognastaveni.h"
 
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "app/shortcuts.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "ui_dialognastaveni.h"
 #include "ui_mainwindow.h"
 

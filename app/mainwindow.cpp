@@ -1,10 +1,14 @@
 #include "app/mainwindow.h"
+#include "sync/milkingperiods.h"
 
+#include "app/dialoghistorie.h"
+#include "app/dialoginfo.h"
 #include "app/messagebox.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "app/shortcuts.h"
+#include "app/statusicon.h"
 #include "exchange/converter.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "ui_mainwindow.h"
 
 #include <QAction>
@@ -57,17 +61,30 @@ MainWindow::MainWindow(QWidget *parent)
     quitAction = new QAction(tr("&Ukončit"), this);
     connect(quitAction, &QAction::triggered, this, [] { exchange::endConverterRuns(); });
     connect(quitAction, &QAction::triggered, qApp, &QCoreApplication::quit);
+    // The button's exchange, with its run guard; hidden with the button.
+    exchangeAction = new QAction(tr("Výměna údajů"), this);
+    connect(exchangeAction, &QAction::triggered, this, &MainWindow::onExchange);
+    historyAction = new QAction(tr("Historie výměn…"), this);
+    connect(historyAction, &QAction::triggered, this, &MainWindow::onHistorie);
     trayIconMenu = new QMenu(this);
+    trayIconMenu->addAction(exchangeAction);
+    trayIconMenu->addAction(historyAction);
+    trayIconMenu->addSeparator();
     trayIconMenu->addAction(restoreAction);
     trayIconMenu->addSeparator();
     trayIconMenu->addAction(quitAction);
     trayIcon = new QSystemTrayIcon(this);
     trayIcon->setContextMenu(trayIconMenu);
-    const QIcon icon(QStringLiteral(":/pics/milk-icon.ico"));
-    trayIcon->setIcon(icon);
-    setWindowIcon(icon);
+    appIcon = QIcon(QStringLiteral(":/pics/milk-icon.ico"));
+    appWarningIcon = warningIcon(appIcon);
+    trayIcon->setIcon(appIcon);
+    setWindowIcon(appIcon);
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::iconActivated);
     trayIcon->setToolTip(QStringLiteral("stablomat"));
+    // Read once: the tooltip, the icon and the status line show the last run from the start.
+    history.load();
+    failureNotice.reset(history.automaticFailuresInRow());
+    showRunStatus();
     trayIcon->setVisible(true);
 
     settings = new QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brantol"),
@@ -95,6 +112,7 @@ MainWindow::MainWindow(QWidget *parent)
     if (startupShortcutExists() && trayMode && interval > 0) {
         autoExchangeSeconds = interval * 3600;
         hiddenStartPending = true; // closed 100 ms after it is shown (showEvent)
+        startRunPending = true;
     }
     timer->start();
 
@@ -103,11 +121,15 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::getVersionFromServerReplyFinished);
 
     detectMilkingSystem();
+    exchangeAction->setVisible(!ui->exchange->isHidden());
     sendVersionCheck();
 
     connect(ui->exchange, &QToolButton::clicked, this, &MainWindow::onExchange);
     connect(ui->uloz, &QToolButton::clicked, this, &MainWindow::onSave);
     connect(ui->nastaveni, &QToolButton::clicked, this, &MainWindow::onNastaveni);
+    connect(ui->historie, &QPushButton::clicked, this, &MainWindow::onHistorie);
+    // Room for both lines, so that the window does not shift when the second comes and goes.
+    ui->stav->setMinimumHeight(2 * ui->stav->fontMetrics().lineSpacing());
 }
 
 MainWindow::~MainWindow()
@@ -139,6 +161,12 @@ void MainWindow::writeMilkingPeriods()
         settings->setValue(keys::milkingPeriodKey(i + 3), values[i]);
 }
 
+QList<int> MainWindow::milkingPeriodChoices() const
+{
+    return {dojeni1,    dojeni2,   dojeni3,    od_datum1, od_hodina1, do_datum1, do_hodina1, od_datum2,
+            od_hodina2, do_datum2, do_hodina2, od_datum3, od_hodina3, do_datum3, do_hodina3};
+}
+
 bool MainWindow::startupShortcutExists() const
 {
     return startupShortcutPresent();
@@ -163,7 +191,14 @@ void MainWindow::runExchange(bool askPeriods, bool ShowMessages)
     // Adapters process events while they wait: a tick or a click then must not start a second run.
     if (exchangeInProgress)
         return;
+    const RunTrigger trigger = ShowMessages      ? RunTrigger::Button
+                               : startRunPending ? RunTrigger::Start
+                                                 : RunTrigger::Timer;
+    if (!ShowMessages)
+        startRunPending = false;
     if (dsystem == 0 && ShowMessages) {
+        beginRun(trigger);
+        endRun();
         messagebox::inform(this, tr("Nebyl rozpoznán dojírenský systém."));
         return;
     }
@@ -178,11 +213,68 @@ void MainWindow::runExchange(bool askPeriods, bool ShowMessages)
         ExchangeGuard guard(this);
         if (!guard.acquiredRun())
             return;
+        beginRun(trigger);
         runAdapter(FetchYields, ShowMessages);
         // The Firebird client puts its own SIGTERM and SIGINT handlers in place.
         platform::reinstallEndSignals();
     }
+    endRun();
     exchangeEnded();
+}
+
+void MainWindow::beginRun(RunTrigger trigger)
+{
+    runTrigger = trigger;
+    runStarted = QDateTime::currentDateTimeUtc();
+    runClock.start();
+    reportedRun.reset();
+}
+
+void MainWindow::endRun()
+{
+    std::optional<RunRecord> run = reportedRun;
+    reportedRun.reset();
+    if (!run) {
+        // No adapter ran: only "no milking system" is a run to record (AfiFarm without a report is none).
+        if (dsystem != 0)
+            return;
+        run.emplace();
+        run->outcome.result = RunResult::NoSystem;
+    }
+    run->started = runStarted;
+    run->trigger = runTrigger;
+    run->system = dsystem;
+    run->durationMs = runClock.elapsed();
+    if (run->outcome.failed() && exchange::converterRunsEnded())
+        run->outcome = RunOutcome{RunResult::Cancelled, 0};
+    history.append(*run);
+    const QString notice = failureNotice.after(history.runs().last(), history.lastSuccess());
+    showRunStatus();
+    if (!notice.isEmpty())
+        messagebox::trayNotice(trayIcon, notice);
+}
+
+void MainWindow::showRunStatus()
+{
+    const RunRecord *last = history.last();
+    const RunRecord *lastSuccess = history.lastSuccess();
+    trayIcon->setToolTip(trayToolTip(last, lastSuccess));
+    trayIcon->setIcon(last && last->outcome.failed() ? appWarningIcon : appIcon);
+    ui->stav->setText(statusLine(last, lastSuccess));
+    if (historyDialog)
+        historyDialog->setRuns(history.runs());
+}
+
+void MainWindow::onHistorie()
+{
+    if (!historyDialog) {
+        historyDialog = new DialogHistorie(this);
+        historyDialog->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    historyDialog->setRuns(history.runs());
+    historyDialog->show();
+    historyDialog->raise();
+    historyDialog->activateWindow();
 }
 
 void MainWindow::watchAfifarm()
@@ -276,12 +368,34 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->accept();
         return;
     }
-    // The process ends here without unwinding; keep the milking periods of this run.
+    endProcessNow();
+}
+
+void MainWindow::endProcessNow()
+{
     writeMilkingPeriods();
     settings->sync();
     trayIcon->hide();
     std::fflush(nullptr);
     std::_Exit(0);
+}
+
+void MainWindow::setRunText(const QString &text)
+{
+    ui->textEdit->setPlainText(text);
+}
+
+void MainWindow::showRunProgress(const QString &text)
+{
+    if (progress)
+        updateProgressDialog(progress.get(), text);
+    else
+        progress = openProgressDialog(this, text);
+}
+
+void MainWindow::closeRunProgress()
+{
+    progress.reset();
 }
 
 void MainWindow::onSave()
@@ -306,4 +420,18 @@ void MainWindow::onSave()
     }
     if (!saved)
         messagebox::inform(this, tr("Chyba ukládání souboru.") + QLatin1Char('\n') + fileName);
+}
+
+void MainWindow::computeMilkingPeriods()
+{
+    const QDate today = milkingPeriodsToday();
+    const MilkingPeriod p1 = milkingPeriod(dojeni1, od_datum1, od_hodina1, do_datum1, do_hodina1, today);
+    const MilkingPeriod p2 = milkingPeriod(dojeni2, od_datum2, od_hodina2, do_datum2, do_hodina2, today);
+    const MilkingPeriod p3 = milkingPeriod(dojeni3, od_datum3, od_hodina3, do_datum3, do_hodina3, today);
+    od_cas1 = p1.from;
+    do_cas1 = p1.to;
+    od_cas2 = p2.from;
+    do_cas2 = p2.to;
+    od_cas3 = p3.from;
+    do_cas3 = p3.to;
 }

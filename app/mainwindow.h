@@ -1,11 +1,22 @@
 #pragma once
 
+#include "sync/exchangeframe.h"
+#include "sync/runhistory.h"
+
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QIcon>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QSystemTrayIcon>
 
+#include <memory>
+#include <optional>
+
+class DialogHistorie;
+class DialogInfo;
 class QAction;
 class QFileSystemWatcher;
 class QMenu;
@@ -18,7 +29,10 @@ namespace Ui {
 class MainWindow;
 }
 
-class MainWindow : public QMainWindow
+// The program's one window, its tray icon and timer; every adapter is a member operation defined
+// in its own folder. Adapters and the run frame show their text, progress and messages through
+// the RunView side; nothing outside reaches into the window.
+class MainWindow : public QMainWindow, protected RunView
 {
     Q_OBJECT
 
@@ -50,11 +64,18 @@ public:
     // wait is shown at once.
     void showMessage(const QString &text, bool waitForClick);
 
+    // The fifteen milking-period choices (in use for milkings 1 to 3, then from day, from hour, to
+    // day, to hour of each) and the six bounds last computed from them, as the adapters use them.
+    QList<int> milkingPeriodChoices() const;
+    QList<QDateTime> milkingPeriodBounds() const
+    {
+        return {od_cas1, do_cas1, od_cas2, do_cas2, od_cas3, do_cas3};
+    }
+
     int milkingSystem() const { return dsystem; }
     QString milkingSystemPath() const { return programPath; }
     QSettings *settingsStore() const { return settings; }
     QSystemTrayIcon *tray() const { return trayIcon; }
-    Ui::MainWindow *form() const { return ui; }
 
 public slots:
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
@@ -64,6 +85,7 @@ public slots:
     void exchangeAfifarm(const QString &dir);
     void onSave();
     void onNastaveni();
+    void onHistorie();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -72,11 +94,28 @@ protected:
     virtual void runAdapter(const bool &FetchYields, const bool &ShowMessages);
     // Shows the milking-period dialog; true when it was accepted and the periods are computed.
     bool askForMilkingPeriods();
+
+    // RunView
+    QSettings *runSettings() const override { return settings; }
+    void setRunText(const QString &text) override;
+    void showRunProgress(const QString &text) override;
+    void closeRunProgress() override;
+    void showRunMessage(const QString &text, bool waitForClick) override { showMessage(text, waitForClick); }
+    // Held until the run's end is recorded (endRun).
+    void runEnded(const RunRecord &report) override { reportedRun = report; }
+
+private:
+    // Ends the process at once without unwinding, the milking periods of this run saved.
+    [[noreturn]] void endProcessNow();
     void readMilkingPeriods();
     void writeMilkingPeriods();
     void exchangeAfifarmReport();
     // After an exchange has ended: the held-back boxes, and the AfiFarm run asked for meanwhile.
     void exchangeEnded();
+    // A run's start, and its end: recorded in the history and shown on the tray and in the window.
+    void beginRun(RunTrigger trigger);
+    void endRun();
+    void showRunStatus();
     // Watches AfiFarm's savefile directory, and its parent for the directory to come back.
     void watchAfifarm();
     void afifarmParentChanged(const QString &path);
@@ -110,7 +149,21 @@ protected:
     // automatic exchange waits until then (the tray may come up late).
     bool hiddenStartPending = false;
     bool updateInProgress = false;
-    bool updateRefusalShown = false; // the "cannot update here" notice, once per run
+    bool updateRefusalShown = false;      // the "cannot update here" notice, once per run
+    std::unique_ptr<DialogInfo> progress; // the running exchange's progress dialog
+
+    QAction *exchangeAction = nullptr;
+    QAction *historyAction = nullptr;
+    QIcon appIcon;
+    QIcon appWarningIcon; // while the last run failed
+    RunHistory history{RunHistory::defaultPath()};
+    FailureNotice failureNotice;
+    QPointer<DialogHistorie> historyDialog;
+    bool startRunPending = false; // the first automatic run after a hidden start
+    RunTrigger runTrigger = RunTrigger::Button;
+    QDateTime runStarted;
+    QElapsedTimer runClock;
+    std::optional<RunRecord> reportedRun;
 
     // Marks an exchange as running for its lifetime; a second request meanwhile is refused.
     class ExchangeGuard

@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QPointer>
+#include <QSystemTrayIcon>
 
 namespace messagebox {
 
@@ -9,6 +10,7 @@ namespace {
 
 QPointer<QMessageBox> notice;
 std::function<void(QMessageBox *)> noticeHook;
+std::function<void(const QString &)> trayNoticeHook;
 
 } // namespace
 
@@ -39,6 +41,19 @@ QMessageBox *openNotice()
 void setNoticeHook(const std::function<void(QMessageBox *)> &hook)
 {
     noticeHook = hook;
+}
+
+void trayNotice(QSystemTrayIcon *tray, const QString &text)
+{
+    if (trayNoticeHook)
+        trayNoticeHook(text);
+    else
+        tray->showMessage(QStringLiteral("Stablomat"), text, QSystemTrayIcon::Warning);
+}
+
+void setTrayNoticeHook(const std::function<void(const QString &)> &hook)
+{
+    trayNoticeHook = hook;
 }
 
 } // namespace messagebox

@@ -7,6 +7,7 @@
 #include <functional>
 
 class QMessageBox;
+class QSystemTrayIcon;
 class QWidget;
 
 namespace messagebox {
@@ -22,5 +23,11 @@ QMessageBox *openNotice();
 
 // Tests: called with each box notify() shows, once it is visible.
 void setNoticeHook(const std::function<void(QMessageBox *)> &hook);
+
+// A notification of the tray icon, titled "Stablomat", with the warning sign; it waits for nothing.
+void trayNotice(QSystemTrayIcon *tray, const QString &text);
+
+// Tests: called with the text of each tray notification instead of showing it.
+void setTrayNoticeHook(const std::function<void(const QString &)> &hook);
 
 } // namespace messagebox

@@ -1,6 +1,6 @@
 #include "app/shortcuts.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,10 @@
 #include "app/startup.h"
 
 #include "app/mainwindow.h"
-#include "app/platform.h"
 #include "exchange/converter.h"
+#include "platform/platform.h"
+#include "update/swap.h"
+#include "update/updateprotocol.h"
 
 #include <QApplication>
 #include <QDesktopWidget>
@@ -11,6 +13,8 @@
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QThread>
+#include <QTimer>
+#include <QTranslator>
 
 // Set by SIGTERM or SIGINT; the event loop may not run yet.
 static bool endRequested = false;
@@ -43,6 +47,11 @@ int runStablomat(int argc, char **argv, const std::function<void()> &started)
     // OpenGL driver (with Mesa's software driver, LLVM: some 45 MB resident) at the first show.
     QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     QApplication app(argc, argv);
+    // Qt's own texts (buttons, file dialog) in Czech, from the translation built into the program.
+    Q_INIT_RESOURCE(resources);
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral(":/translations/qtbase_cs.qm")))
+        QCoreApplication::installTranslator(&qtTexts);
     if (started)
         started();
 
@@ -60,6 +69,26 @@ int runStablomat(int argc, char **argv, const std::function<void()> &started)
                              QMessageBox::Ok, QMessageBox::NoButton);
         return 0;
     }
+
+    // A swap of the program's files left half-done is finished or rolled back before anything else.
+    const QString dir = QCoreApplication::applicationDirPath();
+    const QString updateExe = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    // Only where the program can replace itself (not from a package's /usr/bin).
+    const bool updatable = update::updateBlockedReason(dir, QFileInfo(dir).isWritable()).isEmpty();
+    update::StartAction swap = update::StartAction::Run;
+    if (updatable && platform::holdProgramLock(dir + QLatin1Char('/') + update::LockName))
+        swap = update::claimAtStart(dir, updateExe);
+    else if (updatable && update::swapUnderWay(dir))
+        return 0; // the update script is at work and starts the program itself
+    if (swap == update::StartAction::HandOver && update::writeScript(dir, updateExe) &&
+        platform::startUpdateScript(dir))
+        return 0;
+    // The new version is kept once it has run for a while, or ends in order.
+    if (swap == update::StartAction::RunOnTrial)
+        QTimer::singleShot(update::TrialSeconds * 1000, &app, [dir, &swap] {
+            update::keepNewVersion(dir);
+            swap = update::StartAction::Run;
+        });
 
     int status = 1;
     {
@@ -80,6 +109,8 @@ int runStablomat(int argc, char **argv, const std::function<void()> &started)
             window.show();
             window.move((desktopWidth - size.width()) / 2, (desktopHeight - size.height()) / 2);
             status = QApplication::exec();
+            if (swap == update::StartAction::RunOnTrial)
+                update::keepNewVersion(dir);
         }
     }
     return status;

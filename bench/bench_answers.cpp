@@ -12,7 +12,7 @@
 #include "procstats.h"
 #include "ziviviver/ziviviver.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
 
 #include <QCoreApplication>
 #include <QFile>

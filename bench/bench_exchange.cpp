@@ -10,14 +10,14 @@
 //                                      answer wait and a converter that answers 5 s after it ended
 #include "common/testsupport.h"
 
-#include "ziviviver/registryprocess.h"
+#include "common/registryprocess.h"
 
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "benchdata.h"
 #include "exchange/answerfile.h"
 #include "herd.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "procstats.h"
 
 #include <QApplication>

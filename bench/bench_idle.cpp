@@ -5,8 +5,8 @@
 #include "common/testsupport.h"
 
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "procstats.h"
 
 #include <QApplication>

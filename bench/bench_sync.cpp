@@ -3,13 +3,13 @@
 // Beside it, the sync request built and written as text from the DeLaval records of 1,000, 10,000
 // and 100,000 cows ("request", and "request_qt" the way Qt's JSON values did it before), next to
 // the read floor of the DeLaval answer those records come from ("read").
-#include "ziviviver/registryprocess.h"
+#include "common/registryprocess.h"
 #include "ziviviver/ziviviver.h"
 
 #include "adapters/delaval/delavalexchange.h"
-#include "app/platform.h"
 #include "benchdata.h"
 #include "exchange/answerfile.h"
+#include "platform/platform.h"
 #include "registryclient_p.h"
 
 #include <QCoreApplication>

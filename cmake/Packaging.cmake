@@ -1,6 +1,11 @@
 # Installation layout and the Debian package.
 include(GNUInstallDirs)
 
+# A program with test hooks is never installed or packaged.
+if(STABLOMAT_TEST_HOOKS)
+  install(CODE "message(FATAL_ERROR \"This build has test hooks: configure with -DSTABLOMAT_BUILD_TESTS=OFF\")"
+          COMPONENT program)
+endif()
 install(TARGETS stablomat RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/stablomat.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT program)
@@ -8,6 +13,13 @@ install(FILES ${PROJECT_SOURCE_DIR}/resources/pics/milk-icon.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps RENAME stablomat.png COMPONENT program)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/src/milk-icon.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME stablomat.svg COMPONENT program)
+
+# Debian wants the copyright and a changelog compressed without a time stamp.
+set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/stablomat)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog @ONLY)
+execute_process(COMMAND gzip -9nf ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/packaging/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/copyright
+        DESTINATION ${doc_dir} COMPONENT program)
 
 # The stand-ins of the milking systems and the reference registry are for tests and demos only.
 option(STABLOMAT_INSTALL_SIMULATORS "Install the simulators and the reference herd registry" OFF)
@@ -24,10 +36,11 @@ set(CPACK_PACKAGE_NAME stablomat)
 set(CPACK_PACKAGE_VENDOR "Brantol")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Herd data exchange between the milking parlour and the Zavra registry")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Stablomat runs in the system tray of a dairy farm's office PC. It reads the herd data of the\n"
-    "installed milking-parlour software, syncs it with the Zavra cloud herd registry, writes the\n"
-    "inseminations recorded there back into the milking system and sums the day's milk per cow.")
+# One string: set() with several would join them with ";".
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "Stablomat runs in the system tray of a dairy farm's office PC. It reads the herd data of the\n"
+       "installed milking-parlour software, syncs it with the Zavra cloud herd registry, writes the\n"
+       "inseminations recorded there back into the milking system and sums the day's milk per cow.")
 set(CPACK_PACKAGE_CONTACT "Brantol <podpora@brantol.cz>")
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL OFF)
@@ -36,6 +49,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so the shared-library scan cannot see them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5sql5-ibase, libqt5sql5-sqlite, unzip, ca-certificates")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5sql5-ibase, libminizip1, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
+# The milking software runs under Wine on Linux.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine")
+# The program stripped; its debug symbols in a package of their own (stablomat-dbgsym).
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 include(CPack)

@@ -9,6 +9,7 @@
 
 namespace exchange {
 
+#ifdef STABLOMAT_TEST_HOOKS
 namespace {
 
 AnswerWait currentWait;
@@ -24,13 +25,19 @@ void setAnswerWait(const AnswerWait &wait)
 {
     currentWait = wait;
 }
+#else
+AnswerWait answerWait()
+{
+    return AnswerWait();
+}
+#endif
 
 bool openAnswer(QFile &file, const QString &path)
 {
     if (file.isOpen())
         file.close();
     file.setFileName(path);
-    const AnswerWait wait = currentWait;
+    const AnswerWait wait = answerWait();
     for (int attempt = 0; attempt < qMax(1, wait.attempts); ++attempt) {
         // The program ends: no answer is waited for any more.
         if (exchange::converterRunsEnded())

@@ -29,8 +29,10 @@ struct AnswerWait
 };
 
 AnswerWait answerWait();
+#ifdef STABLOMAT_TEST_HOOKS
 // Tests shorten the wait; AnswerWait() restores the usual one.
 void setAnswerWait(const AnswerWait &wait);
+#endif
 
 // Opens the file for reading; when it cannot be opened yet, waits with events running (the window
 // paints, the program can be ended) and tries again, up to answerWait().attempts times in all. True when the

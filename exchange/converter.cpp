@@ -1,6 +1,6 @@
 #include "exchange/converter.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -17,6 +17,7 @@
 
 namespace exchange {
 
+#ifdef STABLOMAT_TEST_HOOKS
 namespace {
 
 ConverterLimits currentLimits;
@@ -32,6 +33,12 @@ void setConverterLimits(const ConverterLimits &limits)
 {
     currentLimits = limits;
 }
+#else
+ConverterLimits converterLimits()
+{
+    return ConverterLimits();
+}
+#endif
 
 bool writeConverterInput(const QString &path, const QString &text)
 {
@@ -90,7 +97,6 @@ int runConverter(const QString &workDir, const QString &inputPath, const QString
         return -1;
 
     const exchange::ConverterLimits limits = exchange::converterLimits();
-    const platform::ConverterShell shell = platform::converterShell();
     const std::unique_ptr<QProcess> process = platform::newConverterProcess();
     const auto unfinished = [&] {
         platform::endConverterProcess(*process);
@@ -98,15 +104,8 @@ int runConverter(const QString &workDir, const QString &inputPath, const QString
             QFile::remove(answerPath);
         return -1;
     };
-    process->start(shell.program, shell.arguments, QIODevice::ReadWrite);
-    if (!process->waitForStarted(limits.startMs))
+    if (!platform::startConverter(*process, workDir, program, arguments, limits.startMs))
         return unfinished();
-    if (shell.printsBanner)
-        process->waitForReadyRead(limits.bannerMs);
-
-    process->write(
-        platform::converterShellInput(workDir, platform::converterCommand(workDir, program, arguments)));
-    process->closeWriteChannel();
 
     // Waited for in an event loop: the window keeps painting and the program can be ended
     // meanwhile. The output is of no use; it is dropped as it comes.

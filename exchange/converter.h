@@ -1,8 +1,9 @@
 // Running the milking systems' converter programs through the command interpreter.
 //
 // Each runner deletes the old input file, writes the text into it (UTF-8, CR LF line ends on
-// every platform), starts the interpreter (cmd.exe on Windows, /bin/sh elsewhere; a Windows
-// converter there runs through Wine), changes to the working directory, runs the converter there
+// every platform), starts the interpreter (cmd.exe on Windows, given the commands as its command
+// line; /bin/sh elsewhere, the commands typed in; a Windows converter there runs through Wine),
+// changes to the working directory, runs the converter there
 // and waits for it to finish, processing events meanwhile. Result: 0 when the converter ran and
 // finished in time with success, -1 otherwise. The answer is read by the caller
 // (exchange::openAnswer).
@@ -27,13 +28,14 @@ namespace exchange {
 struct ConverterLimits
 {
     int startMs = 30000;    // the interpreter starts
-    int bannerMs = 30000;   // its banner (where it prints one; not awaited elsewhere)
     int finishMs = 1800000; // the interpreter, and with it the converter, finishes
 };
 
 ConverterLimits converterLimits();
+#ifdef STABLOMAT_TEST_HOOKS
 // Tests shorten the limits; ConverterLimits() restores the usual ones.
 void setConverterLimits(const ConverterLimits &limits);
+#endif
 
 // The program ends: the converter that runs now is ended with everything it started, no other
 // one starts, and waits for answers give up.

@@ -5,11 +5,11 @@ export DEBIAN_FRONTEND=noninteractive
 
 packages=(
     # build
-    cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools clang-format libsodium-dev
-    # release signing and its tests
-    minisign
-    # run: Qt plugins for SQLite and Firebird, unzip for the self-update
-    libqt5sql5-sqlite libqt5sql5-ibase unzip libsodium23
+    cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools clang-format libsodium-dev libminizip-dev
+    # release signing and its tests (unzip tests the archive)
+    minisign unzip
+    # run: Qt plugins for SQLite and Firebird
+    libqt5sql5-sqlite libqt5sql5-ibase libsodium23
     # reference herd registry and simulators
     libcpp-httplib-dev libssl-dev libsqlite3-dev zip openssl ca-certificates
     # headless GUI tests: virtual display, tray host, fonts, screenshots

@@ -3,19 +3,23 @@
 # entry under a virtual display with a tray host and checks that its window comes up.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$here/build}
+build=${RELEASE_BUILD_DIR:-$here/build-release}
 export DEBIAN_FRONTEND=noninteractive
 
 "$here/scripts/install-deps.sh"
 dpkg-query -W -f='${Status}' desktop-file-utils 2>/dev/null | grep -q "install ok installed" ||
     apt-get install -y -qq --no-install-recommends desktop-file-utils dpkg-dev >/dev/null
-# The same configuration as scripts/test.sh, so that a later test run reuses the objects.
-cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTABLOMAT_WERROR=ON -DSTABLOMAT_SANITIZE=OFF >/dev/null
+# A release: no tests, so no test hooks in the program.
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTABLOMAT_WERROR=ON -DSTABLOMAT_SANITIZE=OFF \
+    -DSTABLOMAT_BUILD_TESTS=OFF -DSTABLOMAT_TEST_HOOKS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target stablomat zavra-registry
-(cd "$build" && rm -f stablomat_*.deb && cpack -G DEB >/dev/null)
+(cd "$build" && rm -f stablomat_*.deb stablomat-dbgsym_*.ddeb && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/stablomat_*.deb)
 echo "package: $(basename "$deb")"
 dpkg-deb --field "$deb" Depends
+# Debian's own checks: no error allowed (warnings are shown).
+command -v lintian >/dev/null || apt-get install -y -qq --no-install-recommends lintian >/dev/null
+lintian --fail-on error --suppress-tags-from-file /dev/null "$deb"
 apt-get install -y -qq "$deb" >/dev/null
 
 desktop=/usr/share/applications/stablomat.desktop
@@ -61,6 +65,14 @@ exec_line=$(sed -n 's/^Exec=//p' "$desktop")
 app_pid=$!
 passed=0
 failed=0
+# Without its test hooks the program cannot be told to trust another update key.
+if grep -q STABLOMAT_UPDATE_KEY_FILE /usr/bin/stablomat; then
+    echo "the installed program reads STABLOMAT_UPDATE_KEY_FILE" >&2
+    failed=$((failed + 1))
+else
+    echo "the installed program ignores STABLOMAT_UPDATE_KEY_FILE"
+    passed=$((passed + 1))
+fi
 up=no
 for _ in $(seq 1 300); do # a loaded machine may need a while to start it
     if xdotool search --name "^Stablomat 1.03 - Delaval, Wesfalia$" >/dev/null 2>&1; then

@@ -4,6 +4,10 @@
 #   scripts/test.sh --sanitize   the tests labelled "sanitize" with AddressSanitizer and UBSan
 #                                (build-sanitize/)
 # Further arguments go to ctest.
+# The Windows program and its tests under Wine run too (scripts/test-windows.sh) when a Windows SDK is
+# at hand: unpacked in the cache (~/.cache/stablomat/windows-sdk) or as ../shared/windows-sdk/ beside
+# the repository; otherwise the run says that it skips them. STABLOMAT_WINDOWS=0 leaves them out,
+# STABLOMAT_WINDOWS=1 requires them.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 sanitize=OFF
@@ -28,7 +32,7 @@ done
 build_type=RelWithDebInfo
 [ $sanitize = ON ] && build_type=Debug
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=$build_type -DSTABLOMAT_WERROR=ON \
-    -DSTABLOMAT_SANITIZE=$sanitize >/dev/null
+    -DSTABLOMAT_SANITIZE=$sanitize -DSTABLOMAT_TEST_HOOKS=ON >/dev/null
 # The sanitizer run builds only what its tests need (the tests labelled "sanitize").
 targets=()
 [ $sanitize = ON ] && targets=(--target sanitize_tests)
@@ -40,17 +44,19 @@ check_windows_sources() {
     local qt mingw=x86_64-w64-mingw32-g++ flags m
     qt=$(qmake -query QT_INSTALL_HEADERS 2>/dev/null || echo /usr/include/x86_64-linux-gnu/qt5)
     flags=(-std=gnu++17 -fsyntax-only -Wno-attributes -DUNICODE -D_UNICODE -DQT_CORE_LIB -DQT_GUI_LIB -DQT_WIDGETS_LIB
-           -DQT_NETWORK_LIB -DQT_SQL_LIB -I"$here" -I"$here/ziviviver" -I"$qt")
+           -DQT_NETWORK_LIB -DQT_SQL_LIB -I"$here" -I"$here/ziviviver" -I"$here/netrule" -I"$qt")
     for m in QtCore QtGui QtWidgets QtNetwork QtSql; do flags+=(-I"$qt/$m"); done
     # libsodium's headers alone, without the rest of the host's /usr/include
     mkdir -p "$build/mingw-include"
     ln -sfn /usr/include/sodium.h "$build/mingw-include/sodium.h"
     ln -sfn /usr/include/sodium "$build/mingw-include/sodium"
+    ln -sfn /usr/include/minizip "$build/mingw-include/minizip"
+    flags+=(-I"$build/mingw-include/minizip" -I/usr/x86_64-w64-mingw32/include)
     flags+=(-idirafter "$build/mingw-include")
     while IFS= read -r -d '' m; do flags+=(-I"$m"); done < <(find "$build" -path '*_autogen/include' \
         ! -path '*/tests/*' ! -path '*/simulators/*' ! -path '*/bench/*' ! -path '*/fuzz/*' -print0)
     {
-        find "$here"/{app,exchange,sync,adapters,update,ziviviver} -name '*.cpp' ! -name '*_unix.cpp' -print0
+        find "$here"/{app,exchange,sync,adapters,update,ziviviver,netrule} -name '*.cpp' ! -name '*_unix.cpp' -print0
         find "$build" -maxdepth 3 -name mocs_compilation.cpp ! -path '*/tests/*' ! -path '*/simulators/*' \
             ! -path '*/bench/*' ! -path '*/fuzz/*' -print0
     } | xargs -0 -n1 -P"$(nproc)" nice -n 10 "$mingw" "${flags[@]}"
@@ -83,5 +89,20 @@ if [ -n "${windows_check:-}" ]; then
         status=1
     fi
     cat "$build/windows-check.log"
+fi
+
+if [ $sanitize = OFF ]; then
+    stop_headless_tray
+    trap - EXIT
+    windows=${STABLOMAT_WINDOWS:-auto}
+    sdk_cache=${STABLOMAT_WINDOWS_SDK:-$HOME/.cache/stablomat/windows-sdk}
+    if [ "$windows" = 0 ]; then
+        echo "Windows program and tests: skipped (STABLOMAT_WINDOWS=0)"
+    elif [ "$windows" = 1 ] || [ -f "$sdk_cache/prefix/lib/cmake/Qt5/Qt5Config.cmake" ] ||
+        [ -f "$here/../shared/windows-sdk/stablomat-windows-sdk.tar.xz" ]; then
+        HOST_BUILD_DIR=$build bash "$here/scripts/test-windows.sh" || status=1
+    else
+        echo "Windows program and tests: SKIPPED, no Windows SDK at hand (run scripts/windows-sdk.sh once)"
+    fi
 fi
 exit $status

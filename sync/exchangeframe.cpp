@@ -1,24 +1,35 @@
 #include "sync/exchangeframe.h"
 
-#include "app/dialoginfo.h"
-#include "app/mainwindow.h"
-#include "app/settingskeys.h"
-#include "ui_mainwindow.h"
+#include "platform/settingskeys.h"
 
-ExchangeFrame::ExchangeFrame(MainWindow *w, const bool &ShowMessages, const FrameOptions &options)
-    : window(w), showMessages_(ShowMessages), waitForClick_(ShowMessages && options.startedByUser),
-      insDays_(0), sendDays_(0), today_(QDate::currentDate())
+ExchangeFrame::ExchangeFrame(RunView *v, const bool &ShowMessages, const FrameOptions &options)
+    : view(v), showMessages_(ShowMessages), waitForClick_(ShowMessages && options.startedByUser), insDays_(0),
+      sendDays_(0), today_(QDate::currentDate())
 {
     if (options.clearText)
-        window->form()->textEdit->clear();
-    const QSettings *settings = window->settingsStore();
+        view->setRunText(QString());
+    const QSettings *settings = view->runSettings();
     insDays_ = readInt(settings, keys::InsDays);
     sendDays_ = readInt(settings, keys::SendDays);
-    if (options.progressDialog)
-        progress = openProgressDialog(window, progressText(ProgressStep::Creating));
+    if (options.progressDialog) {
+        view->showRunProgress(progressText(ProgressStep::Creating));
+        progressShown = true;
+    }
 }
 
-ExchangeFrame::~ExchangeFrame() = default;
+ExchangeFrame::~ExchangeFrame()
+{
+    if (progressShown)
+        view->closeRunProgress();
+    if (!finished_ && !report_.outcome.failed())
+        report_.outcome.result = RunResult::NoAnswer;
+    view->runEnded(report_);
+}
+
+void ExchangeFrame::fail(RunResult result)
+{
+    report_.outcome = RunOutcome{result, 0};
+}
 
 QDate ExchangeFrame::sendWindowStart() const
 {
@@ -45,21 +56,23 @@ QString ExchangeFrame::progressText(ProgressStep step)
 
 void ExchangeFrame::setProgress(ProgressStep step)
 {
-    if (progress)
-        updateProgressDialog(progress.get(), progressText(step));
+    if (progressShown)
+        view->showRunProgress(progressText(step));
 }
 
 void ExchangeFrame::inform(const QString &text) const
 {
-    window->showMessage(text, waitForClick_);
+    view->showRunMessage(text, waitForClick_);
 }
 
-bool ExchangeFrame::hasAnimals(const HerdRecords &records) const
+bool ExchangeFrame::hasAnimals(const HerdRecords &records)
 {
-    if (!records.animals.isEmpty())
+    // Without cloud contact nothing is sent anyway: the run goes on (the milk-yield text).
+    if (!records.animals.isEmpty() || !synchronisationWanted())
         return true;
+    fail(RunResult::NothingToSend);
     if (skippedLines_ > 0)
-        window->form()->textEdit->setPlainText(withSkippedLines(QString()));
+        view->setRunText(withSkippedLines(QString()));
     if (showMessages_)
         inform(tr("Sestava neobsahuje žádná zvířata, nic nebylo odesláno."));
     return false;
@@ -72,7 +85,7 @@ SyncResult ExchangeFrame::synchronise(const HerdRecords &records, const SyncOpti
     if (!synchronisationWanted())
         return result;
 
-    const QSettings *settings = window->settingsStore();
+    const QSettings *settings = view->runSettings();
     const QString password = readString(settings, keys::CloudPassword);
     const QString user = readString(settings, keys::CloudUser);
     const QString cloudNumber = readString(settings, keys::CloudNumber);
@@ -121,7 +134,36 @@ SyncResult ExchangeFrame::synchronise(const HerdRecords &records, const SyncOpti
         }
     }
     zavra.detach();
+    noteSyncResult(result);
     return result;
+}
+
+void ExchangeFrame::noteSyncResult(const SyncResult &result)
+{
+    switch (result.status) {
+    case SyncStatus::AttachFailed:
+    case SyncStatus::SyncFailed:
+        report_.outcome = RunOutcome{RunResult::LibraryError, result.code};
+        break;
+    case SyncStatus::CredentialsRefused:
+        fail(RunResult::CredentialsRefused);
+        break;
+    case SyncStatus::WriteBackFailed:
+        fail(RunResult::WriteBackFailed);
+        break;
+    case SyncStatus::Done:
+        report_.sent = result.sent;
+        report_.downloaded = result.downloaded.size();
+        report_.written = result.written;
+        break;
+    case SyncStatus::NotRun:
+        break;
+    }
+}
+
+void ExchangeFrame::setText(const QString &text)
+{
+    view->setRunText(text);
 }
 
 QString ExchangeFrame::withSkippedLines(const QString &text) const
@@ -135,6 +177,10 @@ QString ExchangeFrame::withSkippedLines(const QString &text) const
 
 void ExchangeFrame::finish(const QString &text)
 {
-    window->form()->textEdit->setPlainText(withSkippedLines(text));
-    progress.reset();
+    finished_ = true;
+    view->setRunText(withSkippedLines(text));
+    if (progressShown) {
+        view->closeRunProgress();
+        progressShown = false;
+    }
 }

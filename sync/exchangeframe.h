@@ -1,8 +1,10 @@
 // The steps every adapter's exchange run shares: settings, progress dialog, the cloud
-// synchronisation with its messages, and the text the run leaves in the main window.
+// synchronisation with its messages, and the text the run leaves in the main window. The frame
+// knows the window only as a RunView.
 #pragma once
 
 #include "sync/records.h"
+#include "sync/runhistory.h"
 #include "sync/summary.h"
 
 #include <QCoreApplication>
@@ -10,11 +12,28 @@
 #include <QString>
 
 #include <functional>
-#include <memory>
 #include <optional>
 
-class DialogInfo;
-class MainWindow;
+class QSettings;
+
+// What a run shows of itself, and where it reads its settings: the main window implements it.
+class RunView
+{
+public:
+    virtual QSettings *runSettings() const = 0;
+    // The text area: the run's textual output and, at its end, the milk-yield CSV.
+    virtual void setRunText(const QString &text) = 0;
+    // Opens the progress dialog or changes its text, and lets it repaint.
+    virtual void showRunProgress(const QString &text) = 0;
+    virtual void closeRunProgress() = 0;
+    // An information box; see MainWindow::showMessage.
+    virtual void showRunMessage(const QString &text, bool waitForClick) = 0;
+    // The run has ended: its outcome and counts as the adapter reported them.
+    virtual void runEnded(const RunRecord &report) = 0;
+
+protected:
+    ~RunView() = default;
+};
 
 struct FrameOptions
 {
@@ -73,7 +92,7 @@ class ExchangeFrame
 public:
     // Clears the text area (unless told not to), reads insDays and sendDays, and shows the progress
     // dialog with "Vytvářím sestavu..." when asked to.
-    ExchangeFrame(MainWindow *window, const bool &ShowMessages, const FrameOptions &options = FrameOptions());
+    ExchangeFrame(RunView *view, const bool &ShowMessages, const FrameOptions &options = FrameOptions());
     ~ExchangeFrame();
     ExchangeFrame(const ExchangeFrame &) = delete;
     ExchangeFrame &operator=(const ExchangeFrame &) = delete;
@@ -97,14 +116,21 @@ public:
                            const WriteBack &writeBack = WriteBack());
 
     // An answer without a single animal ends the run like a missing one: nothing is sent; an
-    // interactive run says so. True when the records hold at least one animal.
-    bool hasAnimals(const HerdRecords &records) const;
+    // interactive run says so. True when the records hold at least one animal, or when the cloud
+    // is not to be contacted at all.
+    bool hasAnimals(const HerdRecords &records);
 
     // Lines of the milking system's answer left out as unreadable; the run's text names them.
     void countSkippedLines(int lines) { skippedLines_ += lines; }
 
+    // The text area gets `text` now; the run goes on.
+    void setText(const QString &text);
     // Last step of a run: the text area gets `text`, the progress dialog closes.
     void finish(const QString &text);
+
+    // The run ends for a reason of the adapter's own. A run that ends without finish() and
+    // without a failure reported had no answer from the milking system.
+    void fail(RunResult result);
 
     // An information box titled "Stablomat", parented to the main window, with one OK button. It
     // waits for a click only in a run the user started with the button, and then only once the
@@ -114,15 +140,18 @@ public:
     static QString progressText(ProgressStep step);
 
 private:
+    void noteSyncResult(const SyncResult &result);
     // `text` and, after it on a line of its own, how many answer lines were skipped, if any.
     QString withSkippedLines(const QString &text) const;
 
-    MainWindow *window;
+    RunView *view;
     bool showMessages_;
     bool waitForClick_;
     int insDays_;
     int sendDays_;
     int skippedLines_ = 0;
     QDate today_;
-    std::unique_ptr<DialogInfo> progress;
+    bool progressShown = false;
+    RunRecord report_; // outcome and counts, handed to the window when the frame goes
+    bool finished_ = false;
 };

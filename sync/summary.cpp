@@ -1,6 +1,7 @@
 #include "sync/summary.h"
 
 #include "sync/records.h"
+#include "sync/runoutcome.h"
 
 #include <QCoreApplication>
 
@@ -39,7 +40,7 @@ QString successMessage(const QString &resultText)
 
 QString errorMessage(int code)
 {
-    return tr("Chyba: ") + QString::number(code);
+    return tr("Chyba: ") + QString::number(code) + QLatin1Char('\n') + errorAdvice(code);
 }
 
 namespace {

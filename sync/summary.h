@@ -31,7 +31,8 @@ QString resultText(ResultForm form, int downloaded, int written, const SentCount
 // "Proběhla úspěšná datová výměna." followed by an empty line and the result text.
 QString successMessage(const QString &resultText);
 
-// A negative result of the synchronisation library: "Chyba: " and the number.
+// A negative result of the synchronisation library: "Chyba: " and the number, then a line on what
+// it means and what to do.
 QString errorMessage(int code);
 
 // One cow's milk in one milking period.

@@ -15,22 +15,25 @@ struct PublicKey
 
 struct Signature
 {
-    bool prehashed = false; // "ED": the signed message is the file's BLAKE2b-512 hash
-    QByteArray keyId;       // 8 bytes
-    QByteArray signature;   // 64 bytes, over the file (or its hash)
+    QByteArray keyId;     // 8 bytes
+    QByteArray signature; // 64 bytes, over the file's BLAKE2b-512 hash (minisign's "ED")
     QByteArray trustedComment;
     QByteArray globalSignature; // 64 bytes, over signature + trusted comment
 };
 
-// The environment variable naming a minisign public-key file whose keys are trusted besides the maker's.
+#ifdef STABLOMAT_TEST_HOOKS
+// Test builds only: the environment variable naming a minisign public-key file whose keys are
+// trusted besides the maker's.
 inline const char KeyFileVariable[] = "STABLOMAT_UPDATE_KEY_FILE";
+#endif
 
 // Every key in a minisign public-key file (a base64 line of "Ed", key id and key).
 QList<PublicKey> parsePublicKeys(const QByteArray &text);
-// The maker's key, built in, and the keys of the file named by STABLOMAT_UPDATE_KEY_FILE.
+// The maker's key, built in; in a test build also the keys of the file named by KeyFileVariable.
 QList<PublicKey> trustedKeys();
 
-// A minisign signature file: untrusted comment, signature, trusted comment, global signature.
+// A minisign signature file: untrusted comment, signature ("ED" only), trusted comment, global
+// signature.
 bool parseSignature(const QByteArray &text, Signature &signature);
 
 // The signature is well formed, names one of keys and its global signature verifies: worth

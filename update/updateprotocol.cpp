@@ -1,11 +1,10 @@
 #include "update/updateprotocol.h"
 
-#include "app/platform.h"
+#include "platform/platform.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QHostAddress>
 #include <QStringList>
 #include <QUrlQuery>
 
@@ -14,6 +13,22 @@
 #endif
 
 namespace update {
+
+const QStringList &ownFileNames()
+{
+    static const QStringList names = {StagingDir,
+                                      BackupDir,
+                                      JournalName,
+                                      TrialMark,
+                                      TriedMark,
+                                      LockName,
+                                      ArchiveName,
+                                      DownloadName,
+                                      DownloadName + QStringLiteral(".minisig"),
+                                      QStringLiteral("upgrade.sh"),
+                                      QStringLiteral("upgrade.bat")};
+    return names;
+}
 
 QString serverBase()
 {
@@ -27,21 +42,6 @@ QUrl versionCheckUrl(const QString &base)
     while (address.endsWith(QLatin1Char('/')))
         address.chop(1);
     return QUrl(address + CheckPath);
-}
-
-bool permittedServerUrl(const QUrl &url)
-{
-    if (!url.isValid() || url.host().isEmpty())
-        return false;
-    const QString scheme = url.scheme().toLower();
-    if (scheme == QLatin1String("https"))
-        return true;
-    if (scheme != QLatin1String("http"))
-        return false;
-    if (url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress address(url.host());
-    return !address.isNull() && address.isLoopback();
 }
 
 QByteArray versionCheckBody(const QString &uuid, const QString &vncId, const QString &staj, int dsystem)
@@ -106,7 +106,13 @@ qint64 versionValue(const QString &version)
 UpdateOffer parseUpdateReply(const QByteArray &body)
 {
     UpdateOffer offer;
-    const QStringList fields = QString::fromUtf8(body).split(QLatin1Char(','));
+    if (body.size() > MaxReplyBytes)
+        return offer;
+    int end = body.size();
+    while (end > 0 && (body.at(end - 1) == ' ' || body.at(end - 1) == '\t' || body.at(end - 1) == '\r' ||
+                       body.at(end - 1) == '\n'))
+        --end;
+    const QStringList fields = QString::fromUtf8(body.left(end)).split(QLatin1Char(','));
     if (fields.size() != 5)
         return offer;
     offer.version = fields.at(3);

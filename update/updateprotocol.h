@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 namespace update {
@@ -12,13 +13,20 @@ namespace update {
 inline const QString ProgramVersion = QStringLiteral("1.03");
 inline const QString CheckPath = QStringLiteral("/user_stablomat_update.php");
 inline const QString DownloadName = QStringLiteral("stablomat_proc.zip"); // the download's own name
-inline const QString ArchiveName = QStringLiteral("stablomat.zip");       // what the script unpacks
+inline const QString ArchiveName = QStringLiteral("stablomat.zip");       // the checked download
+// The swap beside the program (see update/swap.h).
+inline const QString StagingDir = QStringLiteral("stablomat.new");   // the new version, unpacked
+inline const QString BackupDir = QStringLiteral("stablomat.old");    // what the new version replaced
+inline const QString JournalName = QStringLiteral("stablomat.swap"); // the new version's top-level names
+inline const QString TrialMark = QStringLiteral("stablomat.trial");  // the new program may start on trial
+inline const QString TriedMark = QStringLiteral("stablomat.tried");  // it started on trial, not yet kept
+inline const QString LockName = QStringLiteral("stablomat.lock");    // held by the running program
+// Every name the update uses beside the program, in lower case; an archive may not bring one.
+const QStringList &ownFileNames();
 
 // The update server: STABLOMAT_UPDATE_URL from the environment, otherwise the address built in.
 QString serverBase();
 QUrl versionCheckUrl(const QString &base);
-// https anywhere; plain http only to this machine.
-bool permittedServerUrl(const QUrl &url);
 
 // The form body: x64, uuid, vnc_id, staj, dsystem, in this order.
 QByteArray versionCheckBody(const QString &uuid, const QString &vncId, const QString &staj, int dsystem);
@@ -37,7 +45,10 @@ struct UpdateOffer
     QString version;        // field 4
     QString archiveAddress; // field 5
 };
-// Five fields separated by ","; anything else offers nothing.
+// The reply is one short line; a longer one is refused.
+inline const int MaxReplyBytes = 4096;
+// Five fields separated by ","; anything else offers nothing. Trailing blanks and line ends are
+// not part of the address.
 UpdateOffer parseUpdateReply(const QByteArray &body);
 
 // Why a program in programDir cannot replace itself (installed from a package, or a directory the
@@ -51,18 +62,15 @@ QString failedUpdateEntry(const QString &version, const QDateTime &when);
 // True while an attempt at this version recorded in entry is less than 24 hours old.
 bool retryBlocked(const QString &entry, const QString &version, const QDateTime &now);
 
-// The archive's member names, one a line (unzip -Z1), are fit for the swap: exeName at the top,
-// no absolute or "..", no hidden top-level name, none of the update's own files.
-bool archiveListingAcceptable(const QByteArray &listing, const QString &exeName);
-// The archive lists acceptably and passes "unzip -t"; false also when unzip cannot be run.
-bool checkArchive(const QString &path, const QString &exeName);
-
-// The update scripts, step for step the same. The shell script waits for exeName to end, unpacks
-// into "stablomat.new", moves the old files into "stablomat.old" and the new ones in, starts the
-// program and checks that it still runs after settleSeconds; on any failure it moves the old files
-// back and starts the old program.
+// The update scripts, step for step the same (update/updatescript.cpp): wait until the program
+// has ended, swap the unpacked version in as the journal lists it (the executable last, by one
+// rename), start the program and check after settleSeconds that it still runs; roll back on any
+// failure. Run again, they finish or roll back a swap left half-done.
 inline const int StartSettleSeconds = 10;
 QByteArray unixUpdateScript(const QString &exeName, int settleSeconds = StartSettleSeconds);
-QByteArray windowsUpdateScript(); // "upgrade.bat", Windows-1250
+// "upgrade.bat", Windows-1250, CR LF.
+QByteArray windowsUpdateScript(const QString &exeName, int settleSeconds = StartSettleSeconds);
+// The script this platform runs (platform::updateScriptName()); exeName: the executable's file name.
+QByteArray updateScript(const QString &exeName);
 
 } // namespace update

@@ -1,10 +1,11 @@
 // The hourly version check and the self-update it may start.
 #include "app/dialoginfo.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
-#include "exchange/wholefile.h"
+#include "netrule.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "update/signature.h"
+#include "update/swap.h"
 #include "update/updateprotocol.h"
 #include "ziviviver.h"
 
@@ -29,9 +30,20 @@ namespace {
 
 const int versionCheckTimeoutMs = 60000;
 const qint64 maxSignatureBytes = 4096;
+const int downloadUpdateInterrupted = -4; // the program was asked to end meanwhile
+// What a local event loop returns when its own signal ended it; an application-wide quit (a
+// logout, SIGTERM) ends it with 0.
+const int loopDone = 7;
 
-// Downloads one file into dir under name; true when it arrived complete.
-bool fetch(const QString &dir, const QString &address, const QString &name)
+enum class Fetched
+{
+    Complete,
+    Failed,
+    Interrupted
+};
+
+// Downloads one file into dir under name.
+Fetched fetch(const QString &dir, const QString &address, const QString &name)
 {
     dm_request_t request;
     request.fileUrl = QUrl::fromEncoded(address.toLatin1(), QUrl::TolerantMode);
@@ -41,17 +53,72 @@ bool fetch(const QString &dir, const QString &address, const QString &name)
     downloader.setOutputDir(dir);
     downloader.append(request, true);
     QEventLoop loop;
-    QObject::connect(&downloader, &ZOVeravidoZedozor::finishedDownload, &loop, &QEventLoop::quit);
-    loop.exec();
-    return downloader.downloadedCount == 1;
+    QObject::connect(&downloader, &ZOVeravidoZedozor::finishedDownload, &loop,
+                     [&loop] { loop.exit(loopDone); });
+    if (loop.exec() != loopDone)
+        return Fetched::Interrupted;
+    return downloader.downloadedCount == 1 ? Fetched::Complete : Fetched::Failed;
 }
 
-QByteArray readSmallFile(const QString &path, qint64 limit)
+// Stops a reply whose body is announced or grows past limit; no more than that is read.
+void boundReply(QNetworkReply *reply, qint64 limit)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > limit)
-        return QByteArray();
-    return file.read(limit);
+    reply->setReadBufferSize(limit + 1);
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, limit] {
+        if (reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > limit)
+            reply->abort();
+    });
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [reply, limit](qint64 received, qint64 total) {
+                         if (received > limit || total > limit)
+                             reply->abort();
+                     });
+}
+
+// A small file (the signature) into memory, at most limit bytes; the downloader's rules for
+// addresses, redirects and certificates.
+Fetched fetchSmall(const QString &address, qint64 limit, QByteArray &body)
+{
+    const QUrl url = QUrl::fromEncoded(address.toLatin1(), QUrl::TolerantMode);
+    if (!netrule::permittedUrl(url))
+        return Fetched::Failed;
+    QNetworkAccessManager network;
+    QNetworkRequest request(url);
+    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+    ssl.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    request.setSslConfiguration(ssl);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setTransferTimeout(versionCheckTimeoutMs);
+    request.setRawHeader("Accept-Encoding", "identity");
+    QNetworkReply *reply = network.get(request);
+    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply](const QUrl &target) {
+        if (netrule::permittedUrl(target))
+            emit reply->redirectAllowed();
+        else
+            reply->abort();
+    });
+    boundReply(reply, limit);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, [&loop] { loop.exit(loopDone); });
+    const bool interrupted = loop.exec() != loopDone;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const bool complete =
+        !interrupted && reply->error() == QNetworkReply::NoError && status >= 200 && status <= 299;
+    body = complete ? reply->read(limit) : QByteArray();
+    delete reply;
+    if (interrupted)
+        return Fetched::Interrupted;
+    return complete ? Fetched::Complete : Fetched::Failed;
+}
+
+// Removes what an update left beside the program when it did not get as far as the script.
+void removeStaged(const QString &dir)
+{
+    QFile::remove(dir + QLatin1Char('/') + update::JournalName);
+    QDir(dir + QLatin1Char('/') + update::StagingDir).removeRecursively();
+    QDir(dir + QLatin1Char('/') + update::BackupDir).removeRecursively(); // made empty by the staging
+    QFile::remove(dir + QLatin1Char('/') + update::ArchiveName);
 }
 
 } // namespace
@@ -61,7 +128,7 @@ void MainWindow::sendVersionCheck()
     const QString staj = readString(settings, keys::Staj);
     const QString vncId = update::readVncId();
     const QUrl url = update::versionCheckUrl(update::serverBase());
-    if (!update::permittedServerUrl(url)) {
+    if (!netrule::permittedUrl(url)) {
         qDebug() << "version check: refusing the server address" << url;
         return;
     }
@@ -72,7 +139,8 @@ void MainWindow::sendVersionCheck()
     ssl.setPeerVerifyMode(QSslSocket::VerifyPeer);
     request.setSslConfiguration(ssl);
     request.setTransferTimeout(versionCheckTimeoutMs);
-    networkManager->post(request, update::versionCheckBody(uuid, vncId, staj, dsystem));
+    boundReply(networkManager->post(request, update::versionCheckBody(uuid, vncId, staj, dsystem)),
+               update::MaxReplyBytes);
 }
 
 void MainWindow::getVersionFromServerReplyFinished(QNetworkReply *netReply)
@@ -82,13 +150,15 @@ void MainWindow::getVersionFromServerReplyFinished(QNetworkReply *netReply)
         netReply->deleteLater();
         return;
     }
-    const QByteArray body = netReply->readAll();
+    // The reply is one short line; anything longer is refused.
+    const QByteArray body = netReply->read(update::MaxReplyBytes + 1);
     netReply->deleteLater();
     const update::UpdateOffer offer = update::parseUpdateReply(body);
     if (!offer.newer)
         return;
     // The program ends after a successful update: never in the middle of an exchange.
-    if (updateInProgress || exchangeInProgress) {
+    if (updateInProgress || exchangeInProgress ||
+        update::swapUnderWay(QCoreApplication::applicationDirPath())) {
         qDebug() << "version check: update postponed, the program is busy";
         return;
     }
@@ -109,6 +179,7 @@ void MainWindow::getVersionFromServerReplyFinished(QNetworkReply *netReply)
         qDebug() << "version check: the update to" << offer.version << "failed less than a day ago";
         return;
     }
+    const QString previousEntry = readString(settings, keys::FailedUpdate);
     settings->setValue(keys::FailedUpdate, update::failedUpdateEntry(offer.version, now));
     settings->sync();
     updateInProgress = true;
@@ -122,14 +193,19 @@ void MainWindow::getVersionFromServerReplyFinished(QNetworkReply *netReply)
 
         if (result == 0 && platform::startUpdateScript(QCoreApplication::applicationDirPath())) {
             // The script waits for this process to end before it replaces the program.
-            writeMilkingPeriods();
-            settings->sync();
-            trayIcon->hide();
-            std::fflush(nullptr);
-            std::_Exit(0);
+            endProcessNow();
         }
+        if (result == 0)
+            removeStaged(QCoreApplication::applicationDirPath());
     }
 
+    if (result == downloadUpdateInterrupted) {
+        // Ended by a logout or SIGTERM: nothing failed, the version may come again.
+        settings->setValue(keys::FailedUpdate, previousEntry);
+        settings->sync();
+        updateInProgress = false;
+        return;
+    }
     QString text;
     switch (result) {
     case -2:
@@ -152,29 +228,26 @@ int MainWindow::downloadUpdate(const QString &address)
     const QString dir = QCoreApplication::applicationDirPath();
     const QString archive = dir + QLatin1Char('/') + update::ArchiveName;
     const QString downloaded = dir + QLatin1Char('/') + update::DownloadName;
-    const QString signatureName = update::DownloadName + QStringLiteral(".minisig");
-    const QString signature = dir + QLatin1Char('/') + signatureName;
     QFile::remove(archive);
 
     // The signature first: without one there is nothing worth downloading.
-    if (!fetch(dir, address + QStringLiteral(".minisig"), signatureName))
-        return -1;
-    const QByteArray signatureText = readSmallFile(signature, maxSignatureBytes);
-    QFile::remove(signature);
+    QByteArray signatureText;
+    Fetched fetched = fetchSmall(address + QStringLiteral(".minisig"), maxSignatureBytes, signatureText);
+    if (fetched != Fetched::Complete)
+        return fetched == Fetched::Interrupted ? downloadUpdateInterrupted : -1;
     const QList<update::PublicKey> keys = update::trustedKeys();
     if (!update::signatureTrusted(signatureText, keys)) {
         qDebug() << "update: the signature is not from a trusted key";
         return -1;
     }
-    if (!fetch(dir, address, update::DownloadName))
-        return -1;
+    fetched = fetch(dir, address, update::DownloadName);
+    if (fetched != Fetched::Complete)
+        return fetched == Fetched::Interrupted ? downloadUpdateInterrupted : -1;
     if (!QFile::exists(downloaded))
         return -2;
-    // Nothing is unpacked and the program does not end unless the maker signed this very archive
-    // and it holds the program.
-    const QString exeName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    if (!update::verifyFile(downloaded, signatureText, keys) || !update::checkArchive(downloaded, exeName)) {
-        qDebug() << "update: the archive is not signed by a trusted key or is not a usable zip";
+    // Nothing is unpacked and the program does not end unless the maker signed this very archive.
+    if (!update::verifyFile(downloaded, signatureText, keys)) {
+        qDebug() << "update: the archive is not signed by a trusted key";
         QFile::remove(downloaded);
         return -1;
     }
@@ -183,11 +256,17 @@ int MainWindow::downloadUpdate(const QString &address)
         return -2;
     }
 
-    const QString scriptPath = dir + QLatin1Char('/') + platform::updateScriptName();
-    QFile::remove(scriptPath);
-    // A failure (a full disk among them) leaves no script; the program then keeps running.
-    if (!exchange::writeWholeFile(scriptPath, platform::updateScript(exeName))) {
+    // Unpacked and tested here, while the old program still runs: the script only swaps.
+    const QString exeName = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    bool writeFailed = false;
+    if (!update::stageArchive(dir, archive, exeName, &writeFailed)) {
+        qDebug() << "update: the archive is not a usable zip, or the disk refused it";
         QFile::remove(archive);
+        return writeFailed ? -2 : -1;
+    }
+    // A failure (a full disk among them) leaves no script; the program then keeps running.
+    if (!update::writeScript(dir, exeName)) {
+        removeStaged(dir);
         return -3;
     }
     return 0;

@@ -2,11 +2,11 @@
 
 #include "jsontext.h"
 #include "lowdelay.h"
+#include "netrule.h"
 
 #include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
@@ -32,24 +32,9 @@ QUrl registryUrl()
     return QUrl(env.isEmpty() ? QString(DefaultRegistryUrl) : env, QUrl::StrictMode);
 }
 
-bool isLoopbackHost(const QString &host)
-{
-    if (host.compare("localhost", Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress address(host);
-    return !address.isNull() && address.isLoopback();
-}
-
 int checkRegistryUrl(const QUrl &url)
 {
-    if (!url.isValid() || url.host().isEmpty())
-        return InsecureUrl;
-    const QString scheme = url.scheme().toLower();
-    if (scheme == "https")
-        return 0;
-    if (scheme == "http" && isLoopbackHost(url.host()))
-        return 0;
-    return InsecureUrl;
+    return netrule::permittedUrl(url) ? 0 : InsecureUrl;
 }
 
 QUrl endpoint(const QUrl &base, const QString &name)
@@ -605,8 +590,8 @@ int postJson(QNetworkAccessManager &network, const QUrl &url, const QByteArray &
         request.setSslConfiguration(tls);
     }
     // A proxy from the environment must not see requests meant for this machine.
-    network.setProxy(isLoopbackHost(url.host()) ? QNetworkProxy(QNetworkProxy::NoProxy)
-                                                : QNetworkProxy(QNetworkProxy::DefaultProxy));
+    network.setProxy(netrule::isLoopbackHost(url.host()) ? QNetworkProxy(QNetworkProxy::NoProxy)
+                                                         : QNetworkProxy(QNetworkProxy::DefaultProxy));
 
     // The connection kept alive from the previous request is reused for this one.
     setLowDelayToPort(url.port(url.scheme().compare("https", Qt::CaseInsensitive) == 0 ? 443 : 80));

@@ -21,7 +21,6 @@ QUrl registryUrl();
 // 0 when requests may go to `url`; InsecureUrl for plain http to a host that is not loopback,
 // another scheme or an unusable URL.
 int checkRegistryUrl(const QUrl &url);
-bool isLoopbackHost(const QString &host);
 // The URL of an API request (`name` is "attach", "sync" or "detach") under the base URL.
 QUrl endpoint(const QUrl &base, const QString &name);
 // ZAVRA_TIMEOUT_MS when it is a positive number, else DefaultTimeoutMs.

@@ -2,9 +2,10 @@
 // when its download is complete; a failed or cut-off download leaves nothing behind.
 #include "ziviviver.h"
 
+#include "netrule.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -20,22 +21,6 @@ namespace {
 
 const int transferTimeoutMs = 60000;             // without any data for this long, the download fails
 const qint64 maxFileBytes = 300LL * 1024 * 1024; // a larger file is refused
-
-// https anywhere; plain http only to this machine.
-bool permittedUrl(const QUrl &url)
-{
-    if (!url.isValid() || url.host().isEmpty())
-        return false;
-    const QString scheme = url.scheme().toLower();
-    if (scheme == QLatin1String("https"))
-        return true;
-    if (scheme != QLatin1String("http"))
-        return false;
-    if (url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress address(url.host());
-    return !address.isNull() && address.isLoopback();
-}
 
 // The name the file gets in the output directory; empty when it would leave the directory.
 QString targetName(const dm_request_t &request)
@@ -84,7 +69,7 @@ void ZOVeravidoZedozor::Private::startNext()
         skipCurrent();
         return;
     }
-    if (!permittedUrl(request.fileUrl)) {
+    if (!netrule::permittedUrl(request.fileUrl)) {
         qDebug() << "download refused: not an https address" << request.fileUrl;
         skipCurrent();
         return;
@@ -111,7 +96,7 @@ void ZOVeravidoZedozor::Private::startNext()
     QObject::connect(reply, &QNetworkReply::redirected, owner, [this](const QUrl &target) {
         if (!reply)
             return;
-        if (permittedUrl(target))
+        if (netrule::permittedUrl(target))
             emit reply->redirectAllowed();
         else
             reply->abort();

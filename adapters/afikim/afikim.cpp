@@ -1,9 +1,8 @@
 #include "adapters/afikim/afikimreport.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "sync/exchangeframe.h"
-#include "ui_mainwindow.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -20,8 +19,10 @@ void MainWindow::exchangeAfifarm(const QString &)
     }
     {
         ExchangeGuard guard(this);
+        beginRun(RunTrigger::Report);
         exchangeAfifarmReport();
     }
+    endRun();
     exchangeEnded();
 }
 
@@ -33,7 +34,8 @@ void MainWindow::exchangeAfifarmReport()
     // Deleting the reports notifies the watcher again: without a report the last run's text stays.
     if (reports.isEmpty())
         return;
-    ui->textEdit->setPlainText(QString());
+    const bool ShowMessages = !readBool(settings, keys::TrayIcon);
+    ExchangeFrame frame(this, ShowMessages, FrameOptions{true, false, false});
 
     // AfiFarm may still be writing; the window goes on painting meanwhile.
     QEventLoop settle;
@@ -53,23 +55,23 @@ void MainWindow::exchangeAfifarmReport()
             found = true;
             break;
         }
-        ui->textEdit->setPlainText(tr("Nepodporovaný formát dat."));
+        frame.setText(tr("Nepodporovaný formát dat."));
         QFile::remove(path);
     }
-    if (!found)
+    if (!found) {
+        frame.fail(RunResult::ReportUnusable);
         return;
-    ui->textEdit->setPlainText(QString());
+    }
+    frame.setText(QString());
     for (const QString &report : qAsConst(reports))
         QFile::remove(report);
-
-    const bool ShowMessages = !readBool(settings, keys::TrayIcon);
-    ExchangeFrame frame(this, ShowMessages, FrameOptions{false, false, false});
 
     const afikim::ReportTable table = afikim::readTable(reader);
     const afikim::ColumnMap columns = afikim::matchColumns(table.first());
     const QString missing = afikim::missingColumnText(columns);
     if (!missing.isEmpty()) {
-        ui->textEdit->setPlainText(missing);
+        frame.fail(RunResult::ReportUnusable);
+        frame.finish(missing);
         return;
     }
 

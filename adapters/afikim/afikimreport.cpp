@@ -1,5 +1,5 @@
 #include "adapters/afikim/afikimreport.h"
-#include "exchange/wholefile.h"
+#include "platform/wholefile.h"
 
 #include "exchange/adis.h"
 #include "exchange/answerfields.h"
@@ -20,7 +20,11 @@ const char *const ReportPrefix = "StablomatAnimals";
 
 namespace {
 
+#ifdef STABLOMAT_TEST_HOOKS
 int waitMs = 5000;
+#else
+const int waitMs = 5000;
+#endif
 
 QString tr(const char *text)
 {
@@ -78,10 +82,12 @@ int reportWaitMs()
     return waitMs;
 }
 
+#ifdef STABLOMAT_TEST_HOOKS
 void setReportWaitMs(int ms)
 {
     waitMs = qMax(0, ms);
 }
+#endif
 
 ReportTable readTable(const EDifReader &reader)
 {
@@ -328,7 +334,7 @@ ImportFile importFile(const QList<DownloadedInsemination> &downloaded, const Kno
 
 bool writeImportFile(const QString &path, const QString &text)
 {
-    return exchange::writeWholeFile(path, QTextCodec::codecForName("Windows-1250")->fromUnicode(text));
+    return platform::writeWholeFile(path, QTextCodec::codecForName("Windows-1250")->fromUnicode(text));
 }
 
 } // namespace afikim

@@ -24,7 +24,9 @@ QStringList reportFiles(const QString &dir, const QString &prefix);
 // How long a run waits before it reads the newest report: AfiFarm may still be writing it.
 // 5000 ms unless a test sets another value.
 int reportWaitMs();
+#ifdef STABLOMAT_TEST_HOOKS
 void setReportWaitMs(int ms);
+#endif
 
 // The report's cells; row 0 holds the captions. Animal rows hold the cells of the known captions
 // only, and end at the last of them that holds a value.

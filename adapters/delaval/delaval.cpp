@@ -3,10 +3,10 @@
 #include "adapters/delaval/delavalexchange.h"
 #include "adapters/delaval/delavalformat.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "sync/exchangeframe.h"
 
 #include <QDir>

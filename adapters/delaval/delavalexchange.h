@@ -2,7 +2,7 @@
 // exchange records and the milk maps, and turning downloaded inseminations into record lines.
 #pragma once
 
-#include "app/milkingperiods.h"
+#include "sync/milkingperiods.h"
 #include "sync/records.h"
 #include "sync/summary.h"
 

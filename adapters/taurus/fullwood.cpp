@@ -1,8 +1,8 @@
 #include "adapters/taurus/taurusexchange.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "exchange/converter.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "sync/exchangeframe.h"
 
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "adapters/taurus/taurusexchange.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
+#include "platform/platform.h"
 #include "sync/exchangeframe.h"
 
 // The converter exchange only: the answer is read through, nothing is derived from it, nothing is

@@ -1,5 +1,5 @@
 #include "adapters/taurus/taurusexchange.h"
-#include "exchange/wholefile.h"
+#include "platform/wholefile.h"
 
 #include "exchange/answerfields.h"
 #include "exchange/answerfile.h"
@@ -171,8 +171,8 @@ FullwoodHerd fullwoodHerd(exchange::AnswerLines &answerLines, int insDays, int s
         if (!table.cutView(line, &v))
             continue;
         const QStringView id = v.view(item::CowId);
-        // An id without a digit ("", "??????") names no animal.
-        if (std::none_of(id.cbegin(), id.cend(), [](QChar c) { return c.isDigit(); }))
+        // A blank id or an unknown one ("??????") names no animal; any other is used as written.
+        if (std::all_of(id.cbegin(), id.cend(), [](QChar c) { return c == QLatin1Char('?'); }))
             continue;
         FullwoodRow row;
         row.cowId = id.toString();
@@ -226,7 +226,7 @@ bool writeInsCopy(const QString &path, const QStringList &lines)
     QByteArray bytes;
     for (const QString &line : lines)
         bytes += codec->fromUnicode(line) + "\r\n";
-    return exchange::writeWholeFile(path, bytes);
+    return platform::writeWholeFile(path, bytes);
 }
 
 } // namespace taurus

@@ -331,9 +331,9 @@ int writeBack(QSqlDatabase &db, const QList<DownloadedInsemination> &downloaded,
             if (bullId > 0 && insertInsemination(db, cowId, row.datum, bullId))
                 line = logLine(true, row);
         }
-        // Not committed (the server went away): nothing of the row is stored, so it is not
-        // counted as written; the next run finds it missing and writes it.
-        if (!commitWork(db) && writing)
+        // Not committed (the server went away), or no event inserted: the row is not counted as
+        // written and has no "I:" line; the next run finds it missing and writes it.
+        if ((!commitWork(db) || line.isEmpty()) && writing)
             continue;
         log += line;
         ++Written;

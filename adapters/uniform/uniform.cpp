@@ -1,7 +1,7 @@
 #include "adapters/uniform/herdmetrixdb.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "sync/exchangeframe.h"
 
 #include <QSqlError>
@@ -45,9 +45,17 @@ void MainWindow::exchangeUniform(const bool &, const bool &ShowMessages)
 
     HerdMetrixConnection connection(platform::localPath(programPath));
     QSqlDatabase &db = connection.db;
+    const QString missingClient = platform::missingDatabaseClient();
+    if (!missingClient.isEmpty()) {
+        frame.inform(tr("Chyba připojení k databázi.") + QLatin1Char('\n') +
+                     tr("Nelze načíst knihovnu %1.").arg(missingClient));
+        frame.fail(RunResult::DatabaseFailed);
+        return;
+    }
     if (!db.open()) {
         // Shown in timer runs too: nothing can be exchanged until it is mended.
         frame.inform(tr("Chyba připojení k databázi.") + QLatin1Char('\n') + db.lastError().text());
+        frame.fail(RunResult::DatabaseFailed);
         return;
     }
     // The client library installs its own SIGTERM and SIGINT handlers as it attaches.

@@ -1,10 +1,10 @@
 #include "adapters/westfalia/westfaliaanswers.h"
 #include "adapters/westfalia/westfaliaformat.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 #include "sync/exchangeframe.h"
 
 #include <QDir>

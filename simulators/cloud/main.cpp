@@ -14,7 +14,7 @@ const char *const Usage =
     "usage:\n"
     "  zavra-registry serve --db FILE [--port N] [--bind 127.0.0.1] [--tls-cert F --tls-key F]\n"
     "                       [--delay-ms N] [--login-pause-ms N] [--fault 500|html|truncated]\n"
-    "                       [--update-reply TEXT] [--update-dir DIR]\n"
+    "                       [--update-reply TEXT] [--update-dir DIR] [--announce] [--hold PATH]\n"
     "  zavra-registry add-farm --db FILE --cloud NUMBER\n"
     "  zavra-registry add-user --db FILE --cloud NUMBER --user NAME --password PW\n"
     "  zavra-registry record-insemination --db FILE --cloud NUMBER --animal LIFENUMBER --date YYYY-MM-DD\n"
@@ -65,6 +65,10 @@ Command parse(const QStringList &args, const QMap<QString, QStringList> &known)
             c.error = QString("%1: unknown option %2").arg(c.name, key);
             return c;
         }
+        if (key == "--announce") { // the one option without a value
+            c.options.insert(key.mid(2), QString());
+            continue;
+        }
         if (i + 1 >= args.size()) {
             c.error = QString("%1: %2 needs a value").arg(c.name, key);
             return c;
@@ -92,7 +96,7 @@ int main(int argc, char **argv)
     const QMap<QString, QStringList> known{
         {"serve",
          {"db", "port", "bind", "tls-cert", "tls-key", "delay-ms", "fault", "update-reply", "update-dir",
-          "login-pause-ms"}},
+          "login-pause-ms", "announce", "hold"}},
         {"add-farm", {"db", "cloud"}},
         {"add-user", {"db", "cloud", "user", "password"}},
         {"record-insemination", {"db", "cloud", "animal", "date", "ordinal", "bull", "bull-name"}},
@@ -137,6 +141,8 @@ int main(int argc, char **argv)
         s.hasUpdateReply = o.contains("update-reply");
         s.updateReply = o.value("update-reply");
         s.updateDir = o.value("update-dir");
+        s.announce = o.contains("announce");
+        s.hold = o.value("hold");
         return registry::serve(s);
     }
 

@@ -57,6 +57,15 @@ void pause(int ms)
     stopSignal.wait_for(lock, std::chrono::milliseconds(ms), [] { return stopping; });
 }
 
+// Waits for a line on stdin (or its end); one line lets one held request go on.
+void waitForRelease()
+{
+    static std::mutex holdMutex;
+    std::lock_guard<std::mutex> lock(holdMutex);
+    for (int c = std::getchar(); c != '\n' && c != EOF; c = std::getchar()) {
+    }
+}
+
 QString text(const std::string &s)
 {
     return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
@@ -373,6 +382,12 @@ int serve(const ServeOptions &options)
     server->set_tcp_nodelay(true);
     server->set_pre_routing_handler([&options](const httplib::Request &req, httplib::Response &res) {
         note = RequestNote();
+        if (options.announce) {
+            std::printf("received %s %s\n", req.method.c_str(), req.path.c_str());
+            std::fflush(stdout);
+        }
+        if (!options.hold.isEmpty() && text(req.path) == options.hold)
+            waitForRelease();
         if (options.delayMs > 0)
             pause(options.delayMs);
         // Refused before the body is read.

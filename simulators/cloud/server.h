@@ -12,8 +12,10 @@ struct ServeOptions
     QString bind = "127.0.0.1";
     QString tlsCert;
     QString tlsKey;
-    int delayMs = 0; // every answer waits this long first
-    QString fault;   // "", "500", "html" or "truncated": how the API routes misbehave
+    int delayMs = 0;       // every answer waits this long first
+    bool announce = false; // "received <method> <path>" on stdout as each request arrives
+    QString hold;          // requests to this path are answered only after a line on stdin
+    QString fault;         // "", "500", "html" or "truncated": how the API routes misbehave
     // After this many refused logins in a row for one user from one address, further attempts
     // are refused for loginPauseMs, doubled with every further refusal (at most 15 minutes).
     int loginFailures = 5;

@@ -14,7 +14,7 @@
 //   ISO32_DATE_FORMAT         "dd.MM.yyyy" (default), "d.M.yyyy", "yyyyMMdd" or "mixed"
 //   ISO32_EXIT_CODE           exit status after a complete answer
 //   ISO32_IMPORT_FAULT        "exit" (status 7), "crash" or "hang" (60 s) instead of importing
-#include "adapters/delaval/delavalformat.h"
+#include "adislines.h"
 #include "herd.h"
 #include "recordlines.h"
 
@@ -29,6 +29,41 @@
 #include <memory>
 
 namespace {
+
+using adislines::Layout;
+
+// ---- the converter's layouts ----
+
+// The sender record, entity 990001, that heads every DeLaval file.
+const Layout SenderHeader{
+    {"00900006", 24}, {"00900009", 8}, {"00900002", 8}, {"00900009", 8}, {"00900002", 8}};
+
+QString senderValues()
+{
+    return adislines::Line(QStringLiteral("VH990001"), SenderHeader)
+        .left(QStringLiteral(" DeLaval AB Alpro/ISO"))
+        .left(QStringLiteral("Alpro_DD"))
+        .left(QStringLiteral("  6.40"))
+        .left(QStringLiteral("aa_Alpro"))
+        .left(QStringLiteral("  5.0"))
+        .text();
+}
+
+// The cow request, entity 390006: the items answered, one column each, in this order.
+const Layout CowRequest{
+    {"00900070", 6},    {"00300033", 8},    {"00300033", 8},    {"00300348", 15},   {"00303924", 15},
+    {"00303925", 15},   {"00303926", 1},    {"00300282", 5},    {"00300002", 5},    {"00303930", 15},
+    {"00303931", 15},   {"00300003", 3},    {"00300035", 8},    {"00300036", 2},    {"00300034", 8},
+    {"00300357", 8},    {"00300037", 2},    {"00304058", 1},    {"00351141", 8},    {"00300194", 8},
+    {"00303938", 8},    {"00304063", 1},    {"00300374", 15},   {"00300130", 4, 2}, {"00300133", 4, 2},
+    {"00300136", 4, 2}, {"00300139", 4, 2}, {"00300119", 6},    {"00300120", 6},    {"00300121", 6},
+    {"00300122", 6},    {"00300366", 6},    {"00300367", 6},    {"00300368", 6},    {"00300369", 6},
+    {"00308503", 8},    {"00300017", 1},    {"00300142", 4, 2}, {"00300145", 4, 2}, {"00300148", 4, 2},
+    {"00300151", 4, 2}, {"00300123", 6},    {"00300124", 6},    {"00300125", 6},    {"00300126", 6},
+    {"00300370", 6},    {"00300371", 6},    {"00300372", 6},    {"00300373", 6}};
+
+// The insemination records handed back, entity 390006: cow, date, ordinal, sire.
+const Layout InseminationRecord{{"00300001", 6}, {"00300357", 8}, {"00300037", 2}, {"00300374", 15}};
 
 QTextStream &err()
 {
@@ -132,13 +167,13 @@ bool isCommentOrBlank(const QString &line)
 }
 
 // The header block's DH and VH lines, then the given lines, then "ZN" as the last line: comments
-// and blank lines aside, nothing else. Value lines are collected when a definition is given.
-bool understood(const QStringList &lines, const QStringList &expected, const adis::Entity *records,
-                QStringList *valueLines, QString *why)
+// and blank lines aside, nothing else. With records, their "VN390006" lines are collected too.
+bool understood(const QStringList &lines, const QString &expected, bool withRecords, QStringList *valueLines,
+                QString *why)
 {
-    const QStringList header = delaval::headerBlock();
-    QStringList want{header.at(4), header.at(5)};
-    want << expected;
+    const QStringList want{
+        adislines::definition(QStringLiteral("DH"), QStringLiteral("990001"), SenderHeader), senderValues(),
+        expected};
     int next = 0;
     for (int i = 0; i < lines.size(); ++i) {
         const QString &l = lines.at(i);
@@ -161,7 +196,7 @@ bool understood(const QStringList &lines, const QStringList &expected, const adi
             }
             return true;
         }
-        if (records && records->isValueLine(l)) {
+        if (withRecords && l.startsWith(QLatin1String("VN390006"))) {
             valueLines->append(l);
             continue;
         }
@@ -175,28 +210,32 @@ bool understood(const QStringList &lines, const QStringList &expected, const adi
 
 // ---- the cow answer ----
 
-class Fields
+// One answer line: a value for each request item in its order, unknown ones filled with "?".
+class AnswerLine
 {
 public:
-    explicit Fields(int cow) : dateStyle(cow) {}
+    explicit AnswerLine(int cow) : dateStyle(cow) {}
 
-    QString unknown(int column) const
+    AnswerLine &text(const QString &value)
     {
-        return QString(delaval::cowRequest().width(column), QLatin1Char('?'));
+        values << (value.isEmpty() ? unknownValue() : value);
+        return *this;
     }
-    QString text(int column, const QString &value) const { return value.isEmpty() ? unknown(column) : value; }
-    QString date(int column, const QDate &value) const
+    AnswerLine &date(const QDate &value)
     {
-        if (!value.isValid())
-            return unknown(column);
-        return value.toString(format());
+        return text(value.isValid() ? value.toString(format()) : QString());
     }
-    QString number(int column, int value, bool known = true) const
+    AnswerLine &number(int value, bool known = true)
     {
-        return known ? QString::number(value) : unknown(column);
+        return text(known ? QString::number(value) : QString());
     }
+    AnswerLine &unknown() { return text(QString()); }
+
+    // The converter closes every line with a tab.
+    QString toString() const { return values.join(QLatin1Char('\t')) + QLatin1Char('\t'); }
 
 private:
+    QString unknownValue() const { return QString(CowRequest.at(values.size()).width, QLatin1Char('?')); }
     QString format() const
     {
         static const QString chosen = qEnvironmentVariable("ISO32_DATE_FORMAT", QStringLiteral("dd.MM.yyyy"));
@@ -207,6 +246,7 @@ private:
         return all.at(dateStyle % all.size());
     }
 
+    QStringList values;
     int dateStyle;
 };
 
@@ -218,48 +258,39 @@ QString kg(double value)
 
 QString answerLine(const herd::Cow &c, const QDate &today, int index)
 {
-    using namespace delaval::col;
-    const Fields f(index);
-    QStringList v;
-    v.reserve(Count);
+    AnswerLine a(index);
     const herd::Insemination *ins = c.lastInsemination();
     const herd::PregnancyCheck *check = c.lastPregnancyCheck();
-    v << QString::number(c.parlour) << f.date(Birth1, c.birth) << f.date(Birth2, c.birth)
-      << f.text(CowId, c.registration) << f.text(DamId, c.dam) << f.text(FatherId, c.sire)
-      << QStringLiteral("2") << f.unknown(ActivityTag) << f.text(ShortTransponder, c.transponder.right(5))
-      << f.unknown(HdxTransponder) << f.text(Transponder, c.transponder)
-      << f.number(Group, c.group, c.group > 0) << f.date(CalvingDate, c.lastCalving())
-      << QString::number(c.lactation()) << f.date(HeatDate, c.lastHeat())
-      << f.date(InseminationDate, ins ? ins->date : QDate())
-      << f.number(InseminationNo, ins ? ins->ordinal : 0, ins != nullptr)
-      << f.number(Pregnant, check && check->pregnant ? 1 : 0, check != nullptr)
-      << f.date(PregnancyDate, check ? check->date : QDate()) << f.date(DryDate, c.lastDryOff())
-      << f.date(AbortionDate, c.lastAbortion()) << QStringLiteral("0")
-      << f.text(SireName, ins ? ins->sire : QString());
+    a.number(c.parlour).date(c.birth).date(c.birth).text(c.registration).text(c.dam).text(c.sire);
+    a.text(QStringLiteral("2")).unknown().text(c.transponder.right(5)).unknown().text(c.transponder);
+    a.number(c.group, c.group > 0).date(c.lastCalving()).number(c.lactation()).date(c.lastHeat());
+    a.date(ins ? ins->date : QDate()).number(ins ? ins->ordinal : 0, ins != nullptr);
+    a.number(check && check->pregnant ? 1 : 0, check != nullptr).date(check ? check->date : QDate());
+    a.date(c.lastDryOff()).date(c.lastAbortion()).text(QStringLiteral("0")).text(ins ? ins->sire : QString());
 
-    // Four milkings a day at most; the rest unknown.
-    auto day = [&](const QDate &date, int milk, int duration, int time, bool withDate) {
+    // Four milkings a day at most: milk, durations, times; the rest unknown.
+    auto day = [&](const QDate &date) {
         const QVector<herd::Milking> ms = c.milkingsOn(date);
         for (int k = 0; k < 4; ++k)
-            v << (k < ms.size() ? kg(ms.at(k).kg) : f.unknown(milk + k));
+            a.text(k < ms.size() ? kg(ms.at(k).kg) : QString());
         for (int k = 0; k < 4; ++k)
-            v << (k < ms.size() ? QString::number(ms.at(k).seconds) : f.unknown(duration + k));
+            a.text(k < ms.size() ? QString::number(ms.at(k).seconds) : QString());
         for (int k = 0; k < 4; ++k)
-            v << (k < ms.size() ? ms.at(k).time.toString(QStringLiteral("hh:mm:ss")) : f.unknown(time + k));
-        if (withDate)
-            v << f.date(RealDate, date) << QString::number(c.isPresent() ? 0 : 1);
+            a.text(k < ms.size() ? ms.at(k).time.toString(QStringLiteral("hh:mm:ss")) : QString());
     };
-    day(today, Milk1, Duration1, Time1, true);
-    day(today.addDays(-1), MilkY1, DurationY1, TimeY1, false);
-    v << QString(); // the converter closes every line with a tab
-    return v.join(QLatin1Char('\t'));
+    day(today);
+    a.date(today).number(c.isPresent() ? 0 : 1);
+    day(today.addDays(-1));
+    return a.toString();
 }
 
 int exportCows(const QStringList &request, const QString &herdPath, const QString &outputPath)
 {
     QString why;
     QStringList none;
-    if (!understood(request, {delaval::cowRequest().request()}, nullptr, &none, &why)) {
+    if (!understood(request,
+                    adislines::definition(QStringLiteral("RN"), QStringLiteral("390006"), CowRequest), false,
+                    &none, &why)) {
         err() << "iso32: request not understood: " << why << "\n";
         return 3;
     }
@@ -299,10 +330,11 @@ int exportCows(const QStringList &request, const QString &herdPath, const QStrin
 
 int importInseminations(const QStringList &records, const QString &herdPath, const QString &outputPath)
 {
-    const adis::Entity &table = delaval::inseminationRecord();
     QString why;
     QStringList valueLines;
-    if (!understood(records, {table.definition()}, &table, &valueLines, &why)) {
+    if (!understood(records,
+                    adislines::definition(QStringLiteral("DN"), QStringLiteral("390006"), InseminationRecord),
+                    true, &valueLines, &why)) {
         err() << "iso32: record file not understood: " << why << "\n";
         return 3;
     }
@@ -324,10 +356,11 @@ int importInseminations(const QStringList &records, const QString &herdPath, con
     const int crashAfter = envInt("ISO32_CRASH_AFTER_LINES", -1);
 
     QStringList log;
-    const int imported = herd::recordInseminationLines(h, table, valueLines, 2, 3, &log, [crashAfter](int n) {
-        if (crashAfter >= 0 && n >= crashAfter)
-            std::abort();
-    });
+    const int imported =
+        herd::recordInseminationLines(h, InseminationRecord, valueLines, 2, 3, &log, [crashAfter](int n) {
+            if (crashAfter >= 0 && n >= crashAfter)
+                std::abort();
+        });
     if (imported > 0 && !h.save(herdPath, &why)) {
         err() << "iso32: " << why << "\n";
         return 4;

@@ -14,7 +14,7 @@
 //   TAURUS_REQUEST_LOG     append every request read, as it was on disk, to this file
 //   TAURUS_EXTRA_ANSWER    append the lines of this file to the answer as they are
 //   TAURUS_FAIL_RECORD=1   record nothing of a write-back request and exit with status 7
-#include "adapters/taurus/taurusformat.h"
+#include "adislines.h"
 #include "herd.h"
 
 #include <QCoreApplication>
@@ -27,6 +27,46 @@
 #include <algorithm>
 
 namespace {
+
+using adislines::Layout;
+
+// ---- the converter's layouts ----
+
+// The sender record, entity 201861, and its one value line.
+const Layout SenderHeader{{"00000000", 8},  {"00201575", 8}, {"00201576", 6},
+                          {"00201681", 24}, {"00201684", 8}, {"00201685", 8}};
+
+QString senderDefinition()
+{
+    return adislines::definition(QStringLiteral("DH"), QStringLiteral("201861"), SenderHeader);
+}
+
+QString senderValues()
+{
+    return adislines::Line(QStringLiteral("VH201861"), SenderHeader)
+        .left(QStringLiteral("DD"))
+        .left(QStringLiteral("20170704"))
+        .left(QStringLiteral("142855"))
+        .left(QStringLiteral("Agis TFS 6.1.641"))
+        .left(QStringLiteral("6.1.641"))
+        .left(QStringLiteral("STK 2.0"))
+        .text();
+}
+
+// General cow, entity 201863: every item a request may ask for, each at its own width.
+const QString GeneralCowEntity = QStringLiteral("201863");
+const Layout GeneralCow{{"00201896", 6},  {"00201812", 15}, {"00200064", 2}, {"00201695", 8}, {"00200042", 8},
+                        {"00200050", 8},  {"00200513", 8},  {"00201743", 8}, {"00900085", 1}, {"00900059", 8},
+                        {"00202461", 15}, {"00989217", 15}, {"00900058", 2}};
+// The one item written as a text, left-justified: 00989217, the sire.
+const int SireItem = 11;
+
+// The converter's files in its directory.
+const QString RequestFile = QStringLiteral("tau_ms.2");
+const QString AnswerFile = QStringLiteral("TAU_PRC.2");
+
+// The records Fullwood hands back: cow id and insemination date.
+const Layout Evidence{{"00201896", 6}, {"00200050", 8}};
 
 QTextStream &err()
 {
@@ -83,37 +123,35 @@ struct Request
         WriteBack
     };
     Kind kind = Unknown;
-    adis::Entity asked;     // GeneralCows: the items asked for, in their order
+    QVector<int> asked;     // GeneralCows: the items asked for, as places in GeneralCow
     QStringList valueLines; // WriteBack
     QString why;
 };
 
 // The items of an "RN201863" line, each one of the general-cow items at its own width.
-bool requestedItems(const QString &line, adis::Entity *asked, QString *why)
+bool requestedItems(const QString &line, QVector<int> *asked, QString *why)
 {
-    const adis::Entity &all = taurus::generalCow();
-    const QString prefix = QStringLiteral("RN") + all.number();
+    const QString prefix = QStringLiteral("RN") + GeneralCowEntity;
     const QString groups = line.mid(prefix.size());
     if (!line.startsWith(prefix) || groups.isEmpty() || groups.size() % 11 != 0) {
         *why = QStringLiteral("not a general-cow request: \"%1\"").arg(line.left(60));
         return false;
     }
-    QVector<adis::Item> items;
     for (int at = 0; at < groups.size(); at += 11) {
-        const QString id = groups.mid(at, 8);
-        const int k = all.indexOf(id);
-        if (k < 0) {
-            *why = QStringLiteral("item %1 is not a general-cow item").arg(id);
+        const QString group = groups.mid(at, 11);
+        const auto known = std::find_if(GeneralCow.begin(), GeneralCow.end(), [&](const adislines::Field &f) {
+            return group.startsWith(QLatin1String(f.id));
+        });
+        if (known == GeneralCow.end()) {
+            *why = QStringLiteral("item %1 is not a general-cow item").arg(group.left(8));
             return false;
         }
-        const adis::Item &known = all.item(k);
-        if (groups.mid(at + 8, 2).toInt() != known.width || groups.mid(at + 10, 1) != QLatin1String("0")) {
-            *why = QStringLiteral("item %1 asked as \"%2\"").arg(id, groups.mid(at, 11));
+        if (group != adislines::definition(QString(), QString(), {*known})) {
+            *why = QStringLiteral("item %1 asked as \"%2\"").arg(group.left(8), group);
             return false;
         }
-        items.append(known);
+        asked->append(int(known - GeneralCow.begin()));
     }
-    *asked = adis::Entity(all.number(), items);
     return true;
 }
 
@@ -127,8 +165,8 @@ Request understand(const QStringList &lines)
         if (!l.isEmpty() && !l.startsWith(QLatin1String("CN")))
             body << l;
     }
-    const QString dh = taurus::senderHeader().headerDefinition();
-    if (body.size() < 5 || body.at(0) != dh || body.at(1) != taurus::senderValues()) {
+    const QString dh = senderDefinition();
+    if (body.size() < 5 || body.at(0) != dh || body.at(1) != senderValues()) {
         r.why = QStringLiteral("no sender record \"%1\"").arg(dh);
         return r;
     }
@@ -146,14 +184,13 @@ Request understand(const QStringList &lines)
             r.kind = Request::GeneralCows;
         return r;
     }
-    const adis::Entity &records = taurus::evidence();
-    if (third == records.definition()) {
+    if (third == adislines::definition(QStringLiteral("DN"), GeneralCowEntity, Evidence)) {
         if (body.at(body.size() - 2) != QLatin1String("TN")) {
             r.why = QStringLiteral("no \"TN\" before \"ZN\"");
             return r;
         }
         for (int i = 3; i < body.size() - 2; ++i) {
-            if (!records.isValueLine(body.at(i))) {
+            if (!body.at(i).startsWith(QLatin1String("VN") + GeneralCowEntity)) {
                 r.why = QStringLiteral("not a record: \"%1\"").arg(body.at(i).left(60));
                 return r;
             }
@@ -179,10 +216,9 @@ QString herdNumber(const herd::Cow &c)
     return own.toString();
 }
 
-// All thirteen values of a cow, in the order of the full table; a null string is unknown.
+// All thirteen values of a cow, in the order of GeneralCow; an empty string is unknown.
 QStringList cowValues(const herd::Cow &c)
 {
-    using namespace taurus::item;
     auto date = [](const QDate &d) {
         return d.isValid() ? d.toString(QStringLiteral("yyyyMMdd")) : QString();
     };
@@ -190,7 +226,6 @@ QStringList cowValues(const herd::Cow &c)
     const herd::Insemination *ins = c.lastInsemination();
     const herd::PregnancyCheck *check = c.lastPregnancyCheck();
     QStringList v;
-    v.reserve(Count);
     v << QString::number(c.parlour) << text(herdNumber(c)) << QString::number(c.lactation()) << date(c.birth)
       << date(c.lastCalving()) << date(ins ? ins->date : QDate()) << date(c.lastDryOff())
       << date(c.lastHeat()) << (check ? QString::number(check->pregnant ? 1 : 2) : QString())
@@ -199,20 +234,19 @@ QStringList cowValues(const herd::Cow &c)
     return v;
 }
 
-QString answerLine(const adis::Entity &asked, const herd::Cow &c)
+// The values of the items asked for, at their widths: numbers right-justified, the sire
+// left-justified, too long a value cut to its item.
+QString answerLine(const QVector<int> &asked, const Layout &fields, const herd::Cow &c)
 {
-    const adis::Entity &all = taurus::generalCow();
     const QStringList values = cowValues(c);
-    adis::ValueLine line(asked);
-    for (const adis::Item &it : asked.items()) {
-        const QString value = values.at(all.indexOf(it.id));
-        // Numbers right-justified, texts (sire) left-justified; too long a value is cut to its item.
-        if (it.id == all.item(taurus::item::Sire).id)
-            line.text(value, adis::ValueLine::Overflow::Cut);
+    adislines::Line line(QStringLiteral("VN") + GeneralCowEntity, fields);
+    for (int k : asked) {
+        if (k == SireItem)
+            line.left(values.at(k));
         else
-            line.code(value, adis::ValueLine::Overflow::Cut);
+            line.right(values.at(k));
     }
-    return line.toString();
+    return line.text();
 }
 
 int answer(const Request &request, const herd::Herd &h, QStringList *log)
@@ -225,11 +259,13 @@ int answer(const Request &request, const herd::Herd &h, QStringList *log)
     std::stable_sort(cows.begin(), cows.end(),
                      [](const herd::Cow *a, const herd::Cow *b) { return a->parlour < b->parlour; });
 
-    QStringList lines{QStringLiteral("CN ***** Taurus stand-in, general cow"),
-                      taurus::senderHeader().headerDefinition(), taurus::senderValues(),
-                      request.asked.definition()};
+    Layout fields;
+    for (int k : request.asked)
+        fields << GeneralCow.at(k);
+    QStringList lines{QStringLiteral("CN ***** Taurus stand-in, general cow"), senderDefinition(),
+                      senderValues(), adislines::definition(QStringLiteral("DN"), GeneralCowEntity, fields)};
     for (const herd::Cow *c : cows)
-        lines << answerLine(request.asked, *c);
+        lines << answerLine(request.asked, fields, *c);
     const QString extra = qEnvironmentVariable("TAURUS_EXTRA_ANSWER");
     if (!extra.isEmpty()) {
         QFile more(extra);
@@ -239,8 +275,8 @@ int answer(const Request &request, const herd::Herd &h, QStringList *log)
     lines << QStringLiteral("TN") << QStringLiteral("ZN");
 
     QString why;
-    if (!writeAtomically(taurus::answerFileName(), lines, &why)) {
-        err() << "taurus: cannot write " << taurus::answerFileName() << ": " << why << "\n";
+    if (!writeAtomically(AnswerFile, lines, &why)) {
+        err() << "taurus: cannot write " << AnswerFile << ": " << why << "\n";
         return 5;
     }
     *log << QStringLiteral("%1 cows, %2 items each").arg(cows.size()).arg(request.asked.size());
@@ -251,13 +287,12 @@ int answer(const Request &request, const herd::Herd &h, QStringList *log)
 
 int record(const Request &request, herd::Herd &h, const QString &herdPath, QStringList *log)
 {
-    const adis::Entity &table = taurus::evidence();
     int imported = 0;
     for (int n = 0; n < request.valueLines.size(); ++n) {
         const QString &line = request.valueLines.at(n);
-        const adis::Values v = table.cutAny(line);
+        const QStringList v = adislines::cut(line, Evidence);
         const QString what = QStringLiteral("record %1 (cow %2, %3): ").arg(n + 1).arg(v.at(0), v.at(1));
-        if (line.size() > table.lineLength()) {
+        if (line.size() > adislines::lineLength(Evidence)) {
             *log << what + QStringLiteral("skipped, line of %1 characters").arg(line.size());
             continue;
         }
@@ -286,16 +321,16 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     if (QCoreApplication::arguments().size() > 1) {
-        err() << "usage: " << QCoreApplication::applicationName() << " (no arguments; reads "
-              << taurus::requestFileName() << " in its directory)\n";
+        err() << "usage: " << QCoreApplication::applicationName() << " (no arguments; reads " << RequestFile
+              << " in its directory)\n";
         return 2;
     }
     const QString herdPath =
         qEnvironmentVariable("HERD_FILE", QDir::current().filePath(QStringLiteral("herd.json")));
 
-    QFile input(taurus::requestFileName());
+    QFile input(RequestFile);
     if (!input.open(QIODevice::ReadOnly)) {
-        err() << "taurus: cannot read " << taurus::requestFileName() << ": " << input.errorString() << "\n";
+        err() << "taurus: cannot read " << RequestFile << ": " << input.errorString() << "\n";
         return 3;
     }
     const QByteArray bytes = input.readAll();
@@ -309,7 +344,7 @@ int main(int argc, char **argv)
 
     const Request request = understand(splitLines(bytes));
     if (request.kind == Request::Unknown) {
-        err() << "taurus: " << taurus::requestFileName() << " not understood: " << request.why << "\n";
+        err() << "taurus: " << RequestFile << " not understood: " << request.why << "\n";
         return 3;
     }
     herd::Herd h;

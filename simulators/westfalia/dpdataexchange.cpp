@@ -12,7 +12,7 @@
 //   DPDATAEXCHANGE_IGNORE   comma-separated "reproduction", "milk", "modify": run, but leave that
 //                           request unanswered (or not imported)
 //   DPDATAEXCHANGE_FAIL_MODIFY=1   import nothing and exit with status 7
-#include "adapters/westfalia/westfaliaformat.h"
+#include "adislines.h"
 #include "herd.h"
 #include "recordlines.h"
 
@@ -26,6 +26,64 @@
 #include <algorithm>
 
 namespace {
+
+using adislines::Layout;
+
+// ---- the converter's layouts ----
+
+// The sender record, entity 000000, at the head of every file.
+const Layout SenderHeader{
+    {"00000000", 8}, {"00900006", 24}, {"00900008", 8}, {"00900003", 8}, {"00900004", 6}};
+
+QString senderValues(const QString &sender, const QString &name, const QString &date, const QString &time)
+{
+    return adislines::Line(QStringLiteral("VH000000"), SenderHeader)
+        .left(sender)
+        .left(name)
+        .left(QStringLiteral("5.50"))
+        .left(date)
+        .left(time)
+        .text();
+}
+
+// The two queries the converter knows.
+const char *const ReproductionQuery =
+    "R:COW,Reg1,resp\\16,typ,SIRE,DAM,st,Gp,bd,NAME\\12,1{BIRDAT},1{CLVDAT},1{LACTNO},1{SRVDAT,SrvCount},"
+    "1{PRGDAT,prgdiag},1{DRYDAT},1{abtdat},ai\\2,GateD\\9,1{G1\\2},1{G2\\2},1{G3\\2},1{G4\\2},SelCount";
+const char *const MilkQuery = "R:COW,Reg1,6{IMDat,IMTim\\6,IMWt\\5.1,IMDuration\\5.1,MsCondA,IMFlg\\1,"
+                              "IMIDDate\\9,IMIDTime\\6,IMStartSec\\4,IMStall\\3,IMAttachDate\\9,"
+                              "IMAttachTime\\6,IMCode\\2}";
+
+// The reproduction answer: one line per cow.
+const Layout CowAnswer{{"COW", 6, -1},     {"Reg1", 16, -1},   {"resp", 16, -1},    {"typ", 3, -1},
+                       {"SIRE", 16, -1},   {"DAM", 16, -1},    {"st", 3, -1},       {"Gp", 3, -1},
+                       {"bd", 4, -1},      {"NAME", 12, -1},   {"BIRDAT", 9, -1},   {"CLVDAT", 9, -1},
+                       {"LACTNO", 3, -1},  {"SRVDAT", 9, -1},  {"SrvCount", 6, -1}, {"PRGDAT", 9, -1},
+                       {"prgdiag", 2, -1}, {"DRYDAT", 9, -1},  {"abtdat", 9, -1},   {"ai", 2, -1},
+                       {"GateD", 9, -1},   {"G1", 2, -1},      {"G2", 2, -1},       {"G3", 2, -1},
+                       {"G4", 2, -1},      {"SelCount", 4, -1}};
+
+// The milk-yield answer: COW, Reg1 and six milkings of 70 characters, the weight IMWt\5.1 as its
+// whole kilograms and its tenths.
+const int Milkings = 6;
+const Layout MilkGroup{{"IMDat", 9},        {"IMTim", 6},      {"IMWt", 4},    {"IMWtTenths", 1},
+                       {"IMDuration", 5},   {"MsCondA", 5},    {"IMFlg", 1},   {"IMIDDate", 9},
+                       {"IMIDTime", 6},     {"IMStartSec", 4}, {"IMStall", 3}, {"IMAttachDate", 9},
+                       {"IMAttachTime", 6}, {"IMCode", 2}};
+Layout milkAnswer()
+{
+    Layout fields{{"COW", 6}, {"Reg1", 16}};
+    for (int g = 0; g < Milkings; ++g)
+        fields += MilkGroup;
+    return fields;
+}
+
+// The insemination records of a modify request.
+const Layout EventRecord{
+    {"COW", 6, 0}, {"SRVDAT", 9, -1}, {"SrvCount", 6, 0}, {"ai", 2, -1}, {"srvsire", 15, -1}};
+
+// DairyPlan's status of a culled cow.
+const int CulledStatus = 15;
 
 QTextStream &err()
 {
@@ -62,6 +120,12 @@ bool isComment(const QString &line)
     return line.isEmpty() || line.startsWith(QLatin1String("CN")) || line.startsWith(QLatin1String("C:"));
 }
 
+// Both forms of the named entity's value lines.
+bool isDataLine(const QString &line)
+{
+    return line.startsWith(QLatin1String("VN     0")) || line.startsWith(QLatin1String("VN000000"));
+}
+
 enum class Kind
 {
     Unknown,
@@ -84,14 +148,16 @@ struct Request
 Request understand(const QStringList &lines)
 {
     Request r;
-    const QStringList header = westfalia::headerBlock();
+    const QString dh = adislines::definition(QStringLiteral("DH"), QStringLiteral("000000"), SenderHeader);
+    const QString vh = senderValues(QStringLiteral("DD:"), QStringLiteral("Velmorin"),
+                                    QStringLiteral("20010112"), QStringLiteral("102200"));
     QVector<int> data; // indexes of the lines that are not comments
     for (int i = 0; i < lines.size(); ++i) {
         if (!isComment(lines.at(i)))
             data.append(i);
     }
     auto at = [&](int k) { return k >= 0 && k < data.size() ? lines.at(data.at(k)) : QString(); };
-    if (at(0) != header.at(4) || at(1) != header.at(5)) {
+    if (at(0) != dh || at(1) != vh) {
         r.why = QStringLiteral("no Westfalia header block");
         return r;
     }
@@ -111,23 +177,22 @@ Request understand(const QStringList &lines)
             r.why = QStringLiteral("no answer file named");
             return r;
         }
-        if (at(3) == westfalia::reproductionQuery())
+        if (at(3) == QLatin1String(ReproductionQuery))
             r.kind = Kind::Reproduction;
-        else if (at(3) == westfalia::milkQuery())
+        else if (at(3) == QLatin1String(MilkQuery))
             r.kind = Kind::Milk;
         else
             r.why = QStringLiteral("query not known: \"%1\"").arg(at(3).left(60));
         return r;
     }
-    const adis::Entity &records = westfalia::eventRecord();
-    if (third == records.definition()) {
+    if (third == adislines::namedDefinition(EventRecord)) {
         const int definitionLine = data.at(2);
         if (definitionLine == 0 || lines.at(definitionLine - 1) != QLatin1String("CN ***** EVENT 0 *****")) {
             r.why = QStringLiteral("event definition without \"CN ***** EVENT 0 *****\"");
             return r;
         }
         for (int k = 3; k < data.size() - 2; ++k) {
-            if (!records.isValueLine(at(k))) {
+            if (!isDataLine(at(k))) {
                 r.why = QStringLiteral("line %1 is no event record").arg(data.at(k) + 1);
                 return r;
             }
@@ -148,37 +213,6 @@ QString date9(const QDate &date)
                           : QString(9, QLatin1Char('?'));
 }
 
-// Values are cut to their field, as the converter's fixed columns do.
-class Row
-{
-public:
-    explicit Row(const adis::Entity &table, const QString &prefix) : entity(table), line(prefix) {}
-
-    Row &text(const QString &value) { return put(value.isEmpty() ? unknownText() : value, false); }
-    Row &code(const QString &value) { return put(value.isEmpty() ? unknownText() : value, true); }
-    Row &number(qint64 value) { return put(QString::number(value), true); }
-    Row &date(const QDate &value) { return put(date9(value).left(width()), false); }
-    Row &unknown() { return put(unknownText(), false); }
-
-    QString toString() const { return line; }
-
-private:
-    int width() const { return entity.width(next); }
-    QString unknownText() const { return QString(width(), QLatin1Char('?')); }
-    Row &put(const QString &value, bool right)
-    {
-        const int w = width();
-        const QString cut = value.left(w);
-        line += right ? cut.rightJustified(w) : cut.leftJustified(w);
-        ++next;
-        return *this;
-    }
-
-    const adis::Entity &entity;
-    QString line;
-    int next = 0;
-};
-
 // Most cows are written "VN     0", some "VN000000": DairyPlan uses both.
 QString dataPrefix(int index)
 {
@@ -188,7 +222,7 @@ QString dataPrefix(int index)
 int statusCode(const herd::Cow &c)
 {
     if (!c.isPresent())
-        return westfalia::CulledStatus;
+        return CulledStatus;
     const QDate calved = c.lastCalving();
     if (c.lastDryOff().isValid() && c.lastDryOff() >= calved)
         return 5; // dry
@@ -201,82 +235,62 @@ int statusCode(const herd::Cow &c)
     return calved.isValid() ? 2 : 1; // fresh, heifer
 }
 
+QString number(qint64 value)
+{
+    return QString::number(value);
+}
+
 QString cowLine(const herd::Cow &c, int index)
 {
     const herd::Insemination *ins = c.lastInsemination();
     const herd::PregnancyCheck *check = c.lastPregnancyCheck();
-    Row r(westfalia::cowAnswer(), dataPrefix(index));
-    r.number(c.parlour)
-        .text(c.registration)
-        .code(c.transponder)
-        .number(1)
-        .text(c.sire)
-        .text(c.dam)
-        .number(statusCode(c))
-        .number(c.group)
-        .number(0)
-        .text(c.name)
-        .date(c.birth)
-        .date(c.lastCalving())
-        .number(c.lactation())
-        .date(ins ? ins->date : QDate());
-    if (ins)
-        r.number(ins->ordinal);
-    else
-        r.unknown();
-    r.date(check ? check->date : QDate());
-    if (check)
-        r.number(check->pregnant ? 1 : 0);
-    else
-        r.unknown();
-    r.date(c.lastDryOff()).date(c.lastAbortion());
-    if (ins)
-        r.number(ins->ordinal);
-    else
-        r.unknown();
-    r.unknown().unknown().unknown().unknown().unknown().number(c.heats.size());
-    return r.toString();
+    const QString ordinal = ins ? number(ins->ordinal) : QString();
+    adislines::Line l(dataPrefix(index), CowAnswer);
+    l.right(number(c.parlour)).left(c.registration).right(c.transponder).right(number(1));
+    l.left(c.sire).left(c.dam).right(number(statusCode(c))).right(number(c.group)).right(number(0));
+    l.left(c.name).left(date9(c.birth)).left(date9(c.lastCalving())).right(number(c.lactation()));
+    l.left(date9(ins ? ins->date : QDate())).right(ordinal).left(date9(check ? check->date : QDate()));
+    l.right(check ? number(check->pregnant ? 1 : 0) : QString());
+    l.left(date9(c.lastDryOff())).left(date9(c.lastAbortion())).right(ordinal);
+    l.unknown().unknown().unknown().unknown().unknown().right(number(c.heats.size()));
+    return l.text();
 }
 
 QString milkLine(const herd::Cow &c, int index)
 {
-    Row r(westfalia::milkAnswer(), dataPrefix(index));
-    r.number(c.parlour).text(c.registration);
-    // The last six milkings, latest first.
+    adislines::Line l(dataPrefix(index), milkAnswer());
+    l.right(number(c.parlour)).left(c.registration);
+    // The last six milkings, latest first; fewer leave the rest unknown.
     QVector<herd::Milking> ms = c.milkings;
     std::stable_sort(ms.begin(), ms.end(),
                      [](const herd::Milking &a, const herd::Milking &b) { return a.at() > b.at(); });
-    for (int g = 0; g < westfalia::MilkingsPerLine; ++g) {
-        if (g >= ms.size()) {
-            for (int k = 0; k < westfalia::milkcol::GroupSize; ++k)
-                r.unknown();
-            continue;
-        }
+    for (int g = 0; g < qMin(int(ms.size()), Milkings); ++g) {
         const herd::Milking &m = ms.at(g);
+        const QString date = date9(m.date);
         const QString time = m.time.toString(QStringLiteral("hhmmss"));
         // IMWt\5.1 and IMDuration\5.1 carry one implied decimal.
-        const QString tenths = QString::number(qBound(0LL, qRound64(m.kg * 10), 99999LL)).rightJustified(5);
-        r.date(m.date).text(time).text(tenths.left(4)).text(tenths.mid(4));
-        r.number(qBound(0LL, qRound64(m.seconds / 6.0), 99999LL)).unknown().number(0);
-        r.date(m.date).text(time).number(0).number(m.stall).date(m.date).text(time).number(0);
+        const QString tenths = number(qBound(0LL, qRound64(m.kg * 10), 99999LL)).rightJustified(5);
+        l.left(date).left(time).left(tenths.left(4)).left(tenths.mid(4));
+        l.right(number(qBound(0LL, qRound64(m.seconds / 6.0), 99999LL))).unknown().right(number(0));
+        l.left(date)
+            .left(time)
+            .right(number(0))
+            .right(number(m.stall))
+            .left(date)
+            .left(time)
+            .right(number(0));
     }
-    return r.toString();
+    return l.text();
 }
 
 QStringList answerHeader(const herd::Herd &h, const QString &title)
 {
-    const adis::Entity &header = westfalia::senderHeader();
-    return {adis::comment(QStringLiteral("                   FILE FROM WESTFALIA DAIRYPLAN")),
-            adis::comment(QString(18, QLatin1Char('-'))),
-            header.headerDefinition(),
-            adis::ValueLine(header, true)
-                .text(QStringLiteral("DP:"))
-                .text(QStringLiteral("DairyPlan C21"))
-                .text(QStringLiteral("5.50"))
-                .text(h.referenceDay.toString(QStringLiteral("yyyyMMdd")))
-                .text(QStringLiteral("120000"))
-                .toString(),
-            adis::comment(QString(18, QLatin1Char('-'))),
+    return {QStringLiteral("CN                   FILE FROM WESTFALIA DAIRYPLAN"),
+            QStringLiteral("CN") + QString(18, QLatin1Char('-')),
+            adislines::definition(QStringLiteral("DH"), QStringLiteral("000000"), SenderHeader),
+            senderValues(QStringLiteral("DP:"), QStringLiteral("DairyPlan C21"),
+                         h.referenceDay.toString(QStringLiteral("yyyyMMdd")), QStringLiteral("120000")),
+            QStringLiteral("CN") + QString(18, QLatin1Char('-')),
             QStringLiteral("C: ") + title};
 }
 
@@ -296,7 +310,7 @@ int answer(const Request &request, const QString &herdPath)
 
     const bool cows = request.kind == Kind::Reproduction;
     QStringList lines = answerHeader(h, cows ? QStringLiteral("Udaje o kravach") : QStringLiteral("dojeni"));
-    lines << (cows ? westfalia::cowAnswer().definition()
+    lines << (cows ? adislines::namedDefinition(CowAnswer)
                    : QStringLiteral("DN     0COW\\6,Reg1\\16,6{IMDat\\9,IMTim\\6,IMWt\\5.1,IMDuration\\5.1,"
                                     "MsCondA\\5,IMFlg\\1,IMIDDate\\9,IMIDTime\\6,IMStartSec\\4,IMStall\\3,"
                                     "IMAttachDate\\9,IMAttachTime\\6,IMCode\\2}"));
@@ -334,9 +348,8 @@ int import(const Request &request, const QString &herdPath)
         err() << "dpdataexchange: " << why << "\n";
         return 4;
     }
-    const adis::Entity &table = westfalia::eventRecord();
     QStringList log;
-    const int imported = herd::recordInseminationLines(h, table, request.recordLines, 2, 4, &log);
+    const int imported = herd::recordInseminationLines(h, EventRecord, request.recordLines, 2, 4, &log);
     if (imported > 0 && !h.save(herdPath, &why)) {
         err() << "dpdataexchange: " << why << "\n";
         return 4;

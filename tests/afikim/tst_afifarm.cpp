@@ -1,8 +1,8 @@
 #include "app/detection.h"
-#include "app/platform.h"
+#include "common/simprocess.h"
 #include "common/testsupport.h"
 #include "herd.h"
-#include "simulators/simprocess.h"
+#include "platform/platform.h"
 #include "ziviviver/ziviviver.h"
 
 #include <QDir>

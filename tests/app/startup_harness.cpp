@@ -4,6 +4,7 @@
 //   HIDDEN                          when the window went away but the program runs on
 //   GL <tab> libraries              OpenGL driver libraries mapped once the window is drawn
 //   EXCHANGE <tab> tray 0|1         when the first exchange is seen running, with the tray's presence
+//   TRAY WAIT                       once, while the program waits for a tray to come up
 // HARNESS_MODE: "show" quits once the window is seen, "close" closes it, then quits through the
 // tray menu if the program is still running, "gl" quits after the GL line, "exchange" waits for
 // the first exchange, reports the window a second later and quits through the tray menu, "run"
@@ -15,7 +16,6 @@
 // With HARNESS_END=tray it then quits through the tray menu; otherwise the test sends a signal.
 #include "app/mainwindow.h"
 #include "app/startup.h"
-#include "ui_mainwindow.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -101,6 +101,11 @@ int main(int argc, char **argv)
             }
             if (!window)
                 return;
+            static bool trayWaitSeen = false;
+            if (!trayWaitSeen && !window->isVisible() && !QSystemTrayIcon::isSystemTrayAvailable()) {
+                trayWaitSeen = true;
+                say(QStringLiteral("TRAY WAIT"));
+            }
             if (mode == QLatin1String("run")) {
                 if (*state == 0 && window->isVisible()) {
                     *state = 1;
@@ -118,8 +123,9 @@ int main(int argc, char **argv)
                     say(QStringLiteral("RUNNING"));
                     window->runExchange(false, false); // refused: one run at a time
                     static int paints = 0;
-                    window->form()->staj->installEventFilter(new PaintCounter(&paints, window));
-                    window->form()->staj->setText(QStringLiteral("Farma"));
+                    window->findChild<QLabel *>(QStringLiteral("staj"))
+                        ->installEventFilter(new PaintCounter(&paints, window));
+                    window->findChild<QLabel *>(QStringLiteral("staj"))->setText(QStringLiteral("Farma"));
                     QTimer::singleShot(500, window, [window] {
                         if (paints > 0)
                             say(QStringLiteral("PAINTED"));

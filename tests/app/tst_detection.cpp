@@ -1,12 +1,12 @@
 #include "app/detection.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
 #include "common/testsupport.h"
-#include "ui_mainwindow.h"
+#include "platform/platform.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QMenu>
 
 class TestDetection : public QObject
 {
@@ -183,8 +183,10 @@ void TestDetection::mainWindowShowsResult()
         QDir().mkpath(savefile);
     MainWindow w;
     QCOMPARE(w.milkingSystem(), code);
-    QCOMPARE(w.form()->exchange->isVisibleTo(&w), button);
-    QCOMPARE(w.form()->label->text(), probeMilkingSystem().label);
+    QCOMPARE(widgetNamed<QToolButton>(&w, "exchange")->isVisibleTo(&w), button);
+    // The tray menu's "Výměna údajů" with it.
+    QCOMPARE(w.tray()->contextMenu()->actions().first()->isVisible(), button);
+    QCOMPARE(widgetNamed<QLabel>(&w, "label")->text(), probeMilkingSystem().label);
     const auto watchers = w.findChildren<QFileSystemWatcher *>();
     QCOMPARE(watchers.size(), 1);
     // The savefile directory, and AfiFarm's own, where a savefile made again would appear.

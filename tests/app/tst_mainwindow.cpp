@@ -1,8 +1,8 @@
 #include "app/mainwindow.h"
-#include "app/settingskeys.h"
 #include "app/shortcuts.h"
 #include "common/testsupport.h"
-#include "ui_mainwindow.h"
+#include "platform/settingskeys.h"
+#include "sync/runhistory.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -12,6 +12,8 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QSignalSpy>
+#include <QTimer>
 #include <functional>
 
 // The real window with the adapter call and the version check observed.
@@ -32,9 +34,6 @@ public:
         for (int i = 0; i < n; ++i)
             timerTimeout();
     }
-    int ticksTowardsExchange() const { return autoExchangeSeconds; }
-    bool period(int i) const { return i == 1 ? dojeni1 : i == 2 ? dojeni2 : dojeni3; }
-    int hour(int i) const { return i == 1 ? od_hodina1 : i == 2 ? od_hodina2 : od_hodina3; }
 
 protected:
     void runAdapter(const bool &FetchYields, const bool &ShowMessages) override
@@ -88,6 +87,7 @@ void TestMainWindow::init()
 {
     removeStartupShortcut();
     store().clear();
+    QFile::remove(RunHistory::defaultPath());
     TestEnvironment::resetDriveC();
 }
 
@@ -100,21 +100,19 @@ void TestMainWindow::firstStart()
                  .match(id)
                  .hasMatch(),
              qPrintable(id));
-    QCOMPARE(w.form()->staj->text(), QStringLiteral("Nastavte název stáje"));
+    QCOMPARE(widgetNamed<QLabel>(&w, "staj")->text(), QStringLiteral("Nastavte název stáje"));
     QCOMPARE(w.windowTitle(), QStringLiteral("Stablomat 1.03 - Delaval, Wesfalia"));
     QCOMPARE(w.size(), QSize(626, 464));
-    QCOMPARE(w.form()->exchange->text(), QStringLiteral("Výměna údajů"));
-    QCOMPARE(w.form()->uloz->text(), QStringLiteral("Ulož soubor"));
-    QCOMPARE(w.form()->nastaveni->text(), QStringLiteral("Nastavení"));
-    QVERIFY(!w.form()->exchange->isCheckable());
-    QCOMPARE(w.form()->exchange->iconSize(), QSize(32, 32));
-    QVERIFY(!w.form()->exchange->icon().isNull());
+    QCOMPARE(widgetNamed<QToolButton>(&w, "exchange")->text(), QStringLiteral("Výměna údajů"));
+    QCOMPARE(widgetNamed<QToolButton>(&w, "uloz")->text(), QStringLiteral("Ulož soubor"));
+    QCOMPARE(widgetNamed<QToolButton>(&w, "nastaveni")->text(), QStringLiteral("Nastavení"));
+    QVERIFY(!widgetNamed<QToolButton>(&w, "exchange")->isCheckable());
+    QCOMPARE(widgetNamed<QToolButton>(&w, "exchange")->iconSize(), QSize(32, 32));
+    QVERIFY(!widgetNamed<QToolButton>(&w, "exchange")->icon().isNull());
     QVERIFY(!w.windowIcon().isNull());
     QVERIFY(w.tray()->isVisible());
     QCOMPARE(w.tray()->toolTip(), QStringLiteral("stablomat"));
-    for (int i = 1; i <= 3; ++i)
-        QVERIFY(!w.period(i));
-    QVERIFY(w.form()->textEdit->toPlainText().isEmpty());
+    QVERIFY(widgetNamed<QTextEdit>(&w, "textEdit")->toPlainText().isEmpty());
 }
 
 void TestMainWindow::storedIdentifierKept()
@@ -131,7 +129,7 @@ void TestMainWindow::farmNameShown()
 {
     store().setValue(keys::Staj, QStringLiteral("Farma Horní Ves"));
     TestWindow w;
-    QCOMPARE(w.form()->staj->text(), QStringLiteral("Farma Horní Ves"));
+    QCOMPARE(widgetNamed<QLabel>(&w, "staj")->text(), QStringLiteral("Farma Horní Ves"));
 }
 
 void TestMainWindow::garbageSettingsGiveDefaults_data()
@@ -164,15 +162,15 @@ void TestMainWindow::garbageSettingsGiveDefaults()
     file.write(fileText);
     file.close();
 
-    TestWindow w;
-    QCOMPARE(w.period(1), dojeni1);
-    QCOMPARE(w.hour(1), hour1);
-    w.tick(4000);
-    if (ticksToRun < 0) {
-        QCOMPARE(w.runs.size(), 0);
-    } else {
-        QCOMPARE(w.runs.size(), 1);
+    {
+        TestWindow w;
+        w.tick(4000);
+        QCOMPARE(w.runs.size(), ticksToRun < 0 ? 0 : 1);
     }
+    // What the window read is what it keeps and writes back.
+    QSettings s = store();
+    QCOMPARE(s.value(QStringLiteral("settings/dojeni1")).toBool(), dojeni1);
+    QCOMPARE(s.value(QStringLiteral("settings/od_hodina1")).toInt(), hour1);
 }
 
 void TestMainWindow::unreadableSettingsFile()
@@ -182,11 +180,13 @@ void TestMainWindow::unreadableSettingsFile()
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(QByteArray("\xff\xfe\x00[[[=\x01\x02", 10));
     file.close();
-    TestWindow w;
-    QCOMPARE(w.form()->staj->text(), QStringLiteral("Nastavte název stáje"));
-    QVERIFY(!w.period(1));
-    w.tick(4000);
-    QCOMPARE(w.runs.size(), 0);
+    {
+        TestWindow w;
+        QCOMPARE(widgetNamed<QLabel>(&w, "staj")->text(), QStringLiteral("Nastavte název stáje"));
+        w.tick(4000);
+        QCOMPARE(w.runs.size(), 0);
+    }
+    QVERIFY(!store().value(QStringLiteral("settings/dojeni1")).toBool());
 }
 
 void TestMainWindow::periodsWrittenAtDestruction()
@@ -226,15 +226,20 @@ void TestMainWindow::automaticExchange()
     w.tick(limit);
     QCOMPARE(w.runs.size(), 0);
     if (firstRunTick < 0) {
-        QCOMPARE(w.ticksTowardsExchange(), limit); // counts on while off
+        // The count goes on while off: switched on, the hour has long passed.
+        store().setValue(keys::ExchangeHours, 1);
+        w.tick(1);
+        QCOMPARE(w.runs.size(), 1);
         return;
     }
     w.tick(1);
     QCOMPARE(w.runs.size(), 1);
     QCOMPARE(w.runs.first().fetchYields, false);
     QCOMPARE(w.runs.first().showMessages, false);
-    QCOMPARE(w.ticksTowardsExchange(), 0);
-    w.tick(firstRunTick);
+    // Counted from the run on.
+    w.tick(firstRunTick - 1);
+    QCOMPARE(w.runs.size(), 1);
+    w.tick(1);
     QCOMPARE(w.runs.size(), 2);
 }
 
@@ -286,18 +291,20 @@ void TestMainWindow::ticksDoNotRepaint()
     // The program spends the day ticking: a tick that changes nothing on screen draws nothing.
     store().setValue(keys::Staj, QStringLiteral("Farma Horní Lhota"));
     TestWindow w;
+    PaintCounter counter(&w);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QTest::qWait(200);
-    const PaintCounter counter(&w);
+    QTRY_VERIFY(counter.paints > 0); // drawn once
+    QCoreApplication::processEvents();
+    counter.paints = 0;
     for (int i = 0; i < 20; ++i) {
         w.tick(1);
         QCoreApplication::processEvents();
     }
-    QTest::qWait(100);
+    QTest::qWait(100); // proves that no late repaint comes
     QCOMPARE(counter.paints, 0);
     // The counter does see a repaint.
-    w.form()->staj->setText(QStringLiteral("Farma Dolní Lhota"));
+    widgetNamed<QLabel>(&w, "staj")->setText(QStringLiteral("Farma Dolní Lhota"));
     QTRY_VERIFY(counter.paints > 0);
     w.hide();
 }
@@ -325,14 +332,19 @@ void TestMainWindow::hiddenStart()
     store().setValue(keys::TrayIcon, trayMode);
     store().setValue(keys::ExchangeHours, hours);
     TestWindow w;
+    QSignalSpy ticks(w.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly), &QTimer::timeout);
     w.show();
-    QTest::qWait(400);
+    // Closed 100 ms after it is shown, before the first tick of the real timer (1 s).
+    if (hidden)
+        QTRY_VERIFY(!w.isVisible());
+    QTRY_VERIFY(!ticks.isEmpty());
     QCOMPARE(w.isVisible(), !hidden);
-    QTest::qWait(1100); // the first tick of the real timer
     QCOMPARE(w.runs.size(), hidden ? 1 : 0);
     if (hidden) {
         QCOMPARE(w.runs.first().fetchYields, false);
         QCOMPARE(w.runs.first().showMessages, false);
+        const QByteArray recorded = readWholeFile(RunHistory::defaultPath()).split('\n').first();
+        QVERIFY(parseHistoryLine(recorded).value_or(RunRecord()).trigger == RunTrigger::Start);
     }
     w.hide();
 }
@@ -380,7 +392,7 @@ void TestMainWindow::buttonWithoutYieldExport()
 {
     makeDriveCFile(QStringLiteral("c:/alpro/iso32.exe"));
     TestWindow w;
-    QTest::mouseClick(w.form()->exchange, Qt::LeftButton);
+    QTest::mouseClick(widgetNamed<QToolButton>(&w, "exchange"), Qt::LeftButton);
     QCOMPARE(w.runs.size(), 1);
     QCOMPARE(w.runs.first().fetchYields, false);
     QCOMPARE(w.runs.first().showMessages, true);
@@ -404,12 +416,12 @@ void TestMainWindow::trayMenu()
 {
     TestWindow w;
     const QList<QAction *> actions = w.tray()->contextMenu()->actions();
-    QCOMPARE(actions.size(), 3);
-    QCOMPARE(actions.at(0)->text(), QStringLiteral("&Obnovit"));
-    QVERIFY(actions.at(1)->isSeparator());
-    QCOMPARE(actions.at(2)->text(), QStringLiteral("&Ukončit"));
+    QStringList texts; // separators have none
+    for (const QAction *a : actions)
+        texts << a->text();
+    QCOMPARE(texts, QStringList({"Výměna údajů", "Historie výměn…", "", "&Obnovit", "", "&Ukončit"}));
     w.hide();
-    actions.at(0)->trigger();
+    actions.at(3)->trigger();
     QVERIFY(w.isVisible());
     w.hide();
 }
@@ -456,7 +468,7 @@ void TestMainWindow::save()
     TestWindow w;
     const QString text = QStringLiteral("USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO\n"
                                         "203456789,1,20261207 05:10:00,,12.5\nčřž ů\n");
-    w.form()->textEdit->setPlainText(text);
+    widgetNamed<QTextEdit>(&w, "textEdit")->setPlainText(text);
     QTemporaryDir dir;
     const QString target = dir.filePath(QStringLiteral("vystup.csv"));
     QString startName;
@@ -468,7 +480,7 @@ void TestMainWindow::save()
     QVERIFY(!bytes.startsWith("\xEF\xBB\xBF"));
 
     // Saving again over the file truncates it.
-    w.form()->textEdit->setPlainText(QStringLiteral("x"));
+    widgetNamed<QTextEdit>(&w, "textEdit")->setPlainText(QStringLiteral("x"));
     answerSaveDialog(target, nullptr);
     w.onSave();
     QCOMPARE(readWholeFile(target), QByteArray("x"));
@@ -477,7 +489,7 @@ void TestMainWindow::save()
 void TestMainWindow::saveCancelledOrUnwritable()
 {
     TestWindow w;
-    w.form()->textEdit->setPlainText(QStringLiteral("data"));
+    widgetNamed<QTextEdit>(&w, "textEdit")->setPlainText(QStringLiteral("data"));
     QTemporaryDir dir;
     ModalAnswerer answerer;
     answerSaveDialog(QString(), nullptr);
@@ -516,7 +528,7 @@ void TestMainWindow::saveOnFullDiskKeepsEarlierFile()
     earlier.close();
 
     TestWindow w;
-    w.form()->textEdit->setPlainText(QString(200 * 1024, QLatin1Char('7')));
+    widgetNamed<QTextEdit>(&w, "textEdit")->setPlainText(QString(200 * 1024, QLatin1Char('7')));
     ModalAnswerer answerer;
     answerSaveDialog(target, nullptr);
     w.onSave();

@@ -1,5 +1,5 @@
-#include "app/platform.h"
 #include "common/testsupport.h"
+#include "platform/platform.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,6 +19,8 @@ private slots:
     void processListFindsRealChild();
     void anotherInstance_data();
     void anotherInstance();
+    void cmdCommandLine_data();
+    void cmdCommandLine();
 };
 
 void TestPlatform::localPath_data()
@@ -57,6 +59,8 @@ void TestPlatform::localPath_data()
 
 void TestPlatform::localPath()
 {
+    if (runsOnWindows())
+        QSKIP("drive C under a Wine prefix: elsewhere than on Windows");
     QFETCH(QString, prefix);
     QFETCH(QString, windows);
     QFETCH(QString, local);
@@ -69,6 +73,8 @@ void TestPlatform::localPath()
 
 void TestPlatform::localPathDefaultPrefix()
 {
+    if (runsOnWindows())
+        QSKIP("drive C under a Wine prefix: elsewhere than on Windows");
     const QByteArray saved = qgetenv("WINEPREFIX");
     qunsetenv("WINEPREFIX");
     const QString got = platform::localPath(QStringLiteral("c:/alpro/iso32.exe"));
@@ -94,6 +100,8 @@ void TestPlatform::localPathWithoutCase_data()
 
 void TestPlatform::localPathWithoutCase()
 {
+    if (runsOnWindows())
+        QSKIP("drive C under a Wine prefix: elsewhere than on Windows");
     QFETCH(QString, windows);
     QFETCH(QString, local);
     QTemporaryDir prefix;
@@ -129,6 +137,8 @@ void TestPlatform::windowsPath_data()
 
 void TestPlatform::windowsPath()
 {
+    if (runsOnWindows())
+        QSKIP("drive C under a Wine prefix: elsewhere than on Windows");
     QFETCH(bool, dosdevices);
     QFETCH(QString, local);
     QFETCH(QString, windows);
@@ -149,15 +159,16 @@ void TestPlatform::windowsPath()
     QCOMPARE(got, windows);
 }
 
-// A child started from a copy of sleep under a chosen name shows up under that name and pid.
+// A child started from a copy of this test program (which then only sleeps, see sleepIfAsked) under
+// a chosen name shows up under that name and pid.
 static QProcess *startNamedSleeper(const QString &dir, const QString &name)
 {
     const QString exe = dir + QLatin1Char('/') + name;
     QFile::remove(exe);
-    if (!QFile::copy(QStringLiteral("/bin/sleep"), exe))
+    if (!QFile::copy(QCoreApplication::applicationFilePath(), exe))
         return nullptr;
     auto *p = new QProcess;
-    p->start(exe, {QStringLiteral("30")});
+    p->start(exe, {QStringLiteral("--sleep"), QStringLiteral("30")});
     if (!p->waitForStarted(5000)) {
         delete p;
         return nullptr;
@@ -214,6 +225,38 @@ void TestPlatform::anotherInstance()
     child->kill();
     child->waitForFinished();
     QCOMPARE(got, expected);
+}
+
+void TestPlatform::cmdCommandLine_data()
+{
+    QTest::addColumn<QString>("dir");
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("commandLine");
+    QTest::newRow("iso export")
+        << "c:/alpro/"
+        << "iso32.exe" << QStringList{"-f", "stablomat_in.txt", "-o", "stablomat_out.txt", "-x"}
+        << "/d /s /c \"cd /d \"c:\\alpro\" && iso32.exe -f stablomat_in.txt -o stablomat_out.txt -x\"";
+    QTest::newRow("blanks, Czech letters, ampersand")
+        << "C:/Users/Jiří/Dojírna & spol/"
+        << "dpdataexchange.exe" << QStringList{"-T", "-A", "-E", "C:/Users/Jiří/Dojírna & spol/fin.ads"}
+        << "/d /s /c \"cd /d \"C:\\Users\\Jiří\\Dojírna & spol\" && dpdataexchange.exe -T -A -E "
+           "\"C:/Users/Jiří/Dojírna & spol/fin.ads\"\"";
+    QTest::newRow("drive root kept") << "d:/"
+                                     << "taurus2.exe" << QStringList{}
+                                     << "/d /s /c \"cd /d \"d:\\\" && taurus2.exe\"";
+    QTest::newRow("empty argument quoted")
+        << "c:/taurus"
+        << "taupro2.exe" << QStringList{""} << "/d /s /c \"cd /d \"c:\\taurus\" && taupro2.exe \"\"\"";
+}
+
+void TestPlatform::cmdCommandLine()
+{
+    QFETCH(QString, dir);
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, commandLine);
+    QCOMPARE(platform::cmdConverterArguments(dir, program, arguments), commandLine);
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestPlatform)

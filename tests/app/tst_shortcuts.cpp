@@ -1,7 +1,7 @@
 #include "app/mainwindow.h"
-#include "app/platform.h"
 #include "app/shortcuts.h"
 #include "common/testsupport.h"
+#include "platform/platform.h"
 
 #include <QDir>
 #include <QFile>

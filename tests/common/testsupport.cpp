@@ -1,14 +1,14 @@
 #include "common/testsupport.h"
 
-#include "app/messagebox.h"
-#include "app/platform.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
+#include "sync/milkingperiods.h"
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMessageBox>
+#include <QSettings>
+#include <QThread>
 
 static QTemporaryDir *environmentDir = nullptr;
 
@@ -59,6 +59,14 @@ QString makeDriveCFile(const QString &windowsPath, const QByteArray &content)
     return local;
 }
 
+int sleepIfAsked(int argc, char **argv)
+{
+    if (argc != 3 || qstrcmp(argv[1], "--sleep") != 0)
+        return -1;
+    QThread::sleep(static_cast<unsigned long>(QByteArray(argv[2]).toInt()));
+    return 0;
+}
+
 QByteArray readWholeFile(const QString &path)
 {
     QFile file(path);
@@ -67,55 +75,23 @@ QByteArray readWholeFile(const QString &path)
     return file.readAll();
 }
 
-ModalAnswerer::ModalAnswerer(QObject *parent) : QObject(parent)
+void storeMilkingPeriods(const QList<int> &values)
 {
-    timer.setInterval(10);
-    connect(&timer, &QTimer::timeout, this, &ModalAnswerer::poll);
-    timer.start();
-    // Boxes that do not wait are answered as they appear.
-    messagebox::setNoticeHook([this](QMessageBox *box) { answer(box); });
+    QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brantol"),
+                    QStringLiteral("stablomat"));
+    for (int i = 0; i < 15; ++i)
+        store.setValue(keys::milkingPeriodKey(i),
+                       i < 3 ? QVariant(values.value(i) != 0) : QVariant(values.value(i)));
 }
 
-ModalAnswerer::~ModalAnswerer()
+QList<QDateTime> boundsForChoices(const QList<int> &v)
 {
-    messagebox::setNoticeHook(nullptr);
-}
-
-void ModalAnswerer::poll()
-{
-    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    if (!box || !box->isVisible())
-        return;
-    answer(box);
-}
-
-void ModalAnswerer::answer(QMessageBox *box)
-{
-    Box seen;
-    seen.title = box->windowTitle();
-    seen.text = box->text();
-    switch (box->icon()) {
-    case QMessageBox::Information:
-        seen.icon = QStringLiteral("information");
-        break;
-    case QMessageBox::Warning:
-        seen.icon = QStringLiteral("warning");
-        break;
-    case QMessageBox::Critical:
-        seen.icon = QStringLiteral("critical");
-        break;
-    case QMessageBox::Question:
-        seen.icon = QStringLiteral("question");
-        break;
-    default:
-        break;
+    QList<QDateTime> bounds;
+    for (int m = 0; m < 3; ++m) {
+        const int c = 3 + 4 * m;
+        const MilkingPeriod p = milkingPeriod(v.value(m) != 0, v.value(c), v.value(c + 1), v.value(c + 2),
+                                              v.value(c + 3), milkingPeriodsToday());
+        bounds << p.from << p.to;
     }
-    boxes.append(seen);
-    QAbstractButton *ok = box->button(QMessageBox::Ok);
-    if (!ok && !box->buttons().isEmpty())
-        ok = box->buttons().first();
-    if (ok)
-        ok->click();
-    else
-        box->close();
+    return bounds;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -10,6 +11,7 @@
 #include <QTimer>
 #include <QtTest>
 
+class MainWindow;
 class QMessageBox;
 
 // Gives the process a private HOME, XDG_CONFIG_HOME, XDG_DATA_HOME and WINEPREFIX. Must run
@@ -49,8 +51,38 @@ private:
     QTimer timer;
 };
 
+// True in the Windows build (its tests run under Wine).
+inline bool runsOnWindows()
+{
+    return QSysInfo::kernelType() == QLatin1String("winnt");
+}
+
+// A test executable started with "--sleep SECONDS" only sleeps: a child process of a chosen name
+// for the process-list tests, the same on every platform.
+int sleepIfAsked(int argc, char **argv);
+
 // Reads a file whole; empty when it cannot be opened.
 QByteArray readWholeFile(const QString &path);
+
+// The fifteen milking-period choices as the settings store holds them (in use for milkings 1 to 3,
+// then from day, from hour, to day, to hour of each), for a window made after this call.
+void storeMilkingPeriods(const QList<int> &values);
+// The six bounds (from and to of each milking) those choices give today.
+QList<QDateTime> boundsForChoices(const QList<int> &values);
+
+// A widget of a window by its object name, as a user finds it on screen; the test fails without it.
+template <typename T> T *widgetNamed(const QObject *window, const char *name)
+{
+    T *widget = window->findChild<T *>(QLatin1String(name));
+    if (!widget)
+        qFatal("no widget named %s", name);
+    return widget;
+}
+
+// Waits until no AfiFarm report is left in savefile, no run goes on, and the window's directory
+// watcher has passed on every change made there so far (a run's own removals notify it again).
+// The window side of the support (common/modalanswerer.cpp).
+bool waitForAfifarmRuns(MainWindow *window, const QString &savefile, int timeoutMs = 20000);
 
 #define STABLOMAT_TEST_MAIN(TestObject)                                                                      \
     int main(int argc, char **argv)                                                                          \
@@ -66,6 +98,8 @@ QByteArray readWholeFile(const QString &path);
 #define STABLOMAT_TEST_MAIN_CORE(TestObject)                                                                 \
     int main(int argc, char **argv)                                                                          \
     {                                                                                                        \
+        if (const int slept = sleepIfAsked(argc, argv); slept >= 0)                                          \
+            return slept;                                                                                    \
         TestEnvironment::setUp();                                                                            \
         QCoreApplication app(argc, argv);                                                                    \
         TestObject tc;                                                                                       \

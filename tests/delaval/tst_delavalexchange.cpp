@@ -1,17 +1,18 @@
 // Whole DeLaval exchanges: a farm laid out by farm-tool under the test's WINEPREFIX, the real
 // iso32.exe stand-in run through the shell, the reference herd registry on loopback.
 #include "common/testsupport.h"
+#include "delaval/delavalrequest.h"
 
-#include "simulators/simprocess.h"
-#include "ziviviver/registryprocess.h"
+#include "common/registryprocess.h"
+#include "common/simprocess.h"
 
 #include "app/dialoginfo.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
 #include "herd.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -32,45 +33,6 @@ const int InsDays = 365;
 const int SendDays = 120;
 
 const char *const FaultVariables[] = {"ISO32_DELAY_MS", "ISO32_DATE_FORMAT", "ISO32_EXIT_CODE"};
-
-QByteArray crlf(const QStringList &lines)
-{
-    QByteArray bytes;
-    for (const QString &l : lines)
-        bytes += l.toUtf8() + "\r\n";
-    return bytes;
-}
-
-const QStringList HeaderLines{"CN                   FILE FOR DELAVAL-VELMORIN COMMUNICATION",
-                              "CN------------------",
-                              "CN Sender information",
-                              "CN      |sender    |data dic  |version   |data dic |version",
-                              "DH9900010090000624000900009080009000020800090000908000900002080",
-                              "VH990001 DeLaval AB Alpro/ISO   Alpro_DD  6.40  aa_Alpro  5.0   "};
-
-QByteArray expectedRequest()
-{
-    QStringList lines = HeaderLines;
-    lines
-        << "CN------------------"
-        << "CN      |cow       |bird      |bird      |COW_ID    |DAM_ID    |FATHER_ID |SEX       |ACTTAG    "
-           "|B_TRANS   |HDX_TRA   |TRANS     |GROUP_NO  |CAL D     |LACT NO   |HEAT D    |INS D     "
-           "|INSEMINAT.|PREGNANT  |PREG D    |DRY D     |ABORT D   |BUILD_UP  |SIRE NAME |MILK 1    "
-           "|MILK 2    |MILK 3    |MILK 4    "
-           "|M DUR 1   |M DUR 2   |M DUR 3   |M DUR 4   |M TIM 1   |M TIM 2   |M TIM 3   |M TIM 4   "
-           "|REAL DATE |SLAUG FLG |MILK Y1   |MILK Y2   |MILK Y3   |MILK Y4   "
-           "|M DUR Y1  |M DUR Y2  |M DUR Y3  |M DUR Y4  |M TIM Y1  |M TIM Y2  |M TIM Y3  |M TIM Y4  |"
-        << "RN390006009000700600030003308000300033080003003481500030392415000303925150003"
-           "03926010003002820500030000205000303930150003039311500030000303000300035080003"
-           "00036020003000340800030035708000300037020003040580100035114108000300194080003"
-           "03938080003040630100030037415000300130042003001330420030013604200300139042003"
-           "00119060003001200600030012106000300122060003003660600030036706000300368060003"
-           "00369060003085030800030001701000300142042003001450420030014804200300151042003"
-           "00123060003001240600030012506000300126060003003700600030037106000300372060003"
-           "00373060"
-        << "ZN";
-    return crlf(lines);
-}
 
 QByteArray expectedRecordFile(const QStringList &valueLines)
 {
@@ -179,6 +141,15 @@ Expected expectedRecords(const herd::Herd &h, const QDate &today, int sendDays)
     return e;
 }
 
+void boundsOf(const QList<int> &choices, QDateTime (&from)[3], QDateTime (&to)[3])
+{
+    const QList<QDateTime> bounds = boundsForChoices(choices);
+    for (int i = 0; i < 3; ++i) {
+        from[i] = bounds[2 * i];
+        to[i] = bounds[2 * i + 1];
+    }
+}
+
 // The milk-yield text for a herd, worked out from its milkings: period k takes the day's and the
 // day before's k-th milking.
 QString expectedMilk(const herd::Herd &h, const QDateTime (&from)[3], const QDateTime (&to)[3],
@@ -221,34 +192,6 @@ QString expectedMilk(const herd::Herd &h, const QDateTime (&from)[3], const QDat
                         .arg(QString::asprintf("%.1f", double(it->milk)));
     return text;
 }
-
-// A window whose periods and timer the tests can set.
-class TestWindow : public MainWindow
-{
-public:
-    void setPeriods(const QList<int> &v)
-    {
-        dojeni1 = v[0];
-        dojeni2 = v[1];
-        dojeni3 = v[2];
-        int *ints[] = {&od_datum1, &od_hodina1, &do_datum1, &do_hodina1, &od_datum2, &od_hodina2,
-                       &do_datum2, &do_hodina2, &od_datum3, &od_hodina3, &do_datum3, &do_hodina3};
-        for (int i = 0; i < 12; ++i)
-            *ints[i] = v[i + 3];
-        computeMilkingPeriods();
-    }
-    void periods(QDateTime (&from)[3], QDateTime (&to)[3]) const
-    {
-        from[0] = od_cas1;
-        to[0] = do_cas1;
-        from[1] = od_cas2;
-        to[1] = do_cas2;
-        from[2] = od_cas3;
-        to[2] = do_cas3;
-    }
-    // The next tick completes the configured interval.
-    void almostDue(int hours) { autoExchangeSeconds = hours * 3600 - 1; }
-};
 
 // Records the texts the progress dialog shows while it lives.
 class ProgressWatcher : public QObject
@@ -300,13 +243,15 @@ private:
     herd::Herd herdNow() const;
     QTextEdit *textArea() const { return window->findChild<QTextEdit *>(QStringLiteral("textEdit")); }
     QString dir() const { return converterDir; }
+    // The window made again with these milking periods, as after the user chose them.
+    void choosePeriods(const QList<int> &values);
 
     QByteArray plainHerd;
     QByteArray longHerd;
     QDate today;
     QString converterDir;
     RegistryProcess *registry = nullptr;
-    TestWindow *window = nullptr;
+    MainWindow *window = nullptr;
 };
 
 void TestDelavalExchange::initTestCase()
@@ -327,7 +272,7 @@ void TestDelavalExchange::init()
 {
     TestEnvironment::resetDriveC();
     exchange::setAnswerWait({20, 50});
-    exchange::setConverterLimits({5000, 5000, 60000});
+    exchange::setConverterLimits({5000, 60000});
     registry = new RegistryProcess;
     QVERIFY(registry->addUser(Cloud, User, Password));
     QVERIFY(registry->start());
@@ -349,6 +294,14 @@ void TestDelavalExchange::cleanup()
     exchange::setConverterLimits(exchange::ConverterLimits());
 }
 
+void TestDelavalExchange::choosePeriods(const QList<int> &values)
+{
+    delete window;
+    storeMilkingPeriods(values);
+    window = new MainWindow;
+    window->computeMilkingPeriods();
+}
+
 void TestDelavalExchange::openFarm(const QString &system, const QByteArray &herdJson)
 {
     QTemporaryDir tmp;
@@ -359,7 +312,7 @@ void TestDelavalExchange::openFarm(const QString &system, const QByteArray &herd
     const Run r = runProgram(FARM_TOOL, {"--system", system, "--herd", f.fileName(), "--wineprefix",
                                          TestEnvironment::winePrefix(), "--simulators", SIMULATOR_DIR});
     QVERIFY2(r.exitCode == 0, r.err.constData());
-    window = new TestWindow;
+    window = new MainWindow;
     QCOMPARE(window->milkingSystem(), system == "alpro" ? 1 : 2);
     converterDir = QFileInfo(platform::localPath(window->milkingSystemPath())).absolutePath() + "/";
     QVERIFY(QFileInfo::exists(converterDir + "herd.json"));
@@ -584,9 +537,10 @@ void TestDelavalExchange::milkYields()
     setExchange(0, 0, true, true);
     // Period 1: yesterday 00:00 to today 10:59:59; period 2: today 11:00 to 23:59:59; period 3:
     // yesterday 12:00 to today 23:59:59.
-    window->setPeriods({1, 1, 1, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23});
+    const QList<int> threePeriods{1, 1, 1, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23};
+    choosePeriods(threePeriods);
     QDateTime from[3], to[3];
-    window->periods(from, to);
+    boundsOf(threePeriods, from, to);
     int previousDay = 0;
     const QString csv = expectedMilk(herdNow(), from, to, &previousDay);
     QVERIFY(previousDay > 0);
@@ -601,8 +555,9 @@ void TestDelavalExchange::milkYields()
     QVERIFY(registry->requests().isEmpty());
 
     // Period 3 not in use counts nothing; without FetchYields the text area stays empty.
-    window->setPeriods({1, 1, 0, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23});
-    window->periods(from, to);
+    const QList<int> twoOfThem{1, 1, 0, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23};
+    choosePeriods(twoOfThem);
+    boundsOf(twoOfThem, from, to);
     const QString twoPeriods = expectedMilk(herdNow(), from, to, &previousDay);
     window->exchangeDelaval(true, true);
     QCOMPARE(textArea()->toPlainText(), twoPeriods);
@@ -627,8 +582,8 @@ void TestDelavalExchange::timerRun()
     QVERIFY(record(herd::significantDigits(cow->registration), today, 0, "HO 7"));
 
     ModalAnswerer answerer;
-    window->almostDue(1);
-    window->timerTimeout();
+    for (int tick = 0; tick < 3600; ++tick)
+        window->timerTimeout();
     QVERIFY(answerer.boxes.isEmpty());
     QCOMPARE(textArea()->toPlainText(), QString());
     // It ran all the same: the records went out and the insemination came in.
@@ -652,7 +607,7 @@ void TestDelavalExchange::noAnswer()
     QFETCH(bool, converterRun);
     openFarm("alpro", plainHerd);
     setExchange(InsDays, SendDays, true, true);
-    window->setPeriods({1, 1, 1, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23});
+    choosePeriods({1, 1, 1, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23});
     if (fault == "silent") {
         QFile exe(dir() + "iso32.exe");
         QVERIFY(exe.remove());
@@ -662,7 +617,7 @@ void TestDelavalExchange::noAnswer()
         QVERIFY(exe.setPermissions(exe.permissions() | QFileDevice::ExeOwner));
     } else if (fault == "hangs") {
         qputenv("ISO32_DELAY_MS", "20000");
-        exchange::setConverterLimits({5000, 5000, 300});
+        exchange::setConverterLimits({5000, 300});
     } else {
         QFile herdFile(dir() + "herd.json");
         QVERIFY(herdFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -709,7 +664,10 @@ void TestDelavalExchange::registryDown_data()
 {
     QTest::addColumn<bool>("ShowMessages");
     QTest::addColumn<QStringList>("boxes");
-    QTest::newRow("interactive") << true << QStringList{"Chyba: -1"};
+    QTest::newRow("interactive")
+        << true
+        << QStringList{
+               QString::fromUtf8("Chyba: -1\nRegistr není dostupný – zkontrolujte připojení k internetu.")};
     QTest::newRow("timer") << false << QStringList();
 }
 
@@ -724,7 +682,7 @@ void TestDelavalExchange::registryDown()
     QCOMPARE(registry->stop(), 0);
     const QByteArray herdBytes = readWholeFile(dir() + "herd.json");
 
-    window->setPeriods({1, 0, 0, 1, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0});
+    choosePeriods({1, 0, 0, 1, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0});
     ModalAnswerer answerer;
     window->exchangeDelaval(true, ShowMessages);
     QStringList texts;

@@ -2,8 +2,8 @@
 
 #include "app/dialogdojeni.h"
 #include "app/mainwindow.h"
-#include "app/milkingperiods.h"
-#include "app/settingskeys.h"
+#include "platform/settingskeys.h"
+#include "sync/milkingperiods.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -16,31 +16,15 @@
 
 #include <functional>
 
-// Opens the protected parts the dialog works on and records the adapter calls of the dispatcher.
+// Asks for the periods as the exchange button does, and records the adapter calls of the dispatcher.
 class PeriodWindow : public MainWindow
 {
 public:
     using MainWindow::askForMilkingPeriods;
     int adapterRuns = 0;
     bool lastFetchYields = false;
-
-    void setSystem(int code) { dsystem = code; }
-    void setValues(const QList<int> &v)
-    {
-        dojeni1 = v[0];
-        dojeni2 = v[1];
-        dojeni3 = v[2];
-        int *ints[] = {&od_datum1, &od_hodina1, &do_datum1, &do_hodina1, &od_datum2, &od_hodina2,
-                       &do_datum2, &do_hodina2, &od_datum3, &od_hodina3, &do_datum3, &do_hodina3};
-        for (int i = 0; i < 12; ++i)
-            *ints[i] = v[i + 3];
-    }
-    QList<int> values() const
-    {
-        return {dojeni1,    dojeni2,   dojeni3,    od_datum1, od_hodina1, do_datum1, do_hodina1, od_datum2,
-                od_hodina2, do_datum2, do_hodina2, od_datum3, od_hodina3, do_datum3, do_hodina3};
-    }
-    QList<QDateTime> periods() const { return {od_cas1, do_cas1, od_cas2, do_cas2, od_cas3, do_cas3}; }
+    QList<int> values() const { return milkingPeriodChoices(); }
+    QList<QDateTime> periods() const { return milkingPeriodBounds(); }
 
 protected:
     void runAdapter(const bool &FetchYields, const bool &) override
@@ -114,6 +98,13 @@ private slots:
     void midnight();
 
 private:
+    // The window made again with these choices in the settings store.
+    void reopen(const QList<int> &choices)
+    {
+        delete window;
+        storeMilkingPeriods(choices);
+        window = new PeriodWindow;
+    }
     PeriodWindow *window = nullptr;
 };
 
@@ -128,6 +119,7 @@ void TestDialogDojeni::cleanup()
     delete window;
     window = nullptr;
     setMilkingPeriodsClock(nullptr);
+    TestEnvironment::resetDriveC();
 }
 
 void TestDialogDojeni::form()
@@ -336,7 +328,7 @@ void TestDialogDojeni::roundTrip()
 void TestDialogDojeni::askAccepted()
 {
     const QList<int> before{1, 1, 0, 1, 12, 1, 23, 0, 0, 0, 11, 0, 0, 0, 0};
-    window->setValues(before);
+    reopen(before);
     window->computeMilkingPeriods();
     QVERIFY(!window->periods()[2].isNull()); // milking 2 had a period from an earlier run
 
@@ -368,7 +360,7 @@ void TestDialogDojeni::askAccepted()
 void TestDialogDojeni::askCancelled()
 {
     const QList<int> before{1, 0, 0, 0, 3, 0, 9, 0, 0, 0, 0, 0, 0, 0, 0};
-    window->setValues(before);
+    reopen(before);
     const QList<QDateTime> periodsBefore = window->periods();
     whenDialogOpens([](DialogDojeni *d) {
         child<QCheckBox>(*d, QStringLiteral("cbdojeni1"))->click();
@@ -382,7 +374,10 @@ void TestDialogDojeni::askCancelled()
 
 void TestDialogDojeni::dispatcher()
 {
-    window->setSystem(1);
+    delete window;
+    QVERIFY(!makeDriveCFile(QStringLiteral("c:/alpro/iso32.exe")).isEmpty()); // DeLaval Alpro
+    window = new PeriodWindow;
+    QCOMPARE(window->milkingSystem(), 1);
     window->settingsStore()->setValue(keys::FetchYields, true);
 
     whenDialogOpens([](DialogDojeni *d) { clickButton(d, QDialogButtonBox::Ok); });
@@ -431,7 +426,7 @@ void TestDialogDojeni::periodRule()
     QFETCH(QDateTime, from);
     QFETCH(QDateTime, to);
     // Through milking 3 of the main window; the other two are off.
-    window->setValues({0, 0, values[0], 0, 0, 0, 0, 0, 0, 0, 0, values[1], values[2], values[3], values[4]});
+    reopen({0, 0, values[0], 0, 0, 0, 0, 0, 0, 0, 0, values[1], values[2], values[3], values[4]});
     window->computeMilkingPeriods();
     const QList<QDateTime> p = window->periods();
     QCOMPARE(p[4], from);
@@ -445,7 +440,7 @@ void TestDialogDojeni::periodRule()
 void TestDialogDojeni::midnight()
 {
     // The same settings accepted at 23:59:59 and at 00:00:00 give periods one day apart.
-    window->setValues({1, 1, 0, 1, 12, 1, 23, 0, 0, 0, 11, 0, 0, 0, 0});
+    reopen({1, 1, 0, 1, 12, 1, 23, 0, 0, 0, 11, 0, 0, 0, 0});
     QDateTime clock(QDate(2023, 12, 31), QTime(23, 59, 59));
     setMilkingPeriodsClock([&clock] { return clock.date(); });
     window->computeMilkingPeriods();

@@ -179,8 +179,9 @@ void TestAnswerFile::noAnswer()
     clock.start();
     QVERIFY(!exchange::openAnswer(file, dir.filePath("missing.txt")));
     const qint64 ms = clock.elapsed();
-    QVERIFY2(ms >= 2 * 400 && ms < 5000, qPrintable(QString::number(ms)));
-    QVERIFY2(longestGap < 200, qPrintable(QString::number(longestGap)));
+    // Far below the usual 120 s; a loaded Wine opens missing files slowly.
+    QVERIFY2(ms >= 2 * 400 && ms < (runsOnWindows() ? 10000 : 5000), qPrintable(QString::number(ms)));
+    QVERIFY2(longestGap < (runsOnWindows() ? 350 : 200), qPrintable(QString::number(longestGap)));
     tick.stop();
     QVERIFY(!file.isOpen());
     // A directory is no answer either.

@@ -4,19 +4,19 @@
 // and the next run writes every insemination exactly once.
 #include "common/testsupport.h"
 
-#include "ziviviver/registryprocess.h"
+#include "common/registryprocess.h"
 
 #include "adapters/afikim/afikimreport.h"
 #include "adapters/taurus/taurusexchange.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
+#include "common/simprocess.h"
 #include "exchange/converter.h"
 #include "herd.h"
-#include "simulators/simprocess.h"
-#include "ui_mainwindow.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 
 #include <QDir>
+#include <QFileSystemWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRandomGenerator>
@@ -129,8 +129,7 @@ private:
     void makeWindow();
     bool mountImportDirectory(const QString &size);
     Run saveReport(const QStringList &extra = QStringList(), const QString &herdFile = QString());
-    bool waitForRun();
-    QString text() const { return window->form()->textEdit->toPlainText(); }
+    QString text() const { return widgetNamed<QTextEdit>(window, "textEdit")->toPlainText(); }
     herd::Herd loadHerd(const QString &path) const;
 
     QTemporaryDir herdDir;
@@ -213,21 +212,6 @@ Run TestAfifarmFaults::saveReport(const QStringList &extra, const QString &herdF
                       environment);
 }
 
-bool TestAfifarmFaults::waitForRun()
-{
-    QElapsedTimer clock;
-    clock.start();
-    const QDir dir(savefile());
-    while (clock.elapsed() < 20000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        if (dir.entryList({"StablomatAnimals*"}, QDir::Files).isEmpty() && !window->exchangeRunning()) {
-            QTest::qWait(300);
-            return !window->exchangeRunning();
-        }
-    }
-    return false;
-}
-
 herd::Herd TestAfifarmFaults::loadHerd(const QString &path) const
 {
     herd::Herd h;
@@ -275,11 +259,11 @@ void TestAfifarmFaults::diskFullForTheImportFile()
     }
 
     makeWindow();
-    window->form()->textEdit->setPlainText(QStringLiteral("old text"));
+    widgetNamed<QTextEdit>(window, "textEdit")->setPlainText(QStringLiteral("old text"));
     {
         ModalAnswerer answerer;
         QCOMPARE(saveReport().exitCode, 0);
-        QVERIFY(waitForRun());
+        QVERIFY(waitForAfifarmRuns(window, savefile()));
         // Reported, not shown as success; the records reached the cloud before.
         QCOMPARE(answerer.boxes.size(), 1);
         QCOMPARE(answerer.boxes[0].text, QString::fromUtf8("Chyba vytváření souboru\n") + importPath());
@@ -296,7 +280,7 @@ void TestAfifarmFaults::diskFullForTheImportFile()
     for (int round = 0; round < 2; ++round) {
         ModalAnswerer answerer;
         QCOMPARE(saveReport().exitCode, 0);
-        QVERIFY(waitForRun());
+        QVERIFY(waitForAfifarmRuns(window, savefile()));
         QCOMPARE(answerer.boxes.size(), 1);
         QVERIFY2(answerer.boxes[0].text.startsWith(success.arg(Recorded).arg(round == 0 ? Recorded : 0)),
                  qPrintable(answerer.boxes[0].text));
@@ -474,7 +458,7 @@ void TestAfifarmFaults::reportChangingWhileRead()
         QList<ModalAnswerer::Box> boxes;
         {
             ModalAnswerer answerer;
-            window->form()->textEdit->setPlainText(QStringLiteral("old text"));
+            widgetNamed<QTextEdit>(window, "textEdit")->setPlainText(QStringLiteral("old text"));
             window->exchangeAfifarm(savefile());
             boxes = answerer.boxes;
         }
@@ -503,14 +487,14 @@ void TestAfifarmFaults::reportChangingWhileRead()
         // What the writer saved after the run had deleted the report; its notifications find nothing.
         QFile::remove(report);
         QFile::remove(savefile() + QStringLiteral("/incoming.tmp"));
-        QTest::qWait(100);
+        QVERIFY(waitForAfifarmRuns(window, savefile()));
     }
     qInfo("%d of %d runs read a whole report", readable, Runs);
 
     // AfiFarm done saving: the next report is read and sent whole.
     QCOMPARE(saveReport({"--name", "StablomatAnimals.dif"}, herdB).exitCode, 0);
     ModalAnswerer answerer;
-    QVERIFY(waitForRun());
+    QVERIFY(waitForAfifarmRuns(window, savefile()));
     QCOMPARE(answerer.boxes.size(), 1);
     QCOMPARE(sentAnimals(registry->requests(QStringLiteral("/api/v1/sync")).last()), animals[1]);
 }
@@ -528,15 +512,18 @@ void TestAfifarmFaults::watcherHoldsOn()
     if (beforeStart)
         QVERIFY(QDir(savefile()).removeRecursively());
     makeWindow();
+    const auto watched = [this] {
+        return window->findChild<QFileSystemWatcher *>()->directories().contains(savefile());
+    };
     if (!beforeStart) {
         QVERIFY(QDir(savefile()).removeRecursively());
-        QTest::qWait(200);
+        QTRY_VERIFY(!watched());
     }
     QVERIFY(QDir().mkpath(savefile()));
-    QTest::qWait(200);
+    QTRY_VERIFY(watched());
     ModalAnswerer answerer;
     QCOMPARE(saveReport().exitCode, 0);
-    QVERIFY(waitForRun());
+    QVERIFY(waitForAfifarmRuns(window, savefile()));
     QCOMPARE(registry->requests(QStringLiteral("/api/v1/sync")).size(), 1);
 }
 
@@ -561,7 +548,7 @@ void TestAfifarmFaults::unreadableReportsInOneRun()
     QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
     QCOMPARE(QDir(savefile()).entryList(QDir::Files), QStringList());
     QCOMPARE(text(), QString::fromUtf8("Nepodporovaný formát dat."));
-    QVERIFY(waitForRun());
+    QVERIFY(waitForAfifarmRuns(window, savefile()));
     QCOMPARE(registry->requests(QStringLiteral("/api/v1/sync")).size(), 0);
 }
 

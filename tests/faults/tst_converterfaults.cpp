@@ -4,20 +4,21 @@
 // under a final name, and after the fault the next run writes every insemination exactly once.
 #include "common/testsupport.h"
 
-#include "ziviviver/registryprocess.h"
+#include "common/registryprocess.h"
 
 #include "adapters/delaval/delavalformat.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
 #include "herd.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 
 #include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QTextEdit>
 
 namespace {
 
@@ -92,7 +93,7 @@ void TestConverterFaults::init()
 {
     TestEnvironment::resetDriveC();
     exchange::setAnswerWait({20, 50});
-    exchange::setConverterLimits({5000, 5000, 60000});
+    exchange::setConverterLimits({5000, 60000});
     qputenv("ZAVRA_TIMEOUT_MS", "10000");
     registry = new RegistryProcess;
     QVERIFY(registry->addUser(Cloud, User, Password));
@@ -371,7 +372,7 @@ void TestConverterFaults::writeBackConverterFails()
 {
     QFETCH(QByteArray, fault);
     openFarm(false);
-    exchange::setConverterLimits({5000, 5000, 3000});
+    exchange::setConverterLimits({5000, 3000});
     qputenv("ISO32_IMPORT_FAULT", fault);
     {
         ModalAnswerer answerer;
@@ -384,7 +385,7 @@ void TestConverterFaults::writeBackConverterFails()
     }
     QCOMPARE(herdNow().toJson(), before.toJson());
     qunsetenv("ISO32_IMPORT_FAULT");
-    exchange::setConverterLimits({5000, 5000, 60000});
+    exchange::setConverterLimits({5000, 60000});
     {
         ModalAnswerer answerer;
         runExchange(answerer);
@@ -398,26 +399,33 @@ void TestConverterFaults::writeBackConverterFails()
 void TestConverterFaults::answerWithoutAnimals_data()
 {
     QTest::addColumn<bool>("interactive");
-    QTest::newRow("button") << true;
-    QTest::newRow("timer") << false;
+    QTest::addColumn<bool>("cloudWanted");
+    QTest::newRow("button") << true << true;
+    QTest::newRow("timer") << false << true;
+    // No cloud contact wanted: nothing was to be sent, the run goes on to its milk-yield text.
+    QTest::newRow("button, both day settings 0") << true << false;
 }
 
 // The converter answers, but not one line is an animal: nothing is sent, as with no answer.
 void TestConverterFaults::answerWithoutAnimals()
 {
     QFETCH(bool, interactive);
+    QFETCH(bool, cloudWanted);
     openFarm(false);
+    for (const QString &days : {keys::InsDays, keys::SendDays})
+        window->settingsStore()->setValue(days, cloudWanted ? 30 : 0);
     herd::Herd empty = before;
     empty.cows.clear();
     QString why;
     QVERIFY2(empty.save(dir + QStringLiteral("herd.json"), &why), qPrintable(why));
     ModalAnswerer answerer;
-    window->exchangeDelaval(false, interactive);
+    window->exchangeDelaval(!cloudWanted, interactive);
     QVERIFY(QFileInfo::exists(dir + delaval::answerFileName()));
     QCOMPARE(syncRequests(), 0);
     QCOMPARE(registry->requests(QStringLiteral("/attach")).size(), 0);
-    QCOMPARE(answerer.boxes.size(), interactive ? 1 : 0);
-    if (interactive)
+    QCOMPARE(answerer.boxes.size(), interactive && cloudWanted ? 1 : 0);
+    QCOMPARE(widgetNamed<QTextEdit>(window, "textEdit")->toPlainText().isEmpty(), cloudWanted); // milk text
+    if (interactive && cloudWanted)
         QCOMPARE(answerer.boxes.at(0).text,
                  QString::fromUtf8("Sestava neobsahuje žádná zvířata, nic nebylo odesláno."));
 }

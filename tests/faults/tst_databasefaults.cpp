@@ -3,21 +3,19 @@
 // instance of the test (own port, lock, temporary and security files) so that the shared one
 // keeps serving the other tests. The run ends promptly, counts only what reached the database,
 // and the next run with the server back writes every insemination exactly once.
+#include "common/firebird.h"
+#include "common/registryprocess.h"
 #include "common/testsupport.h"
-
-#include "ziviviver/registryprocess.h"
 
 #include "adapters/uniform/herdmetrixdb.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
 #include "generator.h"
 #include "herdmetrix.h"
-#include "ui_mainwindow.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
-#include <QSqlQuery>
 #include <QTextEdit>
 #include <QThread>
 
@@ -53,7 +51,7 @@ bool command(const QString &program, const QStringList &args, const QByteArray &
 
 // A Firebird server of this process alone. Its root holds a firebird.conf with its own port;
 // FIREBIRD points the client library of this process (and of isql-fb) at it, so "localhost"
-// without a port reaches this server and never the shared one.
+// without a port, as the program connects, reaches this server and never the shared one.
 class PrivateFirebird
 {
 public:
@@ -153,39 +151,6 @@ private:
     QProcess server;
 };
 
-// A connection of the test's own; the adapter uses the default one.
-class Reader
-{
-public:
-    explicit Reader(const QString &path) : name(QStringLiteral("reader-%1").arg(quintptr(this)))
-    {
-        db = herdmetrix::connect(name, path);
-        db.open();
-    }
-    ~Reader()
-    {
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(name);
-    }
-    bool isOpen() const { return db.isOpen(); }
-    // The first column of the first row; -1 when the statement fails.
-    int number(const QString &sql)
-    {
-        QSqlQuery q(db);
-        return q.exec(sql) && q.next() ? q.value(0).toInt() : -1;
-    }
-    bool exec(const QString &sql)
-    {
-        QSqlQuery q(db);
-        return q.exec(sql);
-    }
-
-private:
-    QString name;
-    QSqlDatabase db;
-};
-
 // "Inseminací: downloaded/written" of a result message; {-1, -1} without one.
 QPair<int, int> inseminationCounts(const QString &message)
 {
@@ -197,6 +162,11 @@ QPair<int, int> inseminationCounts(const QString &message)
 }
 
 const char *const WrittenBack = "select count(*) from DIER_VOORTPLANTING where SOURCEID=100102";
+// The server process a connection talks to, and the other connections of this process there.
+const char *const ServerPid =
+    "select MON$SERVER_PID from MON$ATTACHMENTS where MON$ATTACHMENT_ID = CURRENT_CONNECTION";
+const char *const OtherAttachments = "select count(*) from MON$ATTACHMENTS where MON$REMOTE_PID = ? and "
+                                     "MON$ATTACHMENT_ID <> CURRENT_CONNECTION";
 
 } // namespace
 
@@ -265,6 +235,11 @@ void TestDatabaseFaults::open()
     QString error;
     QVERIFY2(herdmetrix::layOut(dbPath, TestEnvironment::winePrefix(), herd, nullptr, &error),
              qPrintable(error));
+    {
+        // Connected as the program connects: the server reached is the one the test stops.
+        firebird::Reader db(dbPath);
+        QCOMPARE(db.value(QLatin1String(ServerPid)).toLongLong(), firebird.pid());
+    }
     registry = new RegistryProcess;
     QVERIFY(registry->addUser(Cloud, User, CloudPassword));
     lives.clear();
@@ -297,12 +272,13 @@ QList<ModalAnswerer::Box> TestDatabaseFaults::exchange()
 
 void TestDatabaseFaults::checkWrittenOnce()
 {
-    Reader db(dbPath);
+    firebird::Reader db(dbPath);
     QVERIFY(db.isOpen());
-    QCOMPARE(db.number(QLatin1String(WrittenBack)), Recorded);
+    QCOMPARE(db.value(QLatin1String(WrittenBack)).toInt(), Recorded);
     // Once per cow on today's date.
-    QCOMPARE(db.number(QStringLiteral("select count(distinct DIERID) from DIER_VOORTPLANTING where "
-                                      "SOURCEID=100102 and DATUMBEGIN=current_date")),
+    QCOMPARE(db.value(QStringLiteral("select count(distinct DIERID) from DIER_VOORTPLANTING where "
+                                     "SOURCEID=100102 and DATUMBEGIN=current_date"))
+                 .toInt(),
              Recorded);
 }
 
@@ -321,13 +297,14 @@ void TestDatabaseFaults::serverStopped()
         return;
     if (duringWriteBack) {
         // Every insemination stored takes a while, so that the server can go in the middle.
-        Reader db(dbPath);
+        firebird::Reader db(dbPath);
         QVERIFY(
             db.exec(QStringLiteral("create trigger slow_insemination for DIER_VOORTPLANTING after insert "
                                    "as declare i integer = 0; begin while (i < 400000) do i = i + 1; end")));
         QVERIFY(registry->start());
     } else {
-        QVERIFY(registry->start({QStringLiteral("--delay-ms"), QStringLiteral("1500")}));
+        // The registry says when the sync has come and answers it once the server is gone.
+        QVERIFY(registry->start({"--announce", "--hold", "/api/v1/sync"}));
     }
     qputenv("ZAVRA_URL", registry->url().toUtf8());
     window = new MainWindow;
@@ -339,7 +316,7 @@ void TestDatabaseFaults::serverStopped()
     s->setValue(keys::InsDays, 30);
     s->setValue(keys::SendDays, 30);
     s->setValue(keys::ImportInseminations, true);
-    window->form()->textEdit->setPlainText(QStringLiteral("text of the last run"));
+    widgetNamed<QTextEdit>(window, "textEdit")->setPlainText(QStringLiteral("text of the last run"));
 
     QElapsedTimer clock;
     clock.start();
@@ -349,22 +326,31 @@ void TestDatabaseFaults::serverStopped()
         ::kill(server, SIGKILL);
         killedAt = clock.elapsed();
     };
-    // The sync waits in an event loop, where a timer can stop the server; the write-back does not,
+    // The sync waits in an event loop, where the registry's word comes in; the write-back does not,
     // so a thread watches the rows arrive there.
-    QTimer duringSync;
-    connect(&duringSync, &QTimer::timeout, this, [&] {
-        if (killedAt < 0 && !registry->requests(QStringLiteral("/sync")).isEmpty())
-            stopServer();
+    int programAttachments = -1;
+    registry->onLine([&](const QByteArray &line) {
+        if (line != "received POST /api/v1/sync")
+            return;
+        if (killedAt < 0) {
+            programAttachments =
+                firebird::Reader(dbPath)
+                    .value(QLatin1String(OtherAttachments), {QCoreApplication::applicationPid()})
+                    .toInt();
+            firebird.stop();
+            killedAt = clock.elapsed();
+        }
+        registry->release();
     });
     std::atomic<bool> runOver{false};
     std::atomic<int> ready{-1};
     std::thread watcher;
     if (duringWriteBack) {
         watcher = std::thread([&] {
-            Reader db(dbPath);
+            firebird::Reader db(dbPath);
             ready = db.isOpen() ? 1 : 0;
             while (!runOver && killedAt < 0) {
-                if (db.number(QLatin1String(WrittenBack)) >= 5)
+                if (db.value(QLatin1String(WrittenBack)).toInt() >= 5)
                     stopServer();
                 QThread::msleep(2);
             }
@@ -377,17 +363,18 @@ void TestDatabaseFaults::serverStopped()
             watcher.join();
             QFAIL("the watcher cannot reach the database");
         }
-    } else {
-        duringSync.start(20);
     }
     const QList<ModalAnswerer::Box> boxes = exchange();
     const qint64 ended = clock.elapsed();
     runOver = true;
     if (watcher.joinable())
         watcher.join();
-    duringSync.stop();
     qInfo("run %lld ms, server stopped at %lld ms", ended, qint64(killedAt));
     QVERIFY2(killedAt >= 0, "the server was not stopped during the run");
+    // The program's own connection was to the server stopped (the rows of the write-back were
+    // seen there).
+    if (!duringWriteBack)
+        QCOMPARE(programAttachments, 1);
     // No hang: the run ends soon after the server went, however long the registry takes.
     QVERIFY2(ended - killedAt < (duringWriteBack ? 3000 : 6000),
              qPrintable(QStringLiteral("%1 ms after the server stopped").arg(ended - killedAt)));
@@ -399,15 +386,15 @@ void TestDatabaseFaults::serverStopped()
     QCOMPARE(boxes.size(), 1);
     const QPair<int, int> counts = inseminationCounts(boxes.at(0).text);
     QVERIFY2(counts.first == Recorded, qPrintable(boxes.at(0).text));
-    const QString log = window->form()->textEdit->toPlainText();
+    const QString log = widgetNamed<QTextEdit>(window, "textEdit")->toPlainText();
 
     QString problem;
     QVERIFY2(firebird.start(&problem), qPrintable(problem));
     int stored = 0;
     {
-        Reader db(dbPath);
+        firebird::Reader db(dbPath);
         QVERIFY(db.isOpen());
-        stored = db.number(QLatin1String(WrittenBack));
+        stored = db.value(QLatin1String(WrittenBack)).toInt();
         if (duringWriteBack)
             QVERIFY(db.exec(QStringLiteral("drop trigger slow_insemination")));
     }
@@ -426,7 +413,8 @@ void TestDatabaseFaults::serverStopped()
     QList<ModalAnswerer::Box> again = exchange();
     QCOMPARE(again.size(), 1);
     QCOMPARE(inseminationCounts(again.at(0).text), qMakePair(Recorded, Recorded - stored));
-    QCOMPARE(window->form()->textEdit->toPlainText().count(QStringLiteral("I:")), Recorded - stored);
+    QCOMPARE(widgetNamed<QTextEdit>(window, "textEdit")->toPlainText().count(QStringLiteral("I:")),
+             Recorded - stored);
     checkWrittenOnce();
     again = exchange();
     QCOMPARE(again.size(), 1);

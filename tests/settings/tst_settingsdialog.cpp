@@ -1,9 +1,9 @@
 // The access-code prompt, the settings dialog and its shortcut buttons, driven like a user would.
 #include "app/dialognastaveni.h"
 #include "app/mainwindow.h"
-#include "app/settingskeys.h"
 #include "app/shortcuts.h"
 #include "common/testsupport.h"
+#include "platform/settingskeys.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,11 +1,11 @@
 #include "adapters/delaval/delavalformat.h"
 #include "app/detection.h"
-#include "app/platform.h"
+#include "common/simprocess.h"
 #include "common/testsupport.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
 #include "herd.h"
-#include "simprocess.h"
+#include "platform/platform.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,11 +1,12 @@
+#include "common/simprocess.h"
 #include "common/testsupport.h"
 #include "generator.h"
 #include "herd.h"
-#include "simprocess.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
+
+#include <sys/resource.h>
 
 using herd::Cow;
 using herd::Herd;
@@ -215,11 +216,17 @@ void TestHerdModel::generatorRejectsBadOptions()
 
 void TestHerdModel::tenThousandCows()
 {
-    QElapsedTimer timer;
-    timer.start();
+    // The generator's own processor time: a busy machine does not count.
+    const auto childMs = [] {
+        rusage u{};
+        getrusage(RUSAGE_CHILDREN, &u);
+        return qint64(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000 +
+               (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000;
+    };
+    const qint64 before = childMs();
     QVERIFY(!generateHerdFile(path("big.json"), 10000, 7, {"--today", "2024-05-14"}).isEmpty());
-    const qint64 ms = timer.elapsed();
-    qInfo("herd-generator: 10000 cows in %lld ms (process start to exit)", ms);
+    const qint64 ms = childMs() - before;
+    qInfo("herd-generator: 10000 cows in %lld ms of processor time", ms);
 #ifdef __SANITIZE_ADDRESS__
     const qint64 limitMs = 9000; // unoptimised, instrumented build
 #else

@@ -2,16 +2,16 @@
 // synchronises with the reference herd registry and writes the downloaded inseminations back.
 #include "common/testsupport.h"
 
-#include "ziviviver/registryprocess.h"
+#include "common/registryprocess.h"
 
 #include "app/dialoginfo.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
+#include "common/simprocess.h"
 #include "exchange/answerfile.h"
 #include "generator.h"
 #include "herd.h"
-#include "simulators/simprocess.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 
 #include <QApplication>
 #include <QDir>

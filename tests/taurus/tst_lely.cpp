@@ -1,15 +1,15 @@
 // exchangeLely end to end: the window detects the Lely layout of farm-tool and runs taurus2.exe.
 #include "common/testsupport.h"
 
-#include "ziviviver/registryprocess.h"
+#include "common/registryprocess.h"
 
 #include "app/dialoginfo.h"
 #include "app/mainwindow.h"
-#include "app/platform.h"
-#include "app/settingskeys.h"
+#include "common/simprocess.h"
 #include "exchange/answerfile.h"
 #include "herd.h"
-#include "simulators/simprocess.h"
+#include "platform/platform.h"
+#include "platform/settingskeys.h"
 
 #include <QApplication>
 #include <QDir>

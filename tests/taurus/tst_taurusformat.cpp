@@ -268,6 +268,13 @@ void TestTaurusFormat::writeBackSelection()
     const FullwoodHerd unknown = fullwoodHerd({cowLine(cow(0, "12"))}, 0, 0, Today);
     QCOMPARE(fullwoodWriteBackLines(rows.mid(0, 1), unknown.known, unknown.records.animals),
              QStringList{"VN201863    1220240301"});
+    // An id of letters alone is an animal, used as written; a blank or unknown one names none.
+    const FullwoodHerd lettered = fullwoodHerd(
+        {cowLine(cow(0, "AB")), cowLine(cow(0, "??????")), cowLine(cow(0, "      "))}, 0, 0, Today);
+    QCOMPARE(lettered.records.animals.keys(), QStringList{"AB"});
+    QCOMPARE(fullwoodWriteBackLines({downloaded("AB", QDate(2024, 5, 10))}, lettered.known,
+                                    lettered.records.animals),
+             QStringList{"VN201863    AB20240510"});
 }
 
 void TestTaurusFormat::insCopy()

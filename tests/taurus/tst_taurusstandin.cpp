@@ -2,13 +2,13 @@
 // runs it, through the converter runner.
 #include "adapters/taurus/taurusformat.h"
 #include "app/detection.h"
-#include "app/platform.h"
+#include "common/simprocess.h"
 #include "common/testsupport.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
 #include "generator.h"
 #include "herd.h"
-#include "simulators/simprocess.h"
+#include "platform/platform.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -103,8 +103,9 @@ void TestTaurusStandIn::answersRequest_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("programPath");
     QTest::addColumn<QString>("standIn");
-    QTest::newRow("lely") << "lely" << 4 << "c:/taurus/taurus2.exe" << TAURUS2;
-    QTest::newRow("fullwood") << "fullwood" << 7 << "c:/Fusion/Exchange/taurus/taupro2.exe" << TAUPRO2;
+    QTest::addColumn<int>("lineLength"); // "VN201863" and the items asked for
+    QTest::newRow("lely") << "lely" << 4 << "c:/taurus/taurus2.exe" << TAURUS2 << 112;
+    QTest::newRow("fullwood") << "fullwood" << 7 << "c:/Fusion/Exchange/taurus/taupro2.exe" << TAUPRO2 << 80;
 }
 
 void TestTaurusStandIn::answersRequest()
@@ -113,6 +114,7 @@ void TestTaurusStandIn::answersRequest()
     QFETCH(int, code);
     QFETCH(QString, programPath);
     QFETCH(QString, standIn);
+    QFETCH(int, lineLength);
     const QString dir = layOut(system);
     QVERIFY(!dir.isEmpty());
     const MilkingSystem found = probeMilkingSystem();
@@ -121,13 +123,12 @@ void TestTaurusStandIn::answersRequest()
     QCOMPARE(readWholeFile(program), readWholeFile(standIn));
 
     const System s = code == 4 ? System::Lely : System::Fullwood;
-    const adis::Entity &asked = generalCowRequest(s);
     QCOMPARE(runTauConverter(program, dir + requestFileName(), reproductionRequestText(s)), 0);
     QFile answer;
     QVERIFY(exchange::openAnswer(answer, dir + answerFileName()));
     QStringList cowLines;
     for (const QString &l : exchange::readAnswerLines(answer)) {
-        if (asked.isValueLine(l))
+        if (l.startsWith("VN201863"))
             cowLines << l;
     }
     QVERIFY(QFileInfo::exists(dir + "TAU_LOG.2"));
@@ -142,17 +143,16 @@ void TestTaurusStandIn::answersRequest()
     for (int i = 0; i < present.size(); ++i) {
         const herd::Cow &c = *present.at(i);
         const QString &line = cowLines.at(i);
-        QCOMPARE(line.size(), asked.lineLength());
-        QCOMPARE(line.mid(asked.offset(item::CowId), 6), QString::number(c.parlour).rightJustified(6));
+        QCOMPARE(line.size(), lineLength);
+        QCOMPARE(line.mid(8, 6), QString::number(c.parlour).rightJustified(6));
         QString herdNumber = QString::number(c.parlour);
         if (&c == &herd.cows[ownHerdNumber])
             herdNumber = "9999";
         else if (&c == &herd.cows[unknownHerdNumber])
             herdNumber = QString(15, '?');
-        QCOMPARE(line.mid(asked.offset(item::HerdNumber), 15), herdNumber.rightJustified(15));
+        QCOMPARE(line.mid(14, 15), herdNumber.rightJustified(15));
         const herd::PregnancyCheck *check = c.lastPregnancyCheck();
-        QCOMPARE(line.mid(asked.offset(item::PregnancyResult), 1),
-                 QString(check ? (check->pregnant ? "1" : "2") : "?"));
+        QCOMPARE(line.mid(71, 1), QString(check ? (check->pregnant ? "1" : "2") : "?"));
     }
 }
 

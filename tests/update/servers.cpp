@@ -1,88 +1,14 @@
 #include "servers.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
+#include <QProcess>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <QUrlQuery>
-
-Registry::~Registry()
-{
-    if (process.state() != QProcess::NotRunning) {
-        process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-}
-
-bool Registry::start(const QStringList &serveOptions)
-{
-    tls = serveOptions.contains(QStringLiteral("--tls-cert"));
-    process.setProgram(QStringLiteral(REGISTRY_EXE));
-    process.setArguments(QStringList{QStringLiteral("serve"), QStringLiteral("--db"),
-                                     dir.filePath(QStringLiteral("registry.sqlite")),
-                                     QStringLiteral("--port"), QStringLiteral("0")} +
-                         serveOptions);
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start();
-    if (!process.waitForStarted(10000))
-        return false;
-    QByteArray out;
-    QElapsedTimer clock;
-    clock.start();
-    const QRegularExpression listening(QStringLiteral("listening on (\\d+)"));
-    while (clock.elapsed() < 10000) {
-        if (!process.waitForReadyRead(200) && process.state() == QProcess::NotRunning)
-            break;
-        out += process.readAllStandardOutput();
-        const QRegularExpressionMatch m = listening.match(QString::fromUtf8(out));
-        if (m.hasMatch()) {
-            listeningPort = m.captured(1).toInt();
-            return listeningPort > 0;
-        }
-    }
-    qWarning("registry did not start: %s", process.readAllStandardError().constData());
-    return false;
-}
-
-QString Registry::base() const
-{
-    return QStringLiteral("%1://127.0.0.1:%2").arg(tls ? "https" : "http").arg(listeningPort);
-}
-
-QList<QJsonObject> Registry::requests() const
-{
-    QProcess list;
-    list.start(QStringLiteral(REGISTRY_EXE), {QStringLiteral("requests"), QStringLiteral("--db"),
-                                              dir.filePath(QStringLiteral("registry.sqlite"))});
-    list.waitForFinished(10000);
-    QList<QJsonObject> entries;
-    const QList<QByteArray> lines = list.readAllStandardOutput().split('\n');
-    for (const QByteArray &line : lines) {
-        if (!line.trimmed().isEmpty())
-            entries.append(QJsonDocument::fromJson(line).object());
-    }
-    return entries;
-}
-
-QList<QJsonObject> Registry::requests(const QString &method, const QString &pathPrefix) const
-{
-    QList<QJsonObject> matching;
-    const QList<QJsonObject> all = requests();
-    for (const QJsonObject &entry : all) {
-        if (entry.value(QStringLiteral("method")).toString() == method &&
-            entry.value(QStringLiteral("path")).toString().startsWith(pathPrefix))
-            matching.append(entry);
-    }
-    return matching;
-}
 
 bool SelfSignedCertificate::create(const QString &directory)
 {
@@ -196,12 +122,23 @@ bool SigningKey::sign(const QString &file, bool legacy) const
 
 bool makeArchive(const QString &zipPath, const QString &member, const QByteArray &content)
 {
+    return makeArchive(zipPath, {{member, content}});
+}
+
+bool makeArchive(const QString &zipPath, const QList<QPair<QString, QByteArray>> &members)
+{
     QTemporaryDir staging;
-    const QString path = staging.filePath(member);
-    if (!writeFile(path, content))
-        return false;
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-                                    QFile::ExeGroup);
+    for (const auto &member : members) {
+        const QString path = staging.filePath(member.first);
+        if (!writeFile(path, member.second))
+            return false;
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                        QFile::ReadGroup | QFile::ExeGroup);
+    }
     QFile::remove(zipPath);
-    return run(QStringLiteral("zip"), {QStringLiteral("-j"), QStringLiteral("-q"), zipPath, path});
+    QProcess zip;
+    zip.setWorkingDirectory(staging.path());
+    zip.start(QStringLiteral("zip"),
+              {QStringLiteral("-q"), QStringLiteral("-r"), zipPath, QStringLiteral(".")});
+    return zip.waitForFinished(30000) && zip.exitStatus() == QProcess::NormalExit && zip.exitCode() == 0;
 }

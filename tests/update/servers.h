@@ -1,38 +1,11 @@
-// Servers on loopback for the update tests: the reference registry as a child process, a small
-// HTTP server that misbehaves on purpose, and a self-signed certificate.
+// Servers on loopback for the update tests: a small HTTP server that misbehaves on purpose, and a
+// self-signed certificate.
 #pragma once
 
-#include <QJsonObject>
-#include <QList>
 #include <QMap>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
-#include <QTemporaryDir>
-
-// zavra-registry serve on a free port; stopped when the object goes.
-class Registry
-{
-public:
-    Registry() = default;
-    ~Registry();
-    Registry(const Registry &) = delete;
-    Registry &operator=(const Registry &) = delete;
-
-    bool start(const QStringList &serveOptions = {});
-    QString base() const; // "http://127.0.0.1:<port>" or "https://..." with TLS
-    int port() const { return listeningPort; }
-    QList<QJsonObject> requests() const;
-    // Requests of this method whose path starts with pathPrefix.
-    QList<QJsonObject> requests(const QString &method, const QString &pathPrefix) const;
-
-private:
-    QTemporaryDir dir;
-    QProcess process;
-    int listeningPort = 0;
-    bool tls = false;
-};
 
 // A certificate for 127.0.0.1 that nobody trusts; created with the openssl command.
 struct SelfSignedCertificate
@@ -72,3 +45,5 @@ struct SigningKey
 
 // A zip at zipPath holding one executable file member with content.
 bool makeArchive(const QString &zipPath, const QString &member, const QByteArray &content);
+// The same with several members (paths below the archive's top; folders made as needed).
+bool makeArchive(const QString &zipPath, const QList<QPair<QString, QByteArray>> &members);

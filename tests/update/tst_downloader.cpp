@@ -1,4 +1,5 @@
 // The downloader against real servers on loopback: complete files only, failures leave nothing.
+#include "common/registryprocess.h"
 #include "common/testsupport.h"
 #include "servers.h"
 #include "ziviviver.h"
@@ -34,8 +35,7 @@ Outcome download(const QString &outputDir, const QList<dm_request_t> &requests)
         loop.quit();
     });
     loop.exec();
-    // A second signal for the same queue would arrive now.
-    QTest::qWait(100);
+    QTest::qWait(100); // proves that no second signal comes for the same queue
     outcome.downloaded = downloader.downloadedCount;
     return outcome;
 }
@@ -70,8 +70,8 @@ private slots:
 private:
     QTemporaryDir work;
     QByteArray archive;
-    Registry registry;
-    Registry tlsRegistry;
+    RegistryProcess registry;
+    RegistryProcess tlsRegistry;
     RawHttpServer raw;
 };
 
@@ -95,7 +95,7 @@ void TestDownloader::completeDownload()
     QTemporaryDir out;
     QVERIFY(writeFile(out.filePath(QStringLiteral("stablomat_proc.zip")), "an older download"));
     const Outcome outcome =
-        download(out.path(), {request(registry.base() + QStringLiteral("/update/stablomat.zip"))});
+        download(out.path(), {request(registry.url() + QStringLiteral("/update/stablomat.zip"))});
     QVERIFY(!outcome.timedOut);
     QCOMPARE(outcome.finishedSignals, 1);
     QCOMPARE(outcome.downloaded, 1);
@@ -110,20 +110,20 @@ void TestDownloader::failures_data()
     QTest::addColumn<QString>("fileName");
 
     const QString zip = QStringLiteral("stablomat_proc.zip");
-    QTest::newRow("404") << registry.base() + QStringLiteral("/update/missing.zip") << zip;
+    QTest::newRow("404") << registry.url() + QStringLiteral("/update/missing.zip") << zip;
     QTest::newRow("cut off") << raw.base() + QStringLiteral("/cut") << zip;
     QTest::newRow("larger than allowed") << raw.base() + QStringLiteral("/huge") << zip;
     QTest::newRow("connection refused") << QStringLiteral("http://127.0.0.1:9/stablomat.zip") << zip;
     if (tlsRegistry.port() > 0)
         QTest::newRow("certificate not trusted")
-            << tlsRegistry.base() + QStringLiteral("/update/stablomat.zip") << zip;
+            << tlsRegistry.url() + QStringLiteral("/update/stablomat.zip") << zip;
     QTest::newRow("plain http elsewhere") << QStringLiteral("http://192.0.2.1/stablomat.zip") << zip;
     QTest::newRow("redirect to plain http elsewhere")
         << raw.base() + QStringLiteral("/redirect?to=http%3A%2F%2F192.0.2.1%2Fstablomat.zip") << zip;
     QTest::newRow("file url") << QStringLiteral("file:///etc/passwd") << zip;
     QTest::newRow("empty address") << QString() << zip;
     QTest::newRow("file name leaves the directory")
-        << registry.base() + QStringLiteral("/update/stablomat.zip")
+        << registry.url() + QStringLiteral("/update/stablomat.zip")
         << QStringLiteral("../stablomat_proc.zip");
 }
 
@@ -151,8 +151,8 @@ void TestDownloader::queue()
     QTemporaryDir out;
     const Outcome outcome =
         download(out.path(),
-                 {request(registry.base() + QStringLiteral("/update/missing.zip"), QStringLiteral("a.zip")),
-                  request(registry.base() + QStringLiteral("/update/stablomat.zip"), QStringLiteral("b.zip")),
+                 {request(registry.url() + QStringLiteral("/update/missing.zip"), QStringLiteral("a.zip")),
+                  request(registry.url() + QStringLiteral("/update/stablomat.zip"), QStringLiteral("b.zip")),
                   request(QStringLiteral("http://192.0.2.1/c.zip"), QStringLiteral("c.zip"))});
     QVERIFY(!outcome.timedOut);
     QCOMPARE(outcome.finishedSignals, 1);
@@ -165,7 +165,7 @@ void TestDownloader::redirectWithinLoopback()
 {
     QTemporaryDir out;
     const QString target = QString::fromLatin1(
-        QUrl::toPercentEncoding(registry.base() + QStringLiteral("/update/stablomat.zip")));
+        QUrl::toPercentEncoding(registry.url() + QStringLiteral("/update/stablomat.zip")));
     const Outcome outcome =
         download(out.path(), {request(raw.base() + QStringLiteral("/redirect?to=") + target)});
     QVERIFY(!outcome.timedOut);

@@ -3,6 +3,7 @@
 // it, writes the script and ends; the script swaps the new executable in and starts it. Every
 // faulty archive leaves the old program running (or restored and restarted) and is downloaded
 // at most once.
+#include "common/registryprocess.h"
 #include "common/testsupport.h"
 #include "servers.h"
 #include "update/signature.h"
@@ -16,8 +17,10 @@
 
 namespace {
 
-// Leaves its process id and the directory it was started in, and keeps running.
-const QByteArray newProgram = "#!/bin/sh\necho $$ > started.pid\npwd > started.marker\nexec sleep 60\n";
+// Leaves its process id and the directory it was started in, and keeps running with the lock
+// held, as the program does.
+const QByteArray newProgram =
+    "#!/bin/sh\necho $$ > started.pid\npwd > started.marker\nexec flock -n stablomat.lock sleep 60\n";
 
 // The processes whose executable is path.
 QList<qint64> processesOf(const QString &path)
@@ -32,6 +35,19 @@ QList<qint64> processesOf(const QString &path)
             found.append(pid);
     }
     return found;
+}
+
+// The update script that runs in dir, if any.
+bool scriptRunsIn(const QString &dir)
+{
+    const QString target = QFileInfo(dir).canonicalFilePath();
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        if (QFileInfo(QStringLiteral("/proc/%1/cwd").arg(entry)).symLinkTarget() == target &&
+            readWholeFile(QStringLiteral("/proc/%1/cmdline").arg(entry)).contains("upgrade.sh"))
+            return true;
+    }
+    return false;
 }
 
 void endProcessesOf(const QString &path)
@@ -71,6 +87,8 @@ private slots:
     void announcement();
     void faultyUpdate_data();
     void faultyUpdate();
+    void newProgramEndsAfterTheCheck();
+    void endedDuringTheDownload();
 
 private:
     // Starts the copy of the program with its own settings and the test's key trusted.
@@ -138,15 +156,15 @@ void TestSelfUpdate::announcement()
         QProcess::execute(QStringLiteral(SIGN_RELEASE), {archivePath, key.secretKeyFile, key.publicKeyFile}),
         0);
 
-    Registry files;
+    RegistryProcess files;
     QVERIFY(files.start({QStringLiteral("--update-dir"), served.path()}));
-    Registry checks;
+    RegistryProcess checks;
     QVERIFY(checks.start(
         {QStringLiteral("--update-reply"),
-         QStringLiteral("1,Stablomat,ok,%1,%2/update/stablomat.zip").arg(version, files.base())}));
+         QStringLiteral("1,Stablomat,ok,%1,%2/update/stablomat.zip").arg(version, files.url())}));
 
     QProcess program;
-    QVERIFY(startProgram(program, exePath, checks.base()));
+    QVERIFY(startProgram(program, exePath, checks.url()));
 
     const QString marker = programDir.filePath(QStringLiteral("started.marker"));
     if (updates) {
@@ -156,8 +174,8 @@ void TestSelfUpdate::announcement()
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 20000);
         const qint64 newPid =
             readWholeFile(programDir.filePath(QStringLiteral("started.pid"))).trimmed().toLongLong();
-        // The script checks that the new program still runs before it clears the staging folder.
-        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(programDir.filePath(QStringLiteral("stablomat.new"))), 30000);
+        // The script checks that the new program still runs, then ends.
+        QTRY_VERIFY_WITH_TIMEOUT(!scriptRunsIn(programDir.path()), 30000);
         QVERIFY(newPid > 0 && ::kill(pid_t(newPid), 0) == 0);
         ::kill(pid_t(newPid), SIGKILL);
         QCOMPARE(readWholeFile(marker).trimmed(), QFile::encodeName(QDir(programDir.path()).canonicalPath()));
@@ -170,12 +188,12 @@ void TestSelfUpdate::announcement()
         QCOMPARE(files.requests(QStringLiteral("GET"), QStringLiteral("/update/stablomat.zip")).size(), 2);
     } else {
         QTRY_COMPARE_WITH_TIMEOUT(checks.requests().size(), 1, 30000);
-        QTest::qWait(1500);
+        QTest::qWait(1500); // proves that it neither downloads nor ends
         QCOMPARE(program.state(), QProcess::Running);
         QCOMPARE(files.requests().size(), 0);
         QCOMPARE(readWholeFile(exePath), oldProgram);
         const QStringList left = QDir(programDir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot);
-        QCOMPARE(left, QStringList{exeName});
+        QCOMPARE(left, (QStringList{QStringLiteral("stablomat.lock"), exeName}));
         program.kill();
         program.waitForFinished(10000);
     }
@@ -185,23 +203,21 @@ void TestSelfUpdate::announcement()
 void TestSelfUpdate::faultyUpdate_data()
 {
     QTest::addColumn<QString>("fault");
-    QTest::addColumn<bool>("programEnds"); // the fault shows only when the script unpacks
 
-    QTest::newRow("unsigned") << "unsigned" << false;
-    QTest::newRow("wrongly signed") << "other key" << false;
-    QTest::newRow("one byte changed") << "byte" << false;
-    QTest::newRow("HTML page") << "html" << false;
-    QTest::newRow("another sound archive under the signature") << "swapped" << false;
-    QTest::newRow("signed, without the program") << "no program" << false;
-    QTest::newRow("body cut short") << "cut" << false;
-    QTest::newRow("disk full during the download") << "disk download" << false;
-    QTest::newRow("disk full during the unpack") << "disk unpack" << true;
+    QTest::newRow("unsigned") << "unsigned";
+    QTest::newRow("wrongly signed") << "other key";
+    QTest::newRow("one byte changed") << "byte";
+    QTest::newRow("HTML page") << "html";
+    QTest::newRow("another sound archive under the signature") << "swapped";
+    QTest::newRow("signed, without the program") << "no program";
+    QTest::newRow("body cut short") << "cut";
+    QTest::newRow("disk full during the download") << "disk download";
+    QTest::newRow("disk full during the unpack") << "disk unpack";
 }
 
 void TestSelfUpdate::faultyUpdate()
 {
     QFETCH(QString, fault);
-    QFETCH(bool, programEnds);
 
     ProgramDir programDir;
     const qint64 exeSize = QFileInfo(QStringLiteral(STABLOMAT_EXE)).size();
@@ -233,10 +249,10 @@ void TestSelfUpdate::faultyUpdate()
         QVERIFY(writeFile(archivePath, "<!DOCTYPE html><html><body><h1>502 Bad Gateway</h1></body></html>"));
     }
 
-    Registry files;
+    RegistryProcess files;
     QVERIFY(files.start({QStringLiteral("--update-dir"), served.path()}));
     RawHttpServer raw;
-    QString address = files.base() + QStringLiteral("/update/stablomat.zip");
+    QString address = files.url() + QStringLiteral("/update/stablomat.zip");
     if (fault == QLatin1String("cut")) {
         const QByteArray whole = readWholeFile(archivePath);
         raw.unannounced.insert(QStringLiteral("/stablomat.zip"), whole.left(whole.size() / 2));
@@ -258,7 +274,7 @@ void TestSelfUpdate::faultyUpdate()
                    : files.requests(QStringLiteral("GET"), QStringLiteral("/update/stablomat.zip.minisig"))
                          .size();
     };
-    Registry checks;
+    RegistryProcess checks;
     QVERIFY(
         checks.start({QStringLiteral("--update-reply"), QStringLiteral("1,Stablomat,ok,1.4,") + address}));
     const auto versionChecks = [&] {
@@ -270,30 +286,22 @@ void TestSelfUpdate::faultyUpdate()
         fault == QLatin1String("unsigned") || fault == QLatin1String("other key") ? 0 : 1;
 
     QProcess program;
-    QVERIFY(startProgram(program, exePath, checks.base()));
+    QVERIFY(startProgram(program, exePath, checks.url()));
     QTRY_COMPARE_WITH_TIMEOUT(signatureDownloads(), 1, 30000);
-    if (programEnds) {
-        // The script fails to unpack, keeps the old program and starts it again.
-        QVERIFY2(program.waitForFinished(60000), "the program did not end after the download");
-        QCOMPARE(program.exitCode(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(versionChecks(), 2, 30000);
-        QTest::qWait(2000);
-        QCOMPARE(processesOf(exePath).size(), 1);
-        QVERIFY(!QFile::exists(programDir.dir.filePath(QStringLiteral("stablomat.new"))));
-    } else {
+    {
         // The program shows its message and keeps running, with nothing left behind.
         QTRY_COMPARE_WITH_TIMEOUT(archiveDownloads(), expectedDownloads, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(
             QDir(programDir.dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
-            QStringList{exeName}, 30000);
-        QTest::qWait(1000);
+            (QStringList{QStringLiteral("stablomat.lock"), exeName}), 30000);
+        QTest::qWait(1000); // proves that it does not end
         QCOMPARE(program.state(), QProcess::Running);
         // Started again, it does not download that version again.
         program.kill();
         QVERIFY(program.waitForFinished(10000));
-        QVERIFY(startProgram(program, exePath, checks.base()));
+        QVERIFY(startProgram(program, exePath, checks.url()));
         QTRY_COMPARE_WITH_TIMEOUT(versionChecks(), 2, 30000);
-        QTest::qWait(2000);
+        QTest::qWait(2000); // proves that it neither downloads again nor ends
         QCOMPARE(program.state(), QProcess::Running);
         program.kill();
         program.waitForFinished(10000);
@@ -302,6 +310,89 @@ void TestSelfUpdate::faultyUpdate()
     QCOMPARE(readWholeFile(exePath), oldProgram);
     QCOMPARE(signatureDownloads(), 1);
     QCOMPARE(archiveDownloads(), expectedDownloads);
+}
+
+// The new version is the real program too (its bytes and a trailer). It passes the script's check
+// and then dies: its next start hands the swap to the script, which puts the old program back and
+// starts it; the old one does not download that version again the same day.
+void TestSelfUpdate::newProgramEndsAfterTheCheck()
+{
+    QTemporaryDir programDir;
+    const QString exePath = programDir.filePath(exeName);
+    QVERIFY(QFile::copy(QStringLiteral(STABLOMAT_EXE), exePath));
+    const QByteArray oldProgram = readWholeFile(exePath);
+    const QByteArray nextProgram = oldProgram + "\nversion 1.4\n";
+
+    QTemporaryDir served;
+    const QString archivePath = served.filePath(QStringLiteral("stablomat.zip"));
+    QVERIFY(makeArchive(archivePath, {{exeName, nextProgram}, {QStringLiteral("readme.txt"), "1.4"}}));
+    QVERIFY(key.sign(archivePath));
+    RegistryProcess files;
+    QVERIFY(files.start({QStringLiteral("--update-dir"), served.path()}));
+    RegistryProcess checks;
+    QVERIFY(checks.start({QStringLiteral("--update-reply"),
+                          QStringLiteral("1,Stablomat,ok,1.4,%1/update/stablomat.zip").arg(files.url())}));
+    const auto archiveDownloads = [&] {
+        return files.requests(QStringLiteral("GET"), QStringLiteral("/update/stablomat.zip")).size();
+    };
+
+    QProcess program;
+    QVERIFY(startProgram(program, exePath, checks.url()));
+    QVERIFY2(program.waitForFinished(60000), "the program did not end after the download");
+    // The script swaps, starts the new program and checks it after 10 seconds.
+    QTRY_VERIFY_WITH_TIMEOUT(readWholeFile(exePath) == nextProgram, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(programDir.filePath(QStringLiteral("stablomat.tried"))), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!scriptRunsIn(programDir.path()), 30000);
+    QCOMPARE(processesOf(exePath).size(), 1);
+    endProcessesOf(exePath);
+
+    // The next start: the old program is back, whole, and runs.
+    QVERIFY(startProgram(program, exePath, checks.url()));
+    QVERIFY(program.waitForFinished(20000));
+    QTRY_VERIFY_WITH_TIMEOUT(readWholeFile(exePath) == oldProgram && processesOf(exePath).size() == 1, 30000);
+    QVERIFY(!QFile::exists(programDir.filePath(QStringLiteral("readme.txt"))));
+    QVERIFY(!QFile::exists(programDir.filePath(QStringLiteral("stablomat.swap"))));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        checks.requests(QStringLiteral("POST"), QStringLiteral("/user_stablomat_update.php")).size(), 3,
+        30000);
+    QTest::qWait(2000);              // proves that nothing more is downloaded
+    QCOMPARE(archiveDownloads(), 2); // the signature and the archive, once
+    endProcessesOf(exePath);
+}
+
+// SIGTERM (a logout) while the archive downloads: the program ends in order, and that version is
+// not held back for a day.
+void TestSelfUpdate::endedDuringTheDownload()
+{
+    QTemporaryDir programDir;
+    const QString exePath = programDir.filePath(exeName);
+    QVERIFY(QFile::copy(QStringLiteral(STABLOMAT_EXE), exePath));
+    QTemporaryDir served;
+    const QString archivePath = served.filePath(QStringLiteral("stablomat.zip"));
+    QVERIFY(makeArchive(archivePath, exeName, newProgram));
+    QVERIFY(key.sign(archivePath));
+    // The archive's download is held until the program has gone.
+    RegistryProcess files;
+    QVERIFY(files.start(
+        {QStringLiteral("--update-dir"), served.path(), "--announce", "--hold", "/update/stablomat.zip"}));
+    bool downloading = false;
+    files.onLine(
+        [&](const QByteArray &line) { downloading |= line == "received GET /update/stablomat.zip"; });
+    RegistryProcess checks;
+    QVERIFY(checks.start({QStringLiteral("--update-reply"),
+                          QStringLiteral("1,Stablomat,ok,1.4,%1/update/stablomat.zip").arg(files.url())}));
+
+    QProcess program;
+    QVERIFY(startProgram(program, exePath, checks.url()));
+    QTRY_VERIFY_WITH_TIMEOUT(downloading, 30000);
+    ::kill(pid_t(program.processId()), SIGTERM);
+    QVERIFY(program.waitForFinished(20000));
+    QCOMPARE(program.exitCode(), 0);
+    QSettings settings(work.filePath(QFileInfo(programDir.path()).fileName()) +
+                           QStringLiteral("/Brantol/stablomat.conf"),
+                       QSettings::IniFormat);
+    QVERIFY(settings.contains(QStringLiteral("settings/uuid")));
+    QCOMPARE(settings.value(QStringLiteral("settings/aktualizace_neuspesna")).toString(), QString());
 }
 
 STABLOMAT_TEST_MAIN(TestSelfUpdate)

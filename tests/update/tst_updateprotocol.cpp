@@ -1,7 +1,8 @@
 // The version check's form and the update server's reply, without a network.
-#include "app/platform.h"
 #include "common/testsupport.h"
+#include "platform/platform.h"
 #include "servers.h"
+#include "update/archive.h"
 #include "update/signature.h"
 #include "update/updateprotocol.h"
 
@@ -29,6 +30,8 @@ private slots:
     void retryAfterFailure();
     void archiveListing_data();
     void archiveListing();
+    void unpack_data();
+    void unpack();
 
 private:
     QTemporaryDir keyDir;
@@ -166,6 +169,10 @@ void TestUpdateProtocol::reply_data()
     QTest::newRow("four fields") << QByteArray("a,b,1.4,https://u.example/stablomat.zip") << false << "";
     QTest::newRow("six fields") << QByteArray("a,b,c,1.4,https://u.example/stablomat.zip,f") << false << "";
     QTest::newRow("empty body") << QByteArray() << false << "";
+    QTest::newRow("line end and blanks after the address")
+        << QByteArray("a,b,c,1.4,https://u.example/stablomat.zip \t\r\n\n") << true << zip;
+    QTest::newRow("longer than 4 KiB")
+        << QByteArray("a,b,c,1.4," + zip.toLatin1() + QByteArray(4096, ' ')) << false << "";
 }
 
 void TestUpdateProtocol::reply()
@@ -188,37 +195,32 @@ void TestUpdateProtocol::serverUrl_data()
 {
     QTest::addColumn<QString>("base");
     QTest::addColumn<QString>("url");
-    QTest::addColumn<bool>("permitted");
 
     QTest::newRow("https") << "https://update.example.cz"
-                           << "https://update.example.cz/user_stablomat_update.php" << true;
+                           << "https://update.example.cz/user_stablomat_update.php";
     QTest::newRow("trailing slash") << "https://update.example.cz/"
-                                    << "https://update.example.cz/user_stablomat_update.php" << true;
+                                    << "https://update.example.cz/user_stablomat_update.php";
     QTest::newRow("http loopback") << "http://127.0.0.1:8080"
-                                   << "http://127.0.0.1:8080/user_stablomat_update.php" << true;
+                                   << "http://127.0.0.1:8080/user_stablomat_update.php";
     QTest::newRow("http ::1") << "http://[::1]:8080"
-                              << "http://[::1]:8080/user_stablomat_update.php" << true;
+                              << "http://[::1]:8080/user_stablomat_update.php";
     QTest::newRow("http localhost") << "http://localhost:8080"
-                                    << "http://localhost:8080/user_stablomat_update.php" << true;
-    QTest::newRow("http elsewhere refused") << "http://update.example.cz"
-                                            << "http://update.example.cz/user_stablomat_update.php" << false;
-    QTest::newRow("http lookalike refused")
-        << "http://127.0.0.1.example.cz"
-        << "http://127.0.0.1.example.cz/user_stablomat_update.php" << false;
-    QTest::newRow("ftp refused") << "ftp://127.0.0.1"
-                                 << "ftp://127.0.0.1/user_stablomat_update.php" << false;
-    QTest::newRow("no host refused") << ""
-                                     << "/user_stablomat_update.php" << false;
+                                    << "http://localhost:8080/user_stablomat_update.php";
+    QTest::newRow("http elsewhere") << "http://update.example.cz"
+                                    << "http://update.example.cz/user_stablomat_update.php";
+    QTest::newRow("http lookalike") << "http://127.0.0.1.example.cz"
+                                    << "http://127.0.0.1.example.cz/user_stablomat_update.php";
+    QTest::newRow("ftp") << "ftp://127.0.0.1"
+                         << "ftp://127.0.0.1/user_stablomat_update.php";
+    QTest::newRow("no host") << ""
+                             << "/user_stablomat_update.php";
 }
 
 void TestUpdateProtocol::serverUrl()
 {
     QFETCH(QString, base);
     QFETCH(QString, url);
-    QFETCH(bool, permitted);
-    const QUrl built = update::versionCheckUrl(base);
-    QCOMPARE(built.toString(), url);
-    QCOMPARE(update::permittedServerUrl(built), permitted);
+    QCOMPARE(update::versionCheckUrl(base).toString(), url);
 }
 
 void TestUpdateProtocol::updateBlocked_data()
@@ -257,10 +259,10 @@ void TestUpdateProtocol::signature_data()
     QTest::addColumn<bool>("verified");
 
     QTest::newRow("prehashed") << "" << false << true;
-    QTest::newRow("legacy") << "" << true << true;
+    QTest::newRow("legacy form refused") << "" << true << false;
+    QTest::newRow("ED turned into Ed over the file's hash") << "hash as file" << false << false;
     QTest::newRow("CR LF lines") << "crlf" << false << true;
     QTest::newRow("one byte of the file changed") << "file" << false << false;
-    QTest::newRow("one byte changed, legacy") << "file" << true << false;
     QTest::newRow("trusted comment changed") << "comment" << false << false;
     QTest::newRow("global signature changed") << "global" << false << false;
     QTest::newRow("unknown algorithm") << "algorithm" << false << false;
@@ -307,6 +309,16 @@ void TestUpdateProtocol::signature()
         raw[1] = 'x';
         lines[1] = raw.toBase64();
         signature = lines.join('\n');
+    } else if (change == QLatin1String("hash as file")) {
+        // The signed hash passed off as a 64-byte file of its own.
+        QByteArray raw = QByteArray::fromBase64(lines.at(1));
+        raw[1] = 'd';
+        lines[1] = raw.toBase64();
+        signature = lines.join('\n');
+        QProcess b2sum; // BLAKE2b-512, minisign's hash
+        b2sum.start(QStringLiteral("b2sum"), {file});
+        QVERIFY(b2sum.waitForFinished());
+        QVERIFY(writeFile(file, QByteArray::fromHex(b2sum.readAllStandardOutput().left(128))));
     } else if (change == QLatin1String("html")) {
         signature = "<!DOCTYPE html><html><body>Not found</body></html>\n";
     } else if (change == QLatin1String("empty")) {
@@ -357,26 +369,94 @@ void TestUpdateProtocol::retryAfterFailure()
 
 void TestUpdateProtocol::archiveListing_data()
 {
-    QTest::addColumn<QByteArray>("listing");
+    QTest::addColumn<QString>("names"); // separated by "|"
     QTest::addColumn<bool>("acceptable");
 
-    QTest::newRow("the program alone") << QByteArray("stablomat\n") << true;
-    QTest::newRow("with a library and a folder")
-        << QByteArray("libx.so\r\nstablomat\r\nplugins/\r\nplugins/a.so\r\n") << true;
-    QTest::newRow("program missing") << QByteArray("other\n") << false;
-    QTest::newRow("program only in a folder") << QByteArray("bin/stablomat\n") << false;
-    QTest::newRow("absolute path") << QByteArray("stablomat\n/etc/passwd\n") << false;
-    QTest::newRow("parent folder") << QByteArray("stablomat\nplugins/../../x\n") << false;
-    QTest::newRow("hidden top-level name") << QByteArray("stablomat\n.profile\n") << false;
-    QTest::newRow("the update's own files") << QByteArray("stablomat\nupgrade.sh\n") << false;
-    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("the program alone") << "stablomat" << true;
+    QTest::newRow("with a library and a folder") << "libx.so|stablomat|plugins/|plugins/a b č.so" << true;
+    QTest::newRow("program missing") << "other" << false;
+    QTest::newRow("program only in a folder") << "bin/stablomat" << false;
+    QTest::newRow("absolute path") << "stablomat|/etc/passwd" << false;
+    QTest::newRow("parent folder") << "stablomat|plugins/../../x" << false;
+    QTest::newRow("backslash") << "stablomat|plugins\\..\\x" << false;
+    QTest::newRow("hidden top-level name") << "stablomat|.profile" << false;
+    QTest::newRow("top-level name cmd would expand") << "stablomat|100%done" << false;
+    QTest::newRow("the update's own files") << "stablomat|upgrade.sh" << false;
+    QTest::newRow("the journal, in capitals") << "stablomat|STABLOMAT.SWAP" << false;
+    QTest::newRow("names differing in case only") << "stablomat|Readme|README" << false;
+    QTest::newRow("a file that is also a folder") << "stablomat|doc|doc/a" << false;
+    QTest::newRow("a line end in a name") << "stablomat|plugins/a\nb" << false;
+    QTest::newRow("empty") << "" << false;
 }
 
 void TestUpdateProtocol::archiveListing()
 {
-    QFETCH(QByteArray, listing);
+    QFETCH(QString, names);
     QFETCH(bool, acceptable);
-    QCOMPARE(update::archiveListingAcceptable(listing, QStringLiteral("stablomat")), acceptable);
+    QCOMPARE(update::archiveNamesAcceptable(names.split(QLatin1Char('|'), Qt::SkipEmptyParts),
+                                            QStringLiteral("stablomat")),
+             acceptable);
+}
+
+void TestUpdateProtocol::unpack_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("sound") << "";
+    QTest::newRow("a byte of the packed data changed") << "byte";
+    QTest::newRow("not a zip") << "html";
+    QTest::newRow("program missing") << "no program";
+    QTest::newRow("a symbolic link") << "link";
+    QTest::newRow("encrypted") << "password";
+}
+
+// The archive as the program unpacks it: every member whole and checked, or nothing left.
+void TestUpdateProtocol::unpack()
+{
+    QFETCH(QString, fault);
+    if (QStandardPaths::findExecutable(QStringLiteral("zip")).isEmpty())
+        QSKIP("zip is needed (scripts/install-deps.sh)");
+    QTemporaryDir dir;
+    const QString zip = dir.filePath(QStringLiteral("stablomat.zip"));
+    const QString target = dir.filePath(QStringLiteral("stablomat.new"));
+    const QByteArray text = QByteArray("stablomat ").repeated(20000);
+    QVERIFY(makeArchive(
+        zip, {{QStringLiteral("data.txt"), text},
+              {fault == QLatin1String("no program") ? QStringLiteral("x") : QStringLiteral("stablomat"),
+               "#!/bin/sh\n"},
+              {QStringLiteral("plugins/a.so"), "a"}}));
+    QByteArray bytes = readWholeFile(zip);
+    if (fault == QLatin1String("byte")) {
+        // The first member's data begins after its local header, name and extra field.
+        const auto field = [&](int at) { return uchar(bytes.at(at)) | uchar(bytes.at(at + 1)) << 8; };
+        const int packed = field(18), start = 30 + field(26) + field(28);
+        bytes[start + packed / 2] = char(bytes.at(start + packed / 2) ^ 1);
+        QVERIFY(writeFile(zip, bytes));
+    } else if (fault == QLatin1String("html")) {
+        QVERIFY(writeFile(zip, "<html><body>502 Bad Gateway</body></html>"));
+    } else if (fault == QLatin1String("link") || fault == QLatin1String("password")) {
+        QVERIFY(QFile::link(QStringLiteral("/etc/passwd"), dir.filePath(QStringLiteral("passwd"))));
+        QProcess zipper;
+        zipper.setWorkingDirectory(dir.path());
+        zipper.start(QStringLiteral("zip"), fault == QLatin1String("link")
+                                                ? QStringList{"-q", "-y", zip, "passwd"}
+                                                : QStringList{"-q", "-P", "secret", zip, "passwd"});
+        QVERIFY(zipper.waitForFinished() && zipper.exitCode() == 0);
+    }
+    QVERIFY(QDir().mkpath(target + QStringLiteral("/left over")));
+
+    const update::Unpacked unpacked = update::unpackArchive(zip, target, QStringLiteral("stablomat"));
+    QCOMPARE(unpacked.ok, fault.isEmpty());
+    QVERIFY(!unpacked.writeFailed);
+    if (!fault.isEmpty()) {
+        QVERIFY(!QFileInfo::exists(target));
+        return;
+    }
+    QCOMPARE(QSet<QString>(unpacked.topLevel.begin(), unpacked.topLevel.end()),
+             (QSet<QString>{"data.txt", "stablomat", "plugins"}));
+    QCOMPARE(readWholeFile(target + QStringLiteral("/data.txt")), text);
+    QCOMPARE(readWholeFile(target + QStringLiteral("/plugins/a.so")), QByteArray("a"));
+    QVERIFY(QFileInfo(target + QStringLiteral("/stablomat")).isExecutable());
+    QVERIFY(!QFileInfo::exists(target + QStringLiteral("/left over")));
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestUpdateProtocol)

@@ -1,10 +1,10 @@
 // The dpdataexchange.exe stand-in as a real process, started the way the program starts it.
 #include "adapters/westfalia/westfaliaformat.h"
+#include "common/simprocess.h"
 #include "common/testsupport.h"
 #include "exchange/converter.h"
 #include "generator.h"
 #include "herd.h"
-#include "simulators/simprocess.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,14 +1,14 @@
 // A Westfalia farm end to end: the program's window, the dpdataexchange.exe stand-in laid out by
 // farm-tool on the fake drive C, and the reference herd registry on loopback.
+#include "common/registryprocess.h"
 #include "common/testsupport.h"
-#include "ziviviver/registryprocess.h"
 
 #include "app/mainwindow.h"
-#include "app/settingskeys.h"
+#include "common/simprocess.h"
 #include "exchange/answerfile.h"
 #include "generator.h"
 #include "herd.h"
-#include "simulators/simprocess.h"
+#include "platform/settingskeys.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -36,26 +36,6 @@ QByteArray crlf(const QString &text)
     bytes.replace("\n", "\r\n");
     return bytes;
 }
-
-// The window with the milking periods a test chooses instead of the dialog's.
-class TestWindow : public MainWindow
-{
-public:
-    void setPeriods(const QVector<QDateTime> &bounds)
-    {
-        od_cas1 = bounds.value(0);
-        do_cas1 = bounds.value(1);
-        od_cas2 = bounds.value(2);
-        do_cas2 = bounds.value(3);
-        od_cas3 = bounds.value(4);
-        do_cas3 = bounds.value(5);
-        dojeni1 = od_cas1.isValid();
-        dojeni2 = od_cas2.isValid();
-        dojeni3 = od_cas3.isValid();
-    }
-    QString text() const { return findChild<QTextEdit *>(QStringLiteral("textEdit"))->toPlainText(); }
-    void setText(const QString &t) { findChild<QTextEdit *>(QStringLiteral("textEdit"))->setPlainText(t); }
-};
 
 QString lifeNumber(const herd::Cow &c)
 {
@@ -101,6 +81,9 @@ private:
         window->settingsStore()->setValue(keys::SendDays, sendDays);
     }
     QString expectedCsv(const QVector<QDateTime> &bounds) const;
+    // The window made again with these milking periods, as after the user chose them; their bounds.
+    QVector<QDateTime> choosePeriods(const QList<int> &choices);
+    QString text() const { return widgetNamed<QTextEdit>(window, "textEdit")->toPlainText(); }
 
     const QDate today = QDate::currentDate();
     herd::Herd herd;
@@ -108,7 +91,7 @@ private:
     // the cloud has, F has only events of its previous lactation.
     int a = -1, b = -1, c = -1, d = -1, f = -1;
     RegistryProcess *registry = nullptr;
-    TestWindow *window = nullptr;
+    MainWindow *window = nullptr;
 };
 
 void TestWestfalia::initTestCase()
@@ -182,7 +165,7 @@ void TestWestfalia::init()
     // Two morning milkings (the second exactly at the end of period 1) and one the evening before.
     cowA->milkings = {{today.addDays(-1), QTime(17, 0), 10.0, 300, 1},
                       {today, QTime(5, 0), 12.34, 320, 1},
-                      {today, QTime(5, 10), 11.76, 310, 2}};
+                      {today, QTime(5, 59, 59), 11.76, 310, 2}};
     reset(b, 80);
     reset(c, 90);
     herd::Cow *cowD = reset(d, 120);
@@ -197,7 +180,7 @@ void TestWestfalia::init()
 
     registry = new RegistryProcess;
     QVERIFY(registry->addUser(Cloud, User, Password));
-    window = new TestWindow;
+    window = new MainWindow;
     QCOMPARE(window->milkingSystem(), 3);
     QCOMPARE(window->milkingSystemPath(), QStringLiteral("c:/DairyPln/dpdataexchange.exe"));
     QSettings *s = window->settingsStore();
@@ -221,6 +204,15 @@ void TestWestfalia::cleanup()
 
 // What the milk-yield text must say for the herd: the last six milkings of each cow, as DairyPlan
 // reports them (latest first, in tenths of a kilogram), summed per period.
+QVector<QDateTime> TestWestfalia::choosePeriods(const QList<int> &choices)
+{
+    delete window;
+    storeMilkingPeriods(choices);
+    window = new MainWindow;
+    window->computeMilkingPeriods();
+    return boundsForChoices(choices).toVector();
+}
+
 QString TestWestfalia::expectedCsv(const QVector<QDateTime> &bounds) const
 {
     QString csv = QStringLiteral("USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO\n");
@@ -264,15 +256,10 @@ void TestWestfalia::fullRun()
     QVERIFY(registry->start());
     qputenv("ZAVRA_URL", registry->url().toUtf8());
 
-    // Period 1 ends exactly at cow A's second milking; period 3 overlaps period 1.
-    const QVector<QDateTime> bounds{QDateTime(today, QTime(4, 0)),
-                                    QDateTime(today, QTime(5, 10)),
-                                    QDateTime(),
-                                    QDateTime(),
-                                    QDateTime(today.addDays(-1), QTime(12, 0)),
-                                    QDateTime(today, QTime(23, 59, 59))};
-    window->setPeriods(bounds);
-    window->setText(QStringLiteral("text of an earlier run"));
+    // Period 1 (today 04:00 to 05:59:59) ends exactly at cow A's second milking; period 3
+    // (yesterday 12:00 to today 23:59:59) overlaps period 1.
+    const QVector<QDateTime> bounds = choosePeriods({1, 0, 1, 0, 4, 0, 5, 0, 0, 0, 0, 1, 12, 0, 23});
+    widgetNamed<QTextEdit>(window, "textEdit")->setPlainText(QStringLiteral("text of an earlier run"));
     ModalAnswerer answerer;
     QElapsedTimer clock;
     clock.start();
@@ -390,13 +377,13 @@ void TestWestfalia::fullRun()
 
     // The milk-yield text: cow A's two morning milkings in period 1 (12.3 + 11.8, the time of the
     // one first in DairyPlan's line, the latest), all three in the overlapping period 3.
-    const QString text = window->text();
-    QCOMPARE(text, expectedCsv(bounds));
+    const QString milk = text();
+    QCOMPARE(milk, expectedCsv(bounds));
     const QString day = today.toString(ymd);
-    QVERIFY(text.contains(lifeNumber(cowA) + ",1," + day + " 05:10:00,,24.1\n"));
-    QVERIFY(text.contains(lifeNumber(cowA) + ",3," + day + " 05:10:00,,34.1\n"));
-    QVERIFY(!text.contains(QStringLiteral(",2,")));
-    QVERIFY(text.count('\n') > 10);
+    QVERIFY(milk.contains(lifeNumber(cowA) + ",1," + day + " 05:59:59,,24.1\n"));
+    QVERIFY(milk.contains(lifeNumber(cowA) + ",3," + day + " 05:59:59,,34.1\n"));
+    QVERIFY(!milk.contains(QStringLiteral(",2,")));
+    QVERIFY(milk.count('\n') > 10);
 
     // The next run finds the inseminations in DairyPlan and writes none again.
     window->exchangeWestfalia(false, true);
@@ -407,7 +394,7 @@ void TestWestfalia::fullRun()
              crlf(Header + "CN ***** EVENT 0 *****\n"
                            "DN     0COW\\6.0,SRVDAT\\9,SrvCount\\6.0,ai\\2,srvsire\\15\nTN\nZN\n"));
     QCOMPARE(herdFile().toJson(), after.toJson());
-    QVERIFY(window->text().isEmpty());
+    QVERIFY(text().isEmpty());
 }
 
 void TestWestfalia::writeBackNotAllowed()
@@ -456,7 +443,7 @@ void TestWestfalia::timerRun()
     window->runExchange(false, false);
     // No message, no milk yields, but the insemination is in DairyPlan.
     QCOMPARE(answerer.boxes.size(), 0);
-    QVERIFY(window->text().isEmpty());
+    QVERIFY(text().isEmpty());
     QVERIFY(!QFileInfo::exists(dairyPlanDir() + "fin_stablomat_nadoje.ads"));
     QCOMPARE(herdFile().cows[a].lastInsemination()->date, today.addDays(-2));
     QCOMPARE(registry->requests("/api/v1/sync").size(), 1);
@@ -468,8 +455,7 @@ void TestWestfalia::noDayWindows()
     QVERIFY(record(lifeNumber(herd.cows[a]), today.addDays(-2), 2, QStringLiteral("B")));
     QVERIFY(registry->start());
     qputenv("ZAVRA_URL", registry->url().toUtf8());
-    const QVector<QDateTime> bounds{QDateTime(today, QTime(0, 0)), QDateTime(today, QTime(23, 59, 59))};
-    window->setPeriods(bounds);
+    const QVector<QDateTime> bounds = choosePeriods({1, 0, 0, 0, 0, 0, 23});
     const QByteArray before = readWholeFile(dairyPlanDir() + "herd.json");
     ModalAnswerer answerer;
     window->exchangeWestfalia(true, true);
@@ -477,9 +463,9 @@ void TestWestfalia::noDayWindows()
     QVERIFY(QFileInfo::exists(dairyPlanDir() + "fout_stablomat_reprodukce_posledni.ads"));
     QCOMPARE(registry->requests().size(), 0);
     QCOMPARE(answerer.boxes.size(), 0);
-    QCOMPARE(window->text(), expectedCsv(bounds));
-    QVERIFY(window->text().contains(lifeNumber(herd.cows[a]) + ",1," + today.toString("yyyyMMdd") +
-                                    " 05:10:00,,24.1\n"));
+    QCOMPARE(text(), expectedCsv(bounds));
+    QVERIFY(
+        text().contains(lifeNumber(herd.cows[a]) + ",1," + today.toString("yyyyMMdd") + " 05:59:59,,24.1\n"));
     QVERIFY(!QFileInfo::exists(dairyPlanDir() + "fin_stablomat_modify.ads"));
     QCOMPARE(readWholeFile(dairyPlanDir() + "herd.json"), before);
 }
@@ -506,8 +492,8 @@ void TestWestfalia::missingAnswer()
                      (milkAsked ? QStringLiteral("nadoje.ads") : QStringLiteral("reprodukce_posledni.ads")),
                  "stale")
                  .isEmpty());
-    window->setPeriods({QDateTime(today, QTime(0, 0)), QDateTime(today, QTime(23, 59, 59))});
-    window->setText(QStringLiteral("text of an earlier run"));
+    choosePeriods({1, 0, 0, 0, 0, 0, 23});
+    widgetNamed<QTextEdit>(window, "textEdit")->setPlainText(QStringLiteral("text of an earlier run"));
     const QByteArray before = readWholeFile(dairyPlanDir() + "herd.json");
     ModalAnswerer answerer;
     QElapsedTimer clock;
@@ -515,7 +501,7 @@ void TestWestfalia::missingAnswer()
     window->exchangeWestfalia(true, true);
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     // The run ends silently: no cloud, no message, the text area left empty.
-    QVERIFY(window->text().isEmpty());
+    QVERIFY(text().isEmpty());
     QCOMPARE(answerer.boxes.size(), 0);
     QCOMPARE(registry->requests().size(), 0);
     QCOMPARE(QFileInfo::exists(dairyPlanDir() + "fin_stablomat_nadoje.ads"), milkAsked);
@@ -535,13 +521,7 @@ void TestWestfalia::largeHerd()
     QVERIFY(registry->start());
     qputenv("ZAVRA_URL", registry->url().toUtf8());
     qputenv("ZAVRA_TIMEOUT_MS", "60000");
-    const QVector<QDateTime> bounds{QDateTime(today, QTime(0, 0)),
-                                    QDateTime(today, QTime(11, 59, 59)),
-                                    QDateTime(today, QTime(12, 0)),
-                                    QDateTime(today, QTime(23, 59, 59)),
-                                    QDateTime(today.addDays(-1), QTime(0, 0)),
-                                    QDateTime(today.addDays(-1), QTime(23, 59, 59))};
-    window->setPeriods(bounds);
+    const QVector<QDateTime> bounds = choosePeriods({1, 1, 1, 0, 0, 0, 11, 0, 12, 0, 23, 1, 0, 1, 23});
     ModalAnswerer answerer;
     QElapsedTimer clock;
     clock.start();
@@ -550,7 +530,7 @@ void TestWestfalia::largeHerd()
     qputenv("ZAVRA_TIMEOUT_MS", "5000");
     qInfo("Westfalia run with 5000 cows, milk yields and the cloud: %lld ms", elapsed);
     QCOMPARE(answerer.boxes.size(), 0);
-    QCOMPARE(window->text(), expectedCsv(bounds));
+    QCOMPARE(text(), expectedCsv(bounds));
     QCOMPARE(registry->dump(Cloud).value("animals").toArray().size(), 5000);
     QVERIFY2(elapsed < 60000, qPrintable(QString::number(elapsed)));
 }

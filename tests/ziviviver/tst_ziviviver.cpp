@@ -1,4 +1,5 @@
 // The cloud client of the synchronisation library against the real reference herd registry.
+#include "common/registryprocess.h"
 #include "common/testsupport.h"
 
 #include "adapters/afikim/afikimreport.h"
@@ -6,8 +7,8 @@
 #include "adapters/taurus/taurusexchange.h"
 #include "adapters/westfalia/westfaliaanswers.h"
 #include "lowdelay.h"
+#include "netrule.h"
 #include "registryclient_p.h"
-#include "registryprocess.h"
 #include "ziviviver.h"
 
 #include <QElapsedTimer>
@@ -289,29 +290,35 @@ void TestZiviviver::removeNonNumericChars()
     QCOMPARE(b, expected);
 }
 
+// The one rule for the registry, the version check and the downloads.
 void TestZiviviver::urlPolicy_data()
 {
     QTest::addColumn<QString>("url");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("https anywhere") << "https://cloud.example.org/zavra" << 0;
-    QTest::newRow("http to 127.0.0.1") << "http://127.0.0.1:8080" << 0;
-    QTest::newRow("http to 127.0.0.2") << "http://127.0.0.2:8080" << 0;
-    QTest::newRow("http to localhost") << "http://LOCALHOST:8080" << 0;
-    QTest::newRow("http to ::1") << "http://[::1]:8080" << 0;
-    QTest::newRow("http to a name") << "http://example.invalid" << int(zavra::InsecureUrl);
-    QTest::newRow("http to a name starting like localhost")
-        << "http://localhost.example.invalid" << int(zavra::InsecureUrl);
-    QTest::newRow("http to a LAN address") << "http://192.168.1.10" << int(zavra::InsecureUrl);
-    QTest::newRow("other scheme") << "ftp://127.0.0.1" << int(zavra::InsecureUrl);
-    QTest::newRow("no host") << "https:///api" << int(zavra::InsecureUrl);
-    QTest::newRow("not a URL") << "http://exa mple" << int(zavra::InsecureUrl);
+    QTest::addColumn<bool>("permitted");
+    QTest::newRow("https anywhere") << "https://cloud.example.org/zavra" << true;
+    QTest::newRow("http to 127.0.0.1") << "http://127.0.0.1:8080" << true;
+    QTest::newRow("http to 127.0.0.2") << "http://127.0.0.2:8080" << true;
+    QTest::newRow("http to localhost") << "http://LOCALHOST:8080" << true;
+    QTest::newRow("http to ::1") << "http://[::1]:8080" << true;
+    QTest::newRow("http to a name") << "http://example.invalid" << false;
+    QTest::newRow("http to a name starting like localhost") << "http://localhost.example.invalid" << false;
+    QTest::newRow("http to a name starting like 127.0.0.1") << "http://127.0.0.1.example.invalid" << false;
+    QTest::newRow("http to a LAN address") << "http://192.168.1.10" << false;
+    QTest::newRow("loopback as user name") << "http://127.0.0.1@evil.example/" << false;
+    QTest::newRow("loopback as user and password") << "http://127.0.0.1:80@evil.example/" << false;
+    QTest::newRow("loopback after a fragment") << "http://evil.example#@127.0.0.1" << false;
+    QTest::newRow("loopback host with a user name") << "http://evil.example@127.0.0.1/" << true;
+    QTest::newRow("other scheme") << "ftp://127.0.0.1" << false;
+    QTest::newRow("file") << "file:///etc/passwd" << false;
+    QTest::newRow("no host") << "https:///api" << false;
+    QTest::newRow("not a URL") << "http://exa mple" << false;
 }
 
 void TestZiviviver::urlPolicy()
 {
     QFETCH(QString, url);
-    QFETCH(int, expected);
-    QCOMPARE(zavra::checkRegistryUrl(QUrl(url, QUrl::StrictMode)), expected);
+    QFETCH(bool, permitted);
+    QCOMPARE(netrule::permittedUrl(QUrl(url, QUrl::StrictMode)), permitted);
 }
 
 void TestZiviviver::endpoint_data()

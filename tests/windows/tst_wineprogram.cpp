@@ -1,0 +1,273 @@
+// The Windows program end to end under Wine, each test in a fresh prefix: settings in the registry,
+// the single instance by the process snapshot, a DeLaval exchange through cmd.exe with the Windows
+// iso32.exe against the reference registry, a hung converter ended with the program, the installer. Runs on
+// the display and tray host of the test run.
+#include "common/registryprocess.h"
+#include "common/simprocess.h"
+#include "common/testsupport.h"
+#include "delaval/delavalrequest.h"
+#include "wineprefix.h"
+
+#include "herd.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+
+namespace {
+
+const QString Exe = QStringLiteral("C:\\Stablomat\\stablomat.exe");
+const QString SettingsKey = QStringLiteral("HKCU\\Software\\Brantol\\stablomat\\settings");
+const QString MainTitle = QStringLiteral("^Stablomat 1\\.03 - Delaval, Wesfalia$");
+const QString Cloud = QStringLiteral("2207");
+const QString User = QStringLiteral("farma");
+const QString Password = QStringLiteral("dojnice");
+
+QString windowsProgram(const char *name)
+{
+    return qEnvironmentVariable("WINDOWS_BUILD") + QLatin1Char('/') + QLatin1String(name);
+}
+
+bool copyFile(const QString &from, const QString &to)
+{
+    QDir().mkpath(QFileInfo(to).absolutePath());
+    QFile::remove(to);
+    return QFile::copy(from, to);
+}
+
+} // namespace
+
+class TestWineProgram : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void firstStartWritesRegistry();
+    void secondStartRefused();
+    void delavalExchange();
+    void hungConverterEnded();
+    void installer();
+
+private:
+    // The program in C:\Stablomat, started and shown; false when its window did not come.
+    bool startProgram(const QStringList &environment = {});
+    // The user's start-menu "Startup" folder in the prefix.
+    QString startupFolder() const;
+    // Farm laid out for the hidden start with an exchange at the first tick.
+    void prepareDelavalFarm(bool import);
+
+    std::unique_ptr<WinePrefix> prefix;
+    std::unique_ptr<QProcess> program;
+    std::unique_ptr<RegistryProcess> registry;
+    QByteArray herdJson;
+};
+
+void TestWineProgram::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("WINDOWS_BUILD") || qEnvironmentVariableIsEmpty("WINE_TEMPLATE"))
+        QSKIP("run from the Windows build's tests (WINDOWS_BUILD, WINE_TEMPLATE)");
+    QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "a display with a tray host is needed");
+    QTemporaryDir tmp;
+    QVERIFY(!generateHerdFile(tmp.filePath("herd.json"), 30, 11,
+                              {"--today", QDate::currentDate().toString(Qt::ISODate)})
+                 .isEmpty());
+    herdJson = readWholeFile(tmp.filePath("herd.json"));
+}
+
+void TestWineProgram::init()
+{
+    prefix = std::make_unique<WinePrefix>();
+    QVERIFY(prefix->isValid());
+    QVERIFY(copyFile(windowsProgram("stablomat.exe"), prefix->local(Exe)));
+}
+
+void TestWineProgram::cleanup()
+{
+    program.reset();
+    prefix.reset(); // ends every program of the prefix
+    registry.reset();
+}
+
+bool TestWineProgram::startProgram(const QStringList &environment)
+{
+    program = prefix->start(Exe, {}, environment);
+    return QTest::qWaitFor([this] { return !windowsNamed(MainTitle).isEmpty(); }, 60000);
+}
+
+QString TestWineProgram::startupFolder() const
+{
+    const QStringList users = QDir(prefix->local("C:\\users")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &user : users) {
+        if (user != QLatin1String("Public"))
+            return prefix->local("C:\\users\\" + user +
+                                 "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup");
+    }
+    return QString();
+}
+
+void TestWineProgram::firstStartWritesRegistry()
+{
+    QVERIFY(startProgram());
+    // The installation identifier, in the registry at once.
+    QString uuid;
+    QVERIFY(
+        QTest::qWaitFor([&] { return !(uuid = prefix->regValue(SettingsKey, "uuid")).isEmpty(); }, 10000));
+    QVERIFY2(QRegularExpression("^\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}$")
+                 .match(uuid)
+                 .hasMatch(),
+             qPrintable(uuid));
+}
+
+void TestWineProgram::secondStartRefused()
+{
+    QVERIFY(startProgram());
+    const std::unique_ptr<QProcess> second = prefix->start(Exe);
+    QStringList box;
+    QVERIFY(QTest::qWaitFor([&] { return !(box = windowsNamed("^Systray$")).isEmpty(); }, 30000));
+    QCOMPARE(box.size(), 1);
+    QVERIFY(xdotool({"mousemove", "--window", box.first(), "10", "10"}));
+    QVERIFY(xdotool({"key", "Return"}));
+    QVERIFY(second->waitForFinished(30000));
+    QCOMPARE(second->exitCode(), 0);
+    QCOMPARE(windowsNamed(MainTitle).size(), 1);
+    QCOMPARE(program->state(), QProcess::Running);
+}
+
+void TestWineProgram::prepareDelavalFarm(bool import)
+{
+    QTemporaryDir tmp;
+    QFile f(tmp.filePath("herd.json"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(herdJson);
+    f.close();
+    const Run r = runProgram(FARM_TOOL, {"--system", "alpro", "--herd", f.fileName(), "--wineprefix",
+                                         prefix->path(), "--simulators", windowsProgram("simulators/bin")});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    registry = std::make_unique<RegistryProcess>();
+    QVERIFY(registry->addUser(Cloud, User, Password));
+    QVERIFY(registry->start());
+    // Started from its start-up shortcut, with tray mode and a one-hour interval: hidden, and an
+    // exchange at the first tick.
+    QVERIFY(QDir().mkpath(startupFolder()));
+    QFile shortcut(startupFolder() + "/stablomat.lnk");
+    QVERIFY(shortcut.open(QIODevice::WriteOnly));
+    shortcut.close();
+    QVERIFY(prefix->regImport(
+        QStringLiteral("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brantol\\stablomat\\settings]\n"
+                       "\"trayicon\"=\"true\"\n\"zavra_dat_vymena_hod\"=dword:00000001\n"
+                       "\"zavra_cloud_cislo\"=\"%1\"\n\"zavra_uzivatel\"=\"%2\"\n"
+                       "\"zavra_heslo\"=\"%3\"\n\"zavra_stahovat_inseminace_dny\"=dword:0000016d\n"
+                       "\"zavra_stahovat_inseminace_povoleno\"=\"%4\"\n"
+                       "\"zavra_odesilat_udaje_dny\"=dword:00000078\n")
+            .arg(Cloud, User, Password, import ? "true" : "false")));
+}
+
+void TestWineProgram::delavalExchange()
+{
+    prepareDelavalFarm(true);
+    herd::Herd before;
+    QString error;
+    const QString herdFile = prefix->local("C:\\alpro\\herd.json");
+    QVERIFY2(before.load(herdFile, &error), qPrintable(error));
+    const herd::Cow *cow = nullptr;
+    for (const herd::Cow &c : before.cows) {
+        const herd::Insemination *last = c.lastInsemination();
+        if (!cow && c.isPresent() && c.lactation() > 0 &&
+            (!last || last->date < QDate::currentDate().addDays(-2)))
+            cow = &c;
+    }
+    QVERIFY(cow);
+    const QDate today = QDate::currentDate();
+    const int ordinal = cow->ordinalFor(today);
+    int rc = -1;
+    registry->run({"record-insemination", "--cloud", Cloud, "--animal",
+                   herd::significantDigits(cow->registration), "--date", today.toString(Qt::ISODate),
+                   "--ordinal", QString::number(ordinal), "--bull", "CZ 61317"},
+                  &rc);
+    QCOMPARE(rc, 0);
+
+    program =
+        prefix->start(Exe, {}, {"ZAVRA_URL=" + registry->url(), "STABLOMAT_UPDATE_URL=" + registry->url()});
+    // The request reached the Windows converter byte for byte, the herd went to the registry, and the
+    // insemination came back into the parlour through the converter.
+    const auto written = [&] {
+        herd::Herd now;
+        if (!now.load(herdFile, nullptr))
+            return false;
+        for (const herd::Cow &c : now.cows) {
+            const herd::Insemination *last = c.lastInsemination();
+            if (c.registration == cow->registration && last && last->date == today &&
+                last->sire == "CZ 61317")
+                return true;
+        }
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(written(), 180000);
+    QCOMPARE(readWholeFile(prefix->local("C:\\alpro\\stablomat_in.txt")), expectedRequest());
+    QCOMPARE(registry->requests("/api/v1/sync").size(), 1);
+    // Hidden start: the window went to the tray.
+    QVERIFY(windowsNamed(MainTitle).isEmpty() || program->state() == QProcess::Running);
+}
+
+void TestWineProgram::hungConverterEnded()
+{
+    prepareDelavalFarm(false);
+    program = prefix->start(
+        Exe, {},
+        {"ZAVRA_URL=" + registry->url(), "STABLOMAT_UPDATE_URL=" + registry->url(), "ISO32_DELAY_MS=600000"});
+    QTRY_VERIFY_WITH_TIMEOUT(prefix->running("iso32.exe"), 120000);
+    // The window paints while the program waits for the converter: its progress box is drawn (more
+    // than the two colours of an empty window).
+    QTRY_VERIFY_WITH_TIMEOUT(!windowsNamed("^Stablomat$").isEmpty(), 30000);
+    const QString box = windowsNamed("^Stablomat$").first();
+    const auto colours = [&] {
+        QProcess shot;
+        shot.start("sh", {"-c", "import -window " + box + " png:- | convert png:- -format %k info:"});
+        shot.waitForFinished(30000);
+        return shot.readAllStandardOutput().trimmed().toInt();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(colours() > 2, 20000);
+    // The session ends (log-off): the program ends, and its converter with it.
+    QCOMPARE(prefix->wine({"wineboot", "--end-session", "--force"}), 0);
+    QVERIFY(program->waitForFinished(60000));
+    QTRY_VERIFY_WITH_TIMEOUT(!prefix->running("iso32.exe"), 30000);
+    QVERIFY(!prefix->running("cmd.exe"));
+}
+
+void TestWineProgram::installer()
+{
+    const QString setup = qEnvironmentVariable("WINDOWS_BUILD") + "/stablomat-setup.exe";
+    if (!QFile::exists(setup))
+        QSKIP("no installer in the Windows build (target installer)");
+    QVERIFY(copyFile(setup, prefix->local("C:\\stablomat-setup.exe")));
+    QCOMPARE(prefix->wine({"C:\\stablomat-setup.exe", "/S"}, nullptr, 120000), 0);
+    QStringList users = QDir(prefix->local("C:\\users")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    users.removeAll("Public");
+    QCOMPARE(users.size(), 1);
+    const QString home = "C:\\users\\" + users.first();
+    const QString installed = home + "\\AppData\\Local\\Programs\\Stablomat\\stablomat.exe";
+    QVERIFY(QFile::exists(prefix->local(installed)));
+    const QString menuEntry =
+        prefix->local(home + "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Stablomat.lnk");
+    QVERIFY(QFile::exists(menuEntry));
+    // The Start menu entry's target starts the program.
+    program = prefix->start("start", {"/unix", menuEntry});
+    QTRY_VERIFY_WITH_TIMEOUT(!windowsNamed(MainTitle).isEmpty(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!prefix->regValue(SettingsKey, "uuid").isEmpty(), 10000);
+    prefix->wine({"wineboot", "--end-session", "--force"});
+    QTRY_VERIFY_WITH_TIMEOUT(!prefix->running("stablomat.exe"), 30000);
+
+    // Silent uninstall: the program and its entries go, the settings stay.
+    const QString uninstaller = home + "\\AppData\\Local\\Programs\\Stablomat\\uninstall.exe";
+    QCOMPARE(prefix->wine({uninstaller, "/S"}, nullptr, 120000), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(prefix->local(installed)), 30000);
+    QVERIFY(!QFile::exists(menuEntry));
+    QVERIFY(!QFileInfo::exists(prefix->local(home + "\\AppData\\Local\\Programs\\Stablomat")));
+    QVERIFY(!prefix->regValue(SettingsKey, "uuid").isEmpty());
+}
+
+STABLOMAT_TEST_MAIN_CORE(TestWineProgram)
+#include "tst_wineprogram.moc"

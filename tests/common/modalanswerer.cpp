@@ -53,6 +53,8 @@ void ModalAnswerer::answer(QMessageBox *box)
     default:
         break;
     }
+    seen.parent = box->parentWidget();
+    seen.buttons = int(box->standardButtons());
     boxes.append(seen);
     QAbstractButton *ok = box->button(QMessageBox::Ok);
     if (!ok && !box->buttons().isEmpty())
@@ -61,6 +63,22 @@ void ModalAnswerer::answer(QMessageBox *box)
         ok->click();
     else
         box->close();
+}
+
+QStringList ModalAnswerer::texts(bool firstLines) const
+{
+    QStringList list;
+    for (const Box &b : boxes)
+        list << (firstLines ? b.text.section(QLatin1Char('\n'), 0, 0) : b.text);
+    return list;
+}
+
+void discardWindow(MainWindow *window)
+{
+    if (!window)
+        return;
+    window->settingsStore()->clear();
+    delete window;
 }
 
 bool waitForAfifarmRuns(MainWindow *window, const QString &savefile, int timeoutMs)

@@ -13,6 +13,7 @@
 
 class MainWindow;
 class QMessageBox;
+class QSettings;
 
 // Gives the process a private HOME, XDG_CONFIG_HOME, XDG_DATA_HOME and WINEPREFIX. Must run
 // before the first QSettings or QStandardPaths call of the process (see STABLOMAT_TEST_MAIN).
@@ -40,10 +41,14 @@ public:
         QString title;
         QString text;
         QString icon; // "information", "warning", "critical", "question" or ""
+        QObject *parent = nullptr;
+        int buttons = 0; // its QMessageBox::StandardButtons
     };
     explicit ModalAnswerer(QObject *parent = nullptr);
     ~ModalAnswerer() override;
     QList<Box> boxes;
+    // Each box's text, or only its first line (the words below "Chyba: -N" are checked elsewhere).
+    QStringList texts(bool firstLines = false) const;
 
 private:
     void poll();
@@ -63,6 +68,16 @@ int sleepIfAsked(int argc, char **argv);
 
 // Reads a file whole; empty when it cannot be opened.
 QByteArray readWholeFile(const QString &path);
+// Writes a file whole, replacing it; false when it cannot.
+bool writeWholeFile(const QString &path, const QByteArray &content);
+// A shell script its owner may run, its directory made first (a stand-in converter).
+bool writeScript(const QString &path, const QByteArray &script);
+// Text with its line ends made CR LF, as the converters' files have them.
+QByteArray crlf(const QString &text);
+
+// The cloud login and the two day windows, as the settings dialog stores them.
+void storeCloud(QSettings *store, const QString &cloud, const QString &user, const QString &password,
+                int insDays = 30, int sendDays = 30);
 
 // The fifteen milking-period choices as the settings store holds them (in use for milkings 1 to 3,
 // then from day, from hour, to day, to hour of each), for a window made after this call.
@@ -83,6 +98,14 @@ template <typename T> T *widgetNamed(const QObject *window, const char *name)
 // watcher has passed on every change made there so far (a run's own removals notify it again).
 // The window side of the support (common/modalanswerer.cpp).
 bool waitForAfifarmRuns(MainWindow *window, const QString &savefile, int timeoutMs = 20000);
+
+// Clears the window's settings and deletes it; the pointer is left null.
+void discardWindow(MainWindow *window);
+template <typename W> void discardWindow(W *&window)
+{
+    discardWindow(static_cast<MainWindow *>(window));
+    window = nullptr;
+}
 
 #define STABLOMAT_TEST_MAIN(TestObject)                                                                      \
     int main(int argc, char **argv)                                                                          \

@@ -209,11 +209,7 @@ void TestDatabaseFaults::initTestCase()
 
 void TestDatabaseFaults::cleanup()
 {
-    if (window) {
-        window->settingsStore()->clear();
-        delete window;
-        window = nullptr;
-    }
+    discardWindow(window);
     delete registry;
     registry = nullptr;
     QString problem;
@@ -251,13 +247,7 @@ void TestDatabaseFaults::open()
         const QString life = uniform::lifeNumber(c.registration);
         if (life.isEmpty() || lives.contains(life))
             continue;
-        int rc = -1;
-        registry->run({QStringLiteral("record-insemination"), QStringLiteral("--cloud"), Cloud,
-                       QStringLiteral("--animal"), life, QStringLiteral("--date"),
-                       QDate::currentDate().toString(Qt::ISODate), QStringLiteral("--ordinal"),
-                       QStringLiteral("1"), QStringLiteral("--bull"), last->sire},
-                      &rc);
-        QCOMPARE(rc, 0);
+        QVERIFY(registry->recordInsemination(Cloud, life, QDate::currentDate(), 1, last->sire));
         lives << life;
     }
     QCOMPARE(lives.size(), Recorded);
@@ -301,21 +291,15 @@ void TestDatabaseFaults::serverStopped()
         QVERIFY(
             db.exec(QStringLiteral("create trigger slow_insemination for DIER_VOORTPLANTING after insert "
                                    "as declare i integer = 0; begin while (i < 400000) do i = i + 1; end")));
-        QVERIFY(registry->start());
+        QVERIFY(registry->serve());
     } else {
         // The registry says when the sync has come and answers it once the server is gone.
-        QVERIFY(registry->start({"--announce", "--hold", "/api/v1/sync"}));
+        QVERIFY(registry->serve({"--announce", "--hold", "/api/v1/sync"}));
     }
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
     window = new MainWindow;
     QCOMPARE(window->milkingSystem(), 6);
-    QSettings *s = window->settingsStore();
-    s->setValue(keys::CloudNumber, Cloud);
-    s->setValue(keys::CloudUser, User);
-    s->setValue(keys::CloudPassword, CloudPassword);
-    s->setValue(keys::InsDays, 30);
-    s->setValue(keys::SendDays, 30);
-    s->setValue(keys::ImportInseminations, true);
+    storeCloud(window->settingsStore(), Cloud, User, CloudPassword);
+    window->settingsStore()->setValue(keys::ImportInseminations, true);
     widgetNamed<QTextEdit>(window, "textEdit")->setPlainText(QStringLiteral("text of the last run"));
 
     QElapsedTimer clock;

@@ -303,10 +303,7 @@ void TestZavraRegistry::updateRoutes()
 {
     QTemporaryDir updates;
     QVERIFY(updates.isValid());
-    QFile archive(updates.filePath("stablomat.zip"));
-    QVERIFY(archive.open(QIODevice::WriteOnly));
-    archive.write(QByteArray("PK\x03\x04 archive", 12));
-    archive.close();
+    QVERIFY(writeWholeFile(updates.filePath("stablomat.zip"), QByteArray("PK\x03\x04 archive", 12)));
 
     RegistryProcess registry;
     QVERIFY(registry.start({"--update-reply", "1.04;stablomat.zip", "--update-dir", updates.path()}));
@@ -315,8 +312,7 @@ void TestZavraRegistry::updateRoutes()
                                          QByteArray(), "application/x-www-form-urlencoded"));
     QCOMPARE(reply.status, 200);
     QCOMPARE(reply.body, QByteArray("1.04;stablomat.zip"));
-    const QJsonObject logged = registry.requests("/user_stablomat_update.php").last();
-    QCOMPARE(QJsonDocument::fromJson(logged.value("body").toString().toUtf8()).object(),
+    QCOMPARE(registry.lastBody("/user_stablomat_update.php"),
              QJsonObject({{"verze", "1.03"}, {"dsystem", "1"}, {"id", "abc d"}}));
 
     const RawAnswer file = rawRequest(registry.port(), get("/update/stablomat.zip"));

@@ -72,6 +72,7 @@ public:
     QString point;
 };
 
+#ifdef HERD_GENERATOR
 // herd-generator with the given options; the herd file path on success, empty otherwise.
 inline QString generateHerdFile(const QString &path, int cows, quint32 seed, const QStringList &more = {})
 {
@@ -81,6 +82,7 @@ inline QString generateHerdFile(const QString &path, int cows, quint32 seed, con
     const Run r = runProgram(QStringLiteral(HERD_GENERATOR), args);
     return r.exitCode == 0 ? path : QString();
 }
+#endif
 
 #ifdef FARM_TOOL
 // farm-tool lays out a farm of `system` for the herd file under a Wine prefix (the test's unless

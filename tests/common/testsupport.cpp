@@ -81,6 +81,19 @@ bool writeWholeFile(const QString &path, const QByteArray &content)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
+void fillUp(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return;
+    const QByteArray block(4096, 'x');
+    while (f.write(block) == block.size()) {
+    }
+    // The last partial block, byte by byte.
+    while (f.write("x", 1) == 1) {
+    }
+}
+
 bool writeScript(const QString &path, const QByteArray &script)
 {
     return QDir().mkpath(QFileInfo(path).absolutePath()) && writeWholeFile(path, script) &&

@@ -70,6 +70,8 @@ int sleepIfAsked(int argc, char **argv);
 QByteArray readWholeFile(const QString &path);
 // Writes a file whole, replacing it; false when it cannot.
 bool writeWholeFile(const QString &path, const QByteArray &content);
+// Writes to the file until the file system refuses more (a full disk).
+void fillUp(const QString &path);
 // A shell script its owner may run, its directory made first (a stand-in converter).
 bool writeScript(const QString &path, const QByteArray &script);
 // Text with its line ends made CR LF, as the converters' files have them.
@@ -86,12 +88,16 @@ void storeMilkingPeriods(const QList<int> &values);
 QList<QDateTime> boundsForChoices(const QList<int> &values);
 
 // A widget of a window by its object name, as a user finds it on screen; the test fails without it.
+template <typename T> T *widgetNamed(const QObject *window, const QString &name)
+{
+    T *widget = window->findChild<T *>(name);
+    if (!widget)
+        qFatal("no widget named %s", qPrintable(name));
+    return widget;
+}
 template <typename T> T *widgetNamed(const QObject *window, const char *name)
 {
-    T *widget = window->findChild<T *>(QLatin1String(name));
-    if (!widget)
-        qFatal("no widget named %s", name);
-    return widget;
+    return widgetNamed<T>(window, QString::fromLatin1(name));
 }
 
 // Waits until no AfiFarm report is left in savefile, no run goes on, and the window's directory

@@ -52,20 +52,6 @@ QString afifarm()
     return platform::localPath("c:/afifarm/program/afifarm.exe");
 }
 
-// Writes blocks until the file system refuses more.
-void fillUp(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return;
-    const QByteArray block(4096, 'x');
-    while (f.write(block) == block.size()) {
-    }
-    // The last partial block, byte by byte.
-    while (f.write("x", 1) == 1) {
-    }
-}
-
 // The animals of a sync request's body, by life number.
 QStringList sentAnimals(const QJsonObject &body)
 {

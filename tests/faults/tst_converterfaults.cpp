@@ -246,12 +246,7 @@ void TestConverterFaults::diskFullBeforeTheRecordFile()
     connect(&fill, &QTimer::timeout, this, [&] {
         if (filled || !QFileInfo::exists(dir + delaval::answerFileName()))
             return;
-        QFile f(filler);
-        if (f.open(QIODevice::WriteOnly)) {
-            const QByteArray block(4096, 'x');
-            while (f.write(block) == block.size() && f.flush()) {
-            }
-        }
+        fillUp(filler);
         filled = true;
     });
     fill.start(0);

@@ -75,16 +75,14 @@ public:
         QDir().mkpath(r + QStringLiteral("/lock"));
         QDir().mkpath(r + QStringLiteral("/tmp"));
         port = unusedPort();
-        QFile conf(r + QStringLiteral("/firebird.conf"));
-        if (!conf.open(QIODevice::WriteOnly))
+        if (!writeWholeFile(r + QStringLiteral("/firebird.conf"),
+                            QStringLiteral("RemoteServicePort = %1\nRemoteBindAddress = localhost\n"
+                                           "SecurityDatabase = %2/security3.fdb\nUdfAccess = None\n")
+                                .arg(port)
+                                .arg(r)
+                                .toUtf8()) ||
+            !writeWholeFile(r + QStringLiteral("/databases.conf"), QByteArray()))
             return false;
-        conf.write(QStringLiteral("RemoteServicePort = %1\nRemoteBindAddress = localhost\n"
-                                  "SecurityDatabase = %2/security3.fdb\nUdfAccess = None\n")
-                       .arg(port)
-                       .arg(r)
-                       .toUtf8());
-        conf.close();
-        QFile(r + QStringLiteral("/databases.conf")).open(QIODevice::WriteOnly);
         qputenv("FIREBIRD", QFile::encodeName(r));
         qputenv("FIREBIRD_LOCK", QFile::encodeName(r + QStringLiteral("/lock")));
         qputenv("FIREBIRD_TMP", QFile::encodeName(r + QStringLiteral("/tmp")));

@@ -148,10 +148,7 @@ void TestIso32::init()
     root.reset(new QTemporaryDir);
     QVERIFY(QDir().mkpath(dir()));
     QVERIFY(QFile::copy(ISO32, dir() + "iso32.exe"));
-    QFile herdFile(herdPath());
-    QVERIFY(herdFile.open(QIODevice::WriteOnly));
-    herdFile.write(generatedHerd);
-    herdFile.close();
+    QVERIFY(writeWholeFile(herdPath(), generatedHerd));
     exchange::setConverterLimits({5000, 30000});
     exchange::setAnswerWait({3, 10});
 }

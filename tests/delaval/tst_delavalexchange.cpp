@@ -140,20 +140,11 @@ Expected expectedRecords(const herd::Herd &h, const QDate &today, int sendDays)
     return e;
 }
 
-void boundsOf(const QList<int> &choices, QDateTime (&from)[3], QDateTime (&to)[3])
+// The milk-yield text for a herd and the milking-period choices, worked out from its milkings:
+// period k takes the day's and the day before's k-th milking.
+QString expectedMilk(const herd::Herd &h, const QList<int> &choices, int *previousDay)
 {
     const QList<QDateTime> bounds = boundsForChoices(choices);
-    for (int i = 0; i < 3; ++i) {
-        from[i] = bounds[2 * i];
-        to[i] = bounds[2 * i + 1];
-    }
-}
-
-// The milk-yield text for a herd, worked out from its milkings: period k takes the day's and the
-// day before's k-th milking.
-QString expectedMilk(const herd::Herd &h, const QDateTime (&from)[3], const QDateTime (&to)[3],
-                     int *previousDay)
-{
     struct Entry
     {
         float milk = 0;
@@ -170,7 +161,7 @@ QString expectedMilk(const herd::Herd &h, const QDateTime (&from)[3], const QDat
                     continue;
                 const herd::Milking &m = days[d].at(k);
                 const QDateTime at = m.at();
-                if (!(m.kg > 0) || !from[k].isValid() || at < from[k] || at > to[k])
+                if (!(m.kg > 0) || !bounds[2 * k].isValid() || at < bounds[2 * k] || at > bounds[2 * k + 1])
                     continue;
                 Entry &e = periods[k][life];
                 e.milk += float(m.kg);
@@ -503,10 +494,8 @@ void TestDelavalExchange::milkYields()
     // yesterday 12:00 to today 23:59:59.
     const QList<int> threePeriods{1, 1, 1, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23};
     choosePeriods(threePeriods);
-    QDateTime from[3], to[3];
-    boundsOf(threePeriods, from, to);
     int previousDay = 0;
-    const QString csv = expectedMilk(herdNow(), from, to, &previousDay);
+    const QString csv = expectedMilk(herdNow(), threePeriods, &previousDay);
     QVERIFY(previousDay > 0);
     QVERIFY(csv.count('\n') > Cows);
 
@@ -521,8 +510,7 @@ void TestDelavalExchange::milkYields()
     // Period 3 not in use counts nothing; without FetchYields the text area stays empty.
     const QList<int> twoOfThem{1, 1, 0, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23};
     choosePeriods(twoOfThem);
-    boundsOf(twoOfThem, from, to);
-    const QString twoPeriods = expectedMilk(herdNow(), from, to, &previousDay);
+    const QString twoPeriods = expectedMilk(herdNow(), twoOfThem, &previousDay);
     window->exchangeDelaval(true, true);
     QCOMPARE(textArea()->toPlainText(), twoPeriods);
     QVERIFY(!twoPeriods.contains(",3,"));

@@ -328,18 +328,15 @@ void TestWestfalia::fullRun()
         const int added = after.cows[i].inseminations.size() - herd.cows[i].inseminations.size();
         QCOMPARE(added, (i == a || i == b || i == c) ? 1 : 0);
     }
-    const herd::Insemination *insA = after.cows[a].lastInsemination();
-    const herd::Insemination *insB = after.cows[b].lastInsemination();
-    const herd::Insemination *insC = after.cows[c].lastInsemination();
-    QCOMPARE(insA->date, today.addDays(-2));
-    QCOMPARE(insA->ordinal, 2);
-    QCOMPARE(insA->sire, QStringLiteral("HO 444649"));
-    QCOMPARE(insB->date, today.addDays(-1));
-    QCOMPARE(insB->ordinal, 1);
-    QCOMPARE(insB->sire, QString());
-    QCOMPARE(insC->date, today.addDays(-3));
-    QCOMPARE(insC->ordinal, 1);
-    QCOMPARE(insC->sire, QStringLiteral("Jardin ET Super"));
+    const herd::Insemination written[] = {{today.addDays(-2), "HO 444649", 2, QString()},
+                                          {today.addDays(-1), QString(), 1, QString()},
+                                          {today.addDays(-3), "Jardin ET Super", 1, QString()}};
+    for (int k = 0; k < 3; ++k) {
+        const herd::Insemination *got = after.cows[k == 0 ? a : k == 1 ? b : c].lastInsemination();
+        QCOMPARE(got->date, written[k].date);
+        QCOMPARE(got->ordinal, written[k].ordinal);
+        QCOMPARE(got->sire, written[k].sire);
+    }
 
     // The milk-yield text: cow A's two morning milkings in period 1 (12.3 + 11.8, the time of the
     // one first in DairyPlan's line, the latest), all three in the overlapping period 3.

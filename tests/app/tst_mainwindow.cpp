@@ -256,27 +256,6 @@ void TestMainWindow::versionCheckEvery3600Ticks()
     QCOMPARE(w.versionChecks, 2);
 }
 
-// Counts the paint events of a widget and everything in it.
-class PaintCounter : public QObject
-{
-public:
-    explicit PaintCounter(QWidget *top)
-    {
-        top->installEventFilter(this);
-        for (QWidget *w : top->findChildren<QWidget *>())
-            w->installEventFilter(this);
-    }
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint || event->type() == QEvent::UpdateRequest)
-            ++paints;
-        return QObject::eventFilter(watched, event);
-    }
-};
-
 void TestMainWindow::ticksDoNotRepaint()
 {
     // The program spends the day ticking: a tick that changes nothing on screen draws nothing.

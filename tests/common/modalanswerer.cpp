@@ -1,5 +1,5 @@
-// The window side of the test support: answering the program's message boxes, waiting for the
-// runs the directory watcher starts.
+// The window side of the test support: answering the program's message boxes, counting paints,
+// waiting for the runs the directory watcher starts.
 #include "common/testsupport.h"
 
 #include "app/mainwindow.h"
@@ -63,6 +63,20 @@ void ModalAnswerer::answer(QMessageBox *box)
         ok->click();
     else
         box->close();
+}
+
+PaintCounter::PaintCounter(QWidget *top)
+{
+    top->installEventFilter(this);
+    for (QWidget *w : top->findChildren<QWidget *>())
+        w->installEventFilter(this);
+}
+
+bool PaintCounter::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Paint || event->type() == QEvent::UpdateRequest)
+        ++paints;
+    return QObject::eventFilter(watched, event);
 }
 
 QStringList ModalAnswerer::texts(bool firstLines) const

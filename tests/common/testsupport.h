@@ -13,6 +13,7 @@
 
 class MainWindow;
 class QMessageBox;
+class QWidget;
 class QSettings;
 
 // Gives the process a private HOME, XDG_CONFIG_HOME, XDG_DATA_HOME and WINEPREFIX. Must run
@@ -54,6 +55,17 @@ private:
     void poll();
     void answer(QMessageBox *box);
     QTimer timer;
+};
+
+// Counts the paint events of a widget and everything in it while it lives.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *top);
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 };
 
 // True in the Windows build (its tests run under Wine).

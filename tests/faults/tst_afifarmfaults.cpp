@@ -238,17 +238,15 @@ void TestAfifarmFaults::diskFullForTheImportFile()
                  imported.out.constData());
     }
     // AfiFarm holds each of them once.
+    const auto onThatDay = [&](const herd::Cow *c) {
+        return int(std::count_if(c->inseminations.cbegin(), c->inseminations.cend(),
+                                 [&](const herd::Insemination &i) { return i.date == yesterday; }));
+    };
     const herd::Herd after = loadHerd(herdPath);
     for (const herd::Cow &c : after.cows) {
-        int onThatDay = 0;
-        for (const herd::Insemination &i : c.inseminations)
-            onThatDay += i.date == yesterday ? 1 : 0;
         const herd::Cow *was = before.cowByRegistration(c.registration);
         QVERIFY(was);
-        const int wasOnThatDay =
-            int(std::count_if(was->inseminations.cbegin(), was->inseminations.cend(),
-                              [&](const herd::Insemination &i) { return i.date == yesterday; }));
-        QCOMPARE(onThatDay, wasOnThatDay + (chosen.contains(c.parlour) ? 1 : 0));
+        QCOMPARE(onThatDay(&c), onThatDay(was) + (chosen.contains(c.parlour) ? 1 : 0));
     }
 }
 

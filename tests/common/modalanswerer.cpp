@@ -87,7 +87,7 @@ QStringList ModalAnswerer::texts(bool firstLines) const
     return list;
 }
 
-void discardWindow(MainWindow *window)
+void deleteWindow(MainWindow *window)
 {
     if (!window)
         return;

@@ -117,11 +117,11 @@ template <typename T> T *widgetNamed(const QObject *window, const char *name)
 // The window side of the support (common/modalanswerer.cpp).
 bool waitForAfifarmRuns(MainWindow *window, const QString &savefile, int timeoutMs = 20000);
 
-// Clears the window's settings and deletes it; the pointer is left null.
-void discardWindow(MainWindow *window);
+// Clears the window's settings and deletes it (none: nothing); the pointer is left null.
+void deleteWindow(MainWindow *window);
 template <typename W> void discardWindow(W *&window)
 {
-    discardWindow(static_cast<MainWindow *>(window));
+    deleteWindow(window);
     window = nullptr;
 }
 

@@ -253,12 +253,11 @@ void TestAfikimExchange::roundTripThroughWatcher()
         return !!c.isPresent();
     };
     QVector<const herd::Cow *> chosen;
-    for (const herd::Cow &c : herd.cows) {
-        if (free(c) && c.parlour >= 10 && c.parlour < 100) {
-            chosen << &c;
-            break;
-        }
-    }
+    const auto twoDigit = std::find_if(herd.cows.cbegin(), herd.cows.cend(), [&](const herd::Cow &c) {
+        return free(c) && c.parlour >= 10 && c.parlour < 100;
+    });
+    if (twoDigit != herd.cows.cend())
+        chosen << &*twoDigit;
     for (const herd::Cow &c : herd.cows) {
         if (chosen.size() < 3 && free(c) && !chosen.contains(&c))
             chosen << &c;

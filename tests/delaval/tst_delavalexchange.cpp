@@ -56,10 +56,7 @@ QString recordLine(int parlour, const QDate &date, int ordinal, const QString &s
 
 QString sireCode(const QString &sire)
 {
-    QString s = sire.toLower();
-    s.remove('-');
-    s.remove(' ');
-    return s;
+    return sire.toLower().remove('-').remove(' ');
 }
 
 // What the registry must receive for a herd, worked out from the herd file itself.

@@ -49,11 +49,7 @@ herd::Cow cow(const QString &registration, int parlour, const QString &transpond
 
 herd::Insemination service(int days, const QString &sire)
 {
-    herd::Insemination i;
-    i.date = daysAgo(days);
-    i.sire = sire;
-    i.ordinal = 1;
-    return i;
+    return {daysAgo(days), sire, 1, QString()};
 }
 
 // Three cows whose events lie on both sides of 3, 10, 12 and 20 day windows.

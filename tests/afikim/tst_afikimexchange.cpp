@@ -440,10 +440,7 @@ void TestAfikimExchange::unsupportedReports()
         for (char &b : bytes)
             b = char(random.bounded(256));
     }
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-    f.close();
+    QVERIFY(writeWholeFile(path, bytes));
 
     QVERIFY(waitForAfifarmRuns(window, savefile()));
     QVERIFY(!QFileInfo::exists(path));

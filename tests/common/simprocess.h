@@ -84,7 +84,7 @@ inline QString generateHerdFile(const QString &path, int cows, quint32 seed, con
 }
 #endif
 
-#ifdef FARM_TOOL
+#if defined(FARM_TOOL) && defined(SIMULATOR_DIR)
 // farm-tool lays out a farm of `system` for the herd file under a Wine prefix (the test's unless
 // given); its error output, empty on success.
 inline QByteArray layOutFarm(const QString &system, const QString &herdFile, const QStringList &more = {},

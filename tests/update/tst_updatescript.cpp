@@ -112,6 +112,7 @@ private slots:
     void rollback();
     void waitsUntilTheProgramHasEnded();
     void startedDetachedInItsDirectory();
+    void killedDuringTheSwap_data();
     void killedDuringTheSwap();
     void batchUnderWine_data();
     void batchUnderWine();
@@ -262,16 +263,60 @@ void TestUpdateScript::startedDetachedInItsDirectory()
     QTRY_VERIFY_WITH_TIMEOUT(lockFree(dir.filePath(update::LockName)), 10000);
 }
 
+void TestUpdateScript::killedDuringTheSwap_data()
+{
+    QTest::addColumn<bool>("batch");
+    QTest::newRow("upgrade.sh") << false;
+    QTest::newRow("upgrade.bat under Wine") << true;
+}
+
 // kill -9 at points spread over the swap of 200 entries: right then a whole program is in place,
 // and the script run again leaves one version whole, the old or the new.
 void TestUpdateScript::killedDuringTheSwap()
 {
-    const QString exeName = QStringLiteral("stbkill");
-    const Members old = version(exeName, fakeProgram("old", 2), "old", 198);
-    const Members next = version(exeName, fakeProgram("new", 2), "new", 198);
-    const QByteArray script = update::unixUpdateScript(exeName, settleSeconds);
+    QFETCH(bool, batch);
+    QString exeName = QStringLiteral("stbkill");
+    QByteArray oldProgram = fakeProgram("old", 2), newProgram = fakeProgram("new", 2);
+    QByteArray script = update::unixUpdateScript(exeName, settleSeconds);
+    QString scriptName = QStringLiteral("upgrade.sh");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QStringList command{QStringLiteral("/bin/sh"), scriptName};
+    if (batch) {
+#if defined(WIN_PROGRAM) && defined(WINE_PREFIX)
+        exeName = QStringLiteral("stablomat.exe");
+        const QByteArray stand = readWholeFile(QStringLiteral(WIN_PROGRAM));
+        oldProgram = stand + "\nSTBFAKE old 2000\n";
+        newProgram = stand + "\nSTBFAKE new 2000\n";
+        script = update::windowsUpdateScript(exeName, settleSeconds);
+        scriptName = QStringLiteral("upgrade.bat");
+        environment.insert(QStringLiteral("WINEPREFIX"), QStringLiteral(WINE_PREFIX));
+        environment.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
+        command =
+            QStringList{QStringLiteral("wine"), QStringLiteral("cmd"), QStringLiteral("/c"), scriptName};
+#else
+        QSKIP("no MinGW or Wine here");
+#endif
+    }
+    const Members old = version(exeName, oldProgram, "old", 198);
+    const Members next = version(exeName, newProgram, "new", 198);
     const auto prepared = [&](QTemporaryDir &dir) {
-        return install(dir.path(), old) && stage(dir.path(), next, script);
+        return install(dir.path(), old) && stage(dir.path(), next, script, scriptName);
+    };
+    const auto startScript = [&](QProcess &process, const QString &dir) {
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(dir);
+        process.start(command.first(), command.mid(1));
+        return process.waitForStarted();
+    };
+    // Whatever the script started has ended (the Windows stand-in's lock is not flock's).
+    const auto ended = [&](const QString &dir) {
+        if (batch) {
+            QProcess end;
+            end.setProcessEnvironment(environment);
+            end.start(QStringLiteral("sh"), {"-c", "wineserver -k; wineserver -w"});
+            return end.waitForFinished(30000);
+        }
+        return QTest::qWaitFor([&] { return lockFree(QDir(dir).filePath(update::LockName)); }, 10000);
     };
 
     // How long the swap takes when left alone: until the new program starts.
@@ -282,11 +327,11 @@ void TestUpdateScript::killedDuringTheSwap()
         QElapsedTimer clock;
         clock.start();
         QProcess sh;
-        sh.setWorkingDirectory(dir.path());
-        sh.start(QStringLiteral("/bin/sh"), {platform::updateScriptName()});
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("started.log"))), 30000);
+        QVERIFY(startScript(sh, dir.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("started.log"))), 60000);
         swapMs = clock.elapsed();
-        QVERIFY(sh.waitForFinished(20000));
+        QVERIFY(sh.waitForFinished(30000));
+        QVERIFY(ended(dir.path()));
     }
 
     const int runs = 10;
@@ -295,24 +340,23 @@ void TestUpdateScript::killedDuringTheSwap()
         QTemporaryDir dir;
         QVERIFY(prepared(dir));
         QProcess sh;
-        sh.setWorkingDirectory(dir.path());
-        sh.start(QStringLiteral("/bin/sh"), {platform::updateScriptName()});
-        QVERIFY(sh.waitForStarted());
+        QVERIFY(startScript(sh, dir.path()));
         if (run > 0)
             QTest::qSleep(int(swapMs * run / runs));
         sh.kill();
         QVERIFY(sh.waitForFinished());
         // At the moment of the kill: a whole program, old or new.
         const QByteArray program = readWholeFile(dir.filePath(exeName));
-        QVERIFY2(program == old.first().second || program == next.first().second,
-                 qPrintable(QString::number(run)));
-        QVERIFY(QFileInfo(dir.filePath(exeName)).isExecutable());
+        QVERIFY2(program == oldProgram || program == newProgram, qPrintable(QString::number(run)));
+        QVERIFY(batch || QFileInfo(dir.filePath(exeName)).isExecutable());
 
-        runShellScript(dir.path());
+        QProcess again;
+        QVERIFY(startScript(again, dir.path()));
+        QVERIFY(again.waitForFinished(60000));
         const QString whole = versionIn(dir.path(), {old, next}, {"old", "new"});
         outcomes.append(whole.isEmpty() ? QStringLiteral("mixed") : whole);
         // Whatever was started has ended before the folder goes.
-        QTRY_VERIFY_WITH_TIMEOUT(lockFree(dir.filePath(update::LockName)), 10000);
+        QVERIFY(ended(dir.path()));
     }
     qInfo("swap %lld ms; outcomes: %s", swapMs, qPrintable(outcomes.join(QLatin1Char(' '))));
     QVERIFY(!outcomes.contains(QStringLiteral("mixed")));

@@ -84,6 +84,12 @@ MainWindow::MainWindow(QWidget *parent)
     // Read once: the tooltip, the icon and the status line show the last run from the start.
     history.load();
     failureNotice.reset(history.automaticFailuresInRow());
+    // Room for both lines, so that the window does not shift when the second comes and goes.
+    // (measured as the label measures text: line spacing can be less than a line's height)
+    const QFontMetrics metrics = ui->stav->fontMetrics();
+    ui->stav->setMinimumHeight(
+        metrics.boundingRect(QRect(), Qt::AlignLeft, QStringLiteral("Ág\nÁg")).height() +
+        2 * ui->stav->margin());
     showRunStatus();
     trayIcon->setVisible(true);
 
@@ -128,8 +134,6 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->uloz, &QToolButton::clicked, this, &MainWindow::onSave);
     connect(ui->nastaveni, &QToolButton::clicked, this, &MainWindow::onNastaveni);
     connect(ui->historie, &QPushButton::clicked, this, &MainWindow::onHistorie);
-    // Room for both lines, so that the window does not shift when the second comes and goes.
-    ui->stav->setMinimumHeight(2 * ui->stav->fontMetrics().lineSpacing());
 }
 
 MainWindow::~MainWindow()
@@ -261,6 +265,8 @@ void MainWindow::showRunStatus()
     trayIcon->setToolTip(trayToolTip(last, lastSuccess));
     trayIcon->setIcon(last && last->outcome.failed() ? appWarningIcon : appIcon);
     ui->stav->setText(statusLine(last, lastSuccess));
+    // Grown, never shrunk: a dash from a fallback font may make a line taller than measured.
+    ui->stav->setMinimumHeight(qMax(ui->stav->minimumHeight(), ui->stav->sizeHint().height()));
     if (historyDialog)
         historyDialog->setRuns(history.runs());
 }

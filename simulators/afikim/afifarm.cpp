@@ -19,6 +19,7 @@
 // Exit status: 0 done, 2 bad arguments, 3 import file missing or not understood, 4 herd file
 // unreadable, 5 report or herd not written.
 #include "herd.h"
+#include "standin.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -35,15 +36,11 @@
 
 namespace {
 
+using standin::err;
+
 QTextStream &out()
 {
     static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream &err()
-{
-    static QTextStream stream(stderr);
     return stream;
 }
 

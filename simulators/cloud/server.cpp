@@ -377,6 +377,9 @@ int serve(const ServeOptions &options)
 
     Registry registry(store, options);
     server->set_payload_max_length(PayloadLimit);
+    // One request a connection: a body refused unread must not be parsed as the next request (a
+    // line without an end, buffered whole).
+    server->set_keep_alive_max_count(1);
     // Answers go out as header and body in two writes: without this the body waits for the
     // client's delayed acknowledgement of the header.
     server->set_tcp_nodelay(true);

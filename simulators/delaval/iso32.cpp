@@ -17,6 +17,7 @@
 #include "adislines.h"
 #include "herd.h"
 #include "recordlines.h"
+#include "standin.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,6 +30,10 @@
 #include <memory>
 
 namespace {
+
+using standin::envInt;
+using standin::err;
+using standin::readLines;
 
 using adislines::Layout;
 
@@ -64,19 +69,6 @@ const Layout CowRequest{
 
 // The insemination records handed back, entity 390006: cow, date, ordinal, sire.
 const Layout InseminationRecord{{"00300001", 6}, {"00300357", 8}, {"00300037", 2}, {"00300374", 15}};
-
-QTextStream &err()
-{
-    static QTextStream stream(stderr);
-    return stream;
-}
-
-int envInt(const char *name, int fallback)
-{
-    bool ok = false;
-    const int value = qEnvironmentVariableIntValue(name, &ok);
-    return ok ? value : fallback;
-}
 
 // ---- writing the answer, atomically unless told otherwise ----
 
@@ -143,23 +135,6 @@ private:
 };
 
 // ---- reading the input ----
-
-QStringList readLines(const QString &path, QString *error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return {};
-    }
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    for (QString &l : lines) {
-        if (l.endsWith(QLatin1Char('\r')))
-            l.chop(1);
-    }
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
 
 bool isCommentOrBlank(const QString &line)
 {

@@ -16,6 +16,7 @@
 //   TAURUS_FAIL_RECORD=1   record nothing of a write-back request and exit with status 7
 #include "adislines.h"
 #include "herd.h"
+#include "standin.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -27,6 +28,9 @@
 #include <algorithm>
 
 namespace {
+
+using standin::envInt;
+using standin::err;
 
 using adislines::Layout;
 
@@ -67,19 +71,6 @@ const QString AnswerFile = QStringLiteral("TAU_PRC.2");
 
 // The records Fullwood hands back: cow id and insemination date.
 const Layout Evidence{{"00201896", 6}, {"00200050", 8}};
-
-QTextStream &err()
-{
-    static QTextStream stream(stderr);
-    return stream;
-}
-
-int envInt(const char *name, int fallback)
-{
-    bool ok = false;
-    const int value = qEnvironmentVariableIntValue(name, &ok);
-    return ok ? value : fallback;
-}
 
 // Complete or not at all: the program opens the answer as soon as it exists.
 bool writeAtomically(const QString &path, const QStringList &lines, QString *error)

@@ -15,6 +15,7 @@
 #include "adislines.h"
 #include "herd.h"
 #include "recordlines.h"
+#include "standin.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -26,6 +27,9 @@
 #include <algorithm>
 
 namespace {
+
+using standin::err;
+using standin::readLines;
 
 using adislines::Layout;
 
@@ -85,35 +89,12 @@ const Layout EventRecord{
 // DairyPlan's status of a culled cow.
 const int CulledStatus = 15;
 
-QTextStream &err()
-{
-    static QTextStream stream(stderr);
-    return stream;
-}
-
 bool ignored(const QString &kind)
 {
     return qEnvironmentVariable("DPDATAEXCHANGE_IGNORE").split(QLatin1Char(',')).contains(kind);
 }
 
 // ---- reading the request ----
-
-QStringList readLines(const QString &path, QString *error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return {};
-    }
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    for (QString &l : lines) {
-        if (l.endsWith(QLatin1Char('\r')))
-            l.chop(1);
-    }
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
 
 bool isComment(const QString &line)
 {

@@ -71,6 +71,10 @@ void TestRunStatus::failingThenSucceeding()
     QVERIFY(notices.at(0).startsWith(QString::fromUtf8(
         "Automatická výměna údajů se 3krát po sobě nezdařila (chyba -1: registr nedostupný).")));
 
+    const QLabel *line = widgetNamed<QLabel>(&w, "stav");
+    w.centralWidget()->layout()->activate();
+    QVERIFY(line->height() >= line->sizeHint().height()); // both lines whole
+
     QVERIFY(registry.start());
     qputenv("ZAVRA_URL", registry.url().toUtf8());
     const QStringList tip = hourPasses();

@@ -2,6 +2,7 @@
 // the command line and the update routes.
 #include "common/registryprocess.h"
 #include "common/testsupport.h"
+#include "procstats.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -89,6 +90,7 @@ private slots:
     void stopsOnSignal();
     void malformedRequestsAreRefusedAndServingGoesOn_data();
     void malformedRequestsAreRefusedAndServingGoesOn();
+    void refusedBodiesAreNotKept();
     void passwordsAreStoredSaltedAndHashed();
     void commandLineRefusesBadInput_data();
     void commandLineRefusesBadInput();
@@ -219,6 +221,20 @@ void TestZavraRegistry::malformedRequestsAreRefusedAndServingGoesOn()
     QVERIFY(log.size() >= 2);
     QCOMPARE(log.at(log.size() - 2).value("status").toInt(), status);
     QCOMPARE(registry.stop(), 0);
+}
+
+void TestZavraRegistry::refusedBodiesAreNotKept()
+{
+    // Bodies refused unread on kept-alive connections: not parsed as further requests, not kept.
+    RegistryProcess registry;
+    QVERIFY(registry.start());
+    const QByteArray request = post("/api/v1/attach", R"({"cloud":"1001","password":"","user":")" +
+                                                          QByteArray(16 << 20, 'j') + "\"}")
+                                   .replace("Connection: close", "Connection: keep-alive");
+    for (int i = 0; i < 20; ++i)
+        QCOMPARE(rawRequest(registry.port(), request, 10000).status, 400);
+    const qint64 peak = procStats(registry.pid()).peakRssKb;
+    QVERIFY2(peak > 0 && peak < 48 * 1024, qPrintable(QStringLiteral("peak %1 kB").arg(peak)));
 }
 
 void TestZavraRegistry::passwordsAreStoredSaltedAndHashed()

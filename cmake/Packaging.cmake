@@ -54,7 +54,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5sql5-ibase, libminizip1, ca-certificates
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
 # The milking software runs under Wine on Linux.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine")
-# The program stripped; its debug symbols in a package of their own (stablomat-dbgsym).
-set(CPACK_STRIP_FILES ON)
+# The program stripped; its debug symbols in a package of their own (stablomat-dbgsym). CPack's
+# own stripping (CPACK_STRIP_FILES) would leave no symbols for that package.
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 include(CPack)

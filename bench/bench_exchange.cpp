@@ -3,9 +3,14 @@
 //   bench_exchange time [cows]         one exchange of a herd (default 5,000 cows), then a second one
 //   bench_exchange repeat [runs]       that many exchanges of a 50-cow herd (default 1,000); resident
 //                                      memory and open files after the first 50 and after the last
+//   bench_exchange cpu [cows]          this process's CPU time (converter and registry excluded) for
+//                                      each of three exchanges (default 20,000 cows), and their median
+//   bench_exchange gaps [cows]         the longest time between two turns of the event loop during
+//                                      each of three exchanges (default 20,000 cows), with the usual
+//                                      answer wait and a converter that answers 5 s after it ended
 #include "common/testsupport.h"
 
-#include "ziviviver/registryprocess.h"
+#include "common/registryprocess.h"
 
 #include "app/mainwindow.h"
 #include "benchdata.h"
@@ -19,8 +24,14 @@
 #include <QElapsedTimer>
 #include <QProcess>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <vector>
+
+#include <malloc.h>
+#include <sys/resource.h>
+#include <time.h>
 
 namespace {
 
@@ -57,9 +68,17 @@ void record(const RegistryProcess &registry, const QString &herdFile, int count)
     }
 }
 
+// Milk yields of the three periods: yesterday's morning and afternoon, and today.
 std::unique_ptr<MainWindow> farmWindow()
 {
+    {
+        QSettings periods(QStringLiteral("Brantol"), QStringLiteral("stablomat"));
+        const int values[15] = {1, 1, 1, 1, 0, 1, 11, 1, 12, 1, 23, 0, 0, 0, 23};
+        for (int i = 0; i < 15; ++i)
+            periods.setValue(keys::milkingPeriodKey(i), values[i]);
+    }
     auto window = std::make_unique<MainWindow>();
+    window->computeMilkingPeriods();
     QSettings *s = window->settingsStore();
     s->setValue(keys::CloudNumber, Cloud);
     s->setValue(keys::CloudUser, QStringLiteral("jan"));
@@ -95,6 +114,121 @@ int timeExchange(int cows)
         if (syncs != run)
             return 1;
     }
+    return 0;
+}
+
+double processCpuMs()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return (double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e6 +
+            double(u.ru_utime.tv_usec + u.ru_stime.tv_usec)) /
+           1e3;
+}
+
+// The longest wait between two ticks of a 1 ms timer, which ticks whenever the event loop turns.
+class LoopGaps : public QObject
+{
+public:
+    LoopGaps()
+    {
+        timer.setTimerType(Qt::PreciseTimer);
+        connect(&timer, &QTimer::timeout, this, &LoopGaps::tick);
+    }
+    void start()
+    {
+        longest = 0;
+        clock.start();
+        last = 0;
+        timer.start(1);
+    }
+    double stop()
+    {
+        tick();
+        timer.stop();
+        return double(longest) / 1e6;
+    }
+
+private:
+    void tick()
+    {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    }
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 longest = 0;
+};
+
+// The stand-in behind a script that, for an export, ends at once and lets the stand-in answer 5 s
+// later, as a converter that works on after its command has returned.
+bool answerLate()
+{
+    const QString dir = TestEnvironment::winePrefix() + QStringLiteral("/drive_c/alpro/");
+    QFile::remove(dir + QStringLiteral("iso32.real"));
+    if (!QFile::rename(dir + QStringLiteral("iso32.exe"), dir + QStringLiteral("iso32.real")))
+        return false;
+    QFile script(dir + QStringLiteral("iso32.exe"));
+    if (!script.open(QIODevice::WriteOnly))
+        return false;
+    script.write("#!/bin/sh\ncase \" $* \" in\n"
+                 "*\" -x \"*) (sleep 5; exec ./iso32.real \"$@\") </dev/null >/dev/null 2>&1 & ;;\n"
+                 "*) exec ./iso32.real \"$@\" ;;\nesac\n");
+    script.close();
+    return script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+// Three exchanges of a herd, measured each: CPU time of this process, or the longest gap between
+// turns of the event loop.
+int measureExchanges(int cows, bool gaps)
+{
+    const QString herdFile = benchdata::herd(cows);
+    RegistryProcess registry;
+    if (herdFile.isEmpty() || !layOut(herdFile) || (gaps && !answerLate()) ||
+        !registry.addUser(Cloud, QStringLiteral("jan"), QStringLiteral("heslo")) || !registry.start())
+        return 1;
+    record(registry, herdFile, 100);
+    qputenv("ZAVRA_URL", registry.url().toUtf8());
+    if (gaps)
+        exchange::setAnswerWait(exchange::AnswerWait());
+    std::unique_ptr<MainWindow> window = farmWindow();
+    if (window->milkingSystem() != 1)
+        return 1;
+    // The herd read for the registry above is no part of the program: its heap is given back, so
+    // that it does not weigh on the converters' starts (fork copies the process's page tables).
+    malloc_trim(0);
+    std::vector<double> values;
+    LoopGaps loop;
+    for (int run = 1; run <= 3; ++run) {
+        QCoreApplication::processEvents();
+        // As the hourly run from the tray does it: no milk yields, no boxes.
+        const bool fetch = false, show = false;
+        const double cpu = processCpuMs();
+        QElapsedTimer clock;
+        clock.start();
+        if (gaps)
+            loop.start();
+        timespec from{}, to{};
+        clock_gettime(CLOCK_MONOTONIC, &from);
+        window->exchangeDelaval(fetch, show);
+        clock_gettime(CLOCK_MONOTONIC, &to);
+        const double value = gaps ? loop.stop() : processCpuMs() - cpu;
+        // For a profile of the exchanges alone: perf record -k CLOCK_MONOTONIC, perf report --time.
+        std::fprintf(stderr, "run %d: monotonic %ld.%06ld,%ld.%06ld\n", run, long(from.tv_sec),
+                     from.tv_nsec / 1000, long(to.tv_sec), to.tv_nsec / 1000);
+        const double wall = double(clock.elapsed()) / 1000;
+        values.push_back(value);
+        if (registry.requests(QStringLiteral("/sync")).size() != run) {
+            std::printf("%s: run %d NOT synchronised\n", gaps ? "gaps" : "cpu", run);
+            return 1;
+        }
+        std::printf("%s: %d cows, run %d: %.1f ms (exchange %.1f s)\n", gaps ? "gaps" : "cpu", cows, run,
+                    value, wall);
+    }
+    std::sort(values.begin(), values.end());
+    std::printf("%s: %d cows, median %.1f ms\n", gaps ? "gaps" : "cpu", cows, values[1]);
     return 0;
 }
 
@@ -148,6 +282,8 @@ int main(int argc, char **argv)
         return timeExchange(n > 0 ? n : 5000);
     if (mode == QLatin1String("repeat"))
         return repeatExchanges(n > 0 ? n : 1000);
-    std::fprintf(stderr, "usage: bench_exchange time [cows] | repeat [runs]\n");
+    if (mode == QLatin1String("cpu") || mode == QLatin1String("gaps"))
+        return measureExchanges(n > 0 ? n : 20000, mode == QLatin1String("gaps"));
+    std::fprintf(stderr, "usage: bench_exchange time [cows] | repeat [runs] | cpu [cows] | gaps [cows]\n");
     return 2;
 }

@@ -1,15 +1,28 @@
 // One synchronisation of 10,000 animals and 10,000 events with the reference herd registry on
 // loopback: attach, syncZavra (100 inseminations to download), detach. A fresh registry each time.
-#include "ziviviver/registryprocess.h"
+// Beside it, the sync request built and written as text from the DeLaval records of 1,000, 10,000
+// and 100,000 cows ("request", and "request_qt" the way Qt's JSON values did it before), next to
+// the read floor of the DeLaval answer those records come from ("read").
+#include "common/registryprocess.h"
 #include "ziviviver/ziviviver.h"
 
+#include "adapters/delaval/delavalexchange.h"
+#include "benchdata.h"
+#include "exchange/answerfile.h"
 #include "platform/platform.h"
+#include "registryclient_p.h"
 
 #include <QCoreApplication>
 #include <QDate>
+#include <QFile>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
+
+#include <map>
+
+#include <unistd.h>
 
 namespace {
 
@@ -104,6 +117,106 @@ void BM_Sync(benchmark::State &state)
     state.counters["events"] = records.events();
 }
 BENCHMARK(BM_Sync)->Args({10000, 10000})->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The records of the DeLaval answer for that many cows, as the adapter hands them on; read once.
+const HerdRecords *delavalRecords(int cows)
+{
+    static std::map<int, HerdRecords> read;
+    auto it = read.find(cows);
+    if (it == read.end()) {
+        QFile f(benchdata::answer(QStringLiteral("delaval"), cows));
+        if (!f.open(QIODevice::ReadOnly))
+            return nullptr;
+        delaval::ReadingRules rules;
+        rules.insDays = 30;
+        rules.sendDays = 60;
+        rules.today = QDate::fromString(benchdata::referenceDay(), Qt::ISODate);
+        exchange::AnswerLines lines(f);
+        it = read.emplace(cows, delaval::readAnswer(lines, rules).records).first;
+    }
+    return &it->second;
+}
+
+zavra::SyncArguments delavalArguments()
+{
+    zavra::SyncArguments args;
+    args.download = 1;
+    args.insDays = 30;
+    args.send = 1;
+    args.sendDays = 60;
+    args.sendInseminations = true;
+    return args;
+}
+
+QByteArray requestBody(const HerdRecords &r)
+{
+    return zavra::syncRequestBody(delavalArguments(), r.animals, r.inseminations, r.pregnancies, r.dryOffs,
+                                  r.plans);
+}
+
+QByteArray requestThroughQt(const HerdRecords &r)
+{
+    return QJsonDocument(zavra::syncRequest(delavalArguments(), r.animals, r.inseminations, r.pregnancies,
+                                            r.dryOffs, r.plans))
+        .toJson(QJsonDocument::Compact);
+}
+
+void BM_Read(benchmark::State &state)
+{
+    const QString path = benchdata::answer(QStringLiteral("delaval"), int(state.range(0)));
+    static char buffer[64 * 1024];
+    qint64 bytes = 0;
+    for (auto _ : state) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly)) {
+            state.SkipWithError("no answer");
+            return;
+        }
+        while (::read(f.handle(), buffer, sizeof buffer) > 0) {
+        }
+        bytes += f.size();
+    }
+    state.SetBytesProcessed(bytes);
+}
+
+void BM_Request(benchmark::State &state, bool throughQt)
+{
+    const HerdRecords *r = delavalRecords(int(state.range(0)));
+    // The text sent is the one Qt's writer gave.
+    if (!r || requestBody(*r) != requestThroughQt(*r)) {
+        state.SkipWithError(r ? "the request texts differ" : "no answer");
+        return;
+    }
+    qint64 bytes = 0;
+    for (auto _ : state)
+        bytes += (throughQt ? requestThroughQt(*r) : requestBody(*r)).size();
+    state.SetBytesProcessed(bytes);
+    state.counters["animals"] = r->animals.size();
+}
+
+void BM_RequestBody(benchmark::State &state)
+{
+    BM_Request(state, false);
+}
+
+void BM_RequestThroughQt(benchmark::State &state)
+{
+    BM_Request(state, true);
+}
+
+BENCHMARK(BM_Read)->Name("read/delaval")->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RequestBody)
+    ->Name("request/delaval")
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RequestThroughQt)
+    ->Name("request_qt/delaval")
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -16,9 +16,10 @@ namespace benchdata {
 
 namespace {
 
+// BENCH_DATA_DIR in the environment: herds shared with another build (scripts/bench.sh baseline).
 QString dataDir()
 {
-    const QString d = QStringLiteral(BENCH_DATA_DIR);
+    const QString d = qEnvironmentVariable("BENCH_DATA_DIR", QStringLiteral(BENCH_DATA_DIR));
     QDir().mkpath(d);
     return d + QLatin1Char('/');
 }

@@ -2,10 +2,8 @@
 
 #include "exchange/converter.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QTextCodec>
-#include <QThread>
 
 #include <cstring>
 
@@ -44,11 +42,8 @@ bool openAnswer(QFile &file, const QString &path)
         // The program ends: no answer is waited for any more.
         if (exchange::converterRunsEnded())
             return false;
-        if (attempt > 0) {
-            QThread::msleep(static_cast<unsigned long>(qMax(0, wait.delayMs)));
-            if (QCoreApplication::instance())
-                QCoreApplication::processEvents();
-        }
+        if (attempt > 0 && !exchange::waitWithEvents(wait.delayMs))
+            return false;
         if (file.open(QIODevice::ReadOnly)) {
             if (file.size() <= MaxAnswerBytes)
                 return true;
@@ -158,14 +153,41 @@ bool AnswerLines::next(QStringView *line)
             continue;
         const int size = end - start;
         // Latin-1 assignment reuses the line's buffer.
-        if (plainAsLatin1 && isPlain(data + start, size))
+        if (plainAsLatin1 && isPlain(data + start, size)) {
             decoded = QLatin1String(data + start, size);
-        else
+            lineStart = start;
+        } else {
             decoded = codec->toUnicode(data + start, size);
+            lineStart = -1;
+        }
         *line = decoded;
         return true;
     }
     return false;
+}
+
+AnswerText AnswerLines::keep(QStringView piece)
+{
+    AnswerText kept;
+    if (piece.isNull())
+        return kept;
+    kept.size = int(piece.size());
+    if (!list && lineStart >= 0) {
+        kept.at = lineStart + int(piece.data() - decoded.constData());
+    } else {
+        kept.at = -1 - keptTexts.size();
+        keptTexts.append(piece.toString());
+    }
+    return kept;
+}
+
+QString AnswerLines::text(const AnswerText &kept) const
+{
+    if (kept.isNull())
+        return QString();
+    if (kept.at < 0)
+        return keptTexts.at(-1 - kept.at);
+    return QString::fromLatin1(bytes.constData() + kept.at, kept.size);
 }
 
 QStringList readAnswerLines(QIODevice &device, QTextCodec *codec)

@@ -34,9 +34,9 @@ AnswerWait answerWait();
 void setAnswerWait(const AnswerWait &wait);
 #endif
 
-// Opens the file for reading; when it cannot be opened yet, lets pending events run, sleeps and
-// tries again, up to answerWait().attempts times in all. True when the file is open. An answer
-// larger than MaxAnswerBytes counts as no answer.
+// Opens the file for reading; when it cannot be opened yet, waits with events running (the window
+// paints, the program can be ended) and tries again, up to answerWait().attempts times in all. True when the
+// file is open. An answer larger than MaxAnswerBytes counts as no answer.
 bool openAnswer(QFile &file, const QString &path);
 
 // Far above the answer of any real herd; a larger file is not read.
@@ -49,6 +49,17 @@ constexpr int MaxAnswerLineBytes = 64 * 1024;
 // with the codec (the system's when null). Blank lines (nothing or blanks only), lines holding a NUL byte
 // (binary data) and overlong lines are left out. Nothing at all when more than MaxAnswerBytes are read.
 QStringList readAnswerLines(QIODevice &device, QTextCodec *codec = nullptr);
+
+// A piece of an answer line kept beyond its line without a copy: where it lies in the answer's
+// bytes, or, for a line that had to be decoded, the number of a text of its own. AnswerLines::text
+// makes the QString.
+struct AnswerText
+{
+    qint32 at = 0;
+    qint32 size = -1; // -1: a null text
+
+    bool isNull() const { return size < 0; }
+};
 
 // The same lines one at a time. The device is read whole first, so an answer that grows past
 // MaxAnswerBytes while it is read gives no line at all. The lines are not counted beforehand: room
@@ -67,6 +78,11 @@ public:
     // are not counted).
     int skipped() const { return skippedLines; }
 
+    // A piece of the current line (a view into it, or a null view) to be made a text later.
+    AnswerText keep(QStringView piece);
+    // The text of a kept piece, as piece.toString() gave it (null for a null piece).
+    QString text(const AnswerText &kept) const;
+
 private:
     QByteArray bytes;
     int position = 0;
@@ -74,6 +90,8 @@ private:
     QTextCodec *codec = nullptr;
     bool plainAsLatin1 = false; // the codec reads printable ASCII as itself
     QString decoded;            // the current line; its buffer is reused
+    int lineStart = -1;         // of the current line in `bytes` when it is its bytes widened, else -1
+    QStringList keptTexts;      // kept pieces of the other lines
     const QStringList *list = nullptr;
     int listIndex = 0;
 };

@@ -2,15 +2,18 @@
 
 #include "platform/platform.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QThread>
 #include <QTimer>
 
 #include <memory>
+#include <vector>
 
 namespace exchange {
 
@@ -69,8 +72,19 @@ bool writeConverterInput(const QString &path, const QString &text)
 
 namespace {
 
-QEventLoop *waitingRun = nullptr;
 bool runsEnded = false;
+
+// The event loops that wait for converters and answers now, innermost last; all of them are left
+// when the program ends.
+std::vector<QEventLoop *> waits;
+
+struct Waiting
+{
+    explicit Waiting(QEventLoop *loop) { waits.push_back(loop); }
+    ~Waiting() { waits.pop_back(); }
+    Waiting(const Waiting &) = delete;
+    Waiting &operator=(const Waiting &) = delete;
+};
 
 // answerPath, where the runner knows it, is removed when the converter did not finish: a converter
 // ended in the middle of its answer leaves no half of one behind.
@@ -108,9 +122,8 @@ int runConverter(const QString &workDir, const QString &inputPath, const QString
                      [&] { process->readAllStandardError(); });
     if (process->state() != QProcess::NotRunning) {
         limit.start(limits.finishMs);
-        waitingRun = &loop;
+        const Waiting waiting(&loop);
         loop.exec();
-        waitingRun = nullptr;
     }
     if (process->state() != QProcess::NotRunning) {
         // Out of time, or the event loop was left because the program ends.
@@ -130,13 +143,32 @@ namespace exchange {
 void endConverterRuns()
 {
     runsEnded = true;
-    if (waitingRun)
-        waitingRun->quit();
+    for (QEventLoop *loop : waits)
+        loop->quit();
 }
 
 bool converterRunsEnded()
 {
     return runsEnded;
+}
+
+bool waitWithEvents(int ms)
+{
+    if (runsEnded)
+        return false;
+    if (!QCoreApplication::instance()) {
+        QThread::msleep(static_cast<unsigned long>(qMax(0, ms)));
+        return true;
+    }
+    QEventLoop loop;
+    QTimer pause;
+    pause.setSingleShot(true);
+    pause.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&pause, &QTimer::timeout, &loop, &QEventLoop::quit);
+    pause.start(qMax(0, ms));
+    const Waiting waiting(&loop);
+    loop.exec();
+    return !runsEnded;
 }
 
 } // namespace exchange

@@ -42,6 +42,10 @@ void setConverterLimits(const ConverterLimits &limits);
 void endConverterRuns();
 bool converterRunsEnded();
 
+// Lets events run on the caller's thread for ms milliseconds, so the window paints meanwhile; ends
+// early, with false, when converter runs end (the program ends).
+bool waitWithEvents(int ms);
+
 // Deletes the file, then writes the text into it UTF-8 encoded with every line feed as CR LF.
 // False (and no file left) when it cannot be written completely.
 bool writeConverterInput(const QString &path, const QString &text);

@@ -14,14 +14,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     (void)westfalia::milkYieldText(lines, periods);
 
     QList<DownloadedInsemination> downloaded;
-    for (auto it = r.cowNumbers.cbegin(); it != r.cowNumbers.cend() && downloaded.size() < 50; ++it) {
+    for (auto it = r.records.animals.cbegin(); it != r.records.animals.cend() && downloaded.size() < 50;
+         ++it) {
         DownloadedInsemination row;
         row.cislo = it.key();
         row.datum = fuzzToday();
         row.byk = QStringLiteral("HO 4711");
         downloaded << row;
     }
-    if (westfalia::eventLines(downloaded, r.knownInseminations, r.cowNumbers).size() > downloaded.size())
+    if (westfalia::eventLines(downloaded, r.knownInseminations, r.records.animals).size() > downloaded.size())
         __builtin_trap();
     return 0;
 }

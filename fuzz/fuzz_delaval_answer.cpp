@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         __builtin_trap();
 
     QList<DownloadedInsemination> downloaded;
-    for (auto it = reading.cowNumberByLife.cbegin(); it != reading.cowNumberByLife.cend(); ++it) {
+    for (auto it = reading.records.animals.cbegin(); it != reading.records.animals.cend(); ++it) {
         DownloadedInsemination row;
         row.cislo = it.key();
         row.datum = fuzzToday().addDays(-int(downloaded.size() % 40));
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
     }
     const delaval::WriteBackRecords records =
-        delaval::writeBackRecords(downloaded, reading.known, reading.cowNumberByLife);
+        delaval::writeBackRecords(downloaded, reading.known, reading.records.animals);
     if (records.Written != records.lines.size() || records.Written > downloaded.size())
         __builtin_trap();
     return 0;

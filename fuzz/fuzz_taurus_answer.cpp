@@ -8,13 +8,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QStringList lines = answerLines(data, size);
     const taurus::FullwoodHerd herd = taurus::fullwoodHerd(lines, 30, 60, fuzzToday());
     QList<DownloadedInsemination> downloaded;
-    for (auto it = herd.cowIds.cbegin(); it != herd.cowIds.cend() && downloaded.size() < 50; ++it) {
+    for (auto it = herd.records.animals.cbegin(); it != herd.records.animals.cend() && downloaded.size() < 50;
+         ++it) {
         DownloadedInsemination row;
         row.cislo = it.key();
         row.datum = fuzzToday().addDays(-3);
         downloaded << row;
     }
-    if (taurus::fullwoodWriteBackLines(downloaded, herd.known, herd.cowIds).size() > downloaded.size())
+    if (taurus::fullwoodWriteBackLines(downloaded, herd.known, herd.records.animals).size() >
+        downloaded.size())
         __builtin_trap();
     return 0;
 }

@@ -1,23 +1,61 @@
 #include "sync/records.h"
 
-#include <QHash>
+#include <algorithm>
 
 #include <limits>
 
-QString normalisedLifeNumber(QStringView registration)
+qint64 lifeNumberValue(QStringView registration)
 {
-    qlonglong value = 0;
-    bool any = false;
+    qint64 value = 0;
     for (const QChar c : registration) {
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))
             continue;
         const int digit = c.unicode() - '0';
-        if (value > (std::numeric_limits<qlonglong>::max() - digit) / 10)
-            return QStringLiteral("0");
+        if (value > (std::numeric_limits<qint64>::max() - digit) / 10)
+            return 0;
         value = value * 10 + digit;
-        any = true;
     }
-    return any ? QString::number(value) : QStringLiteral("0");
+    return value;
+}
+
+QString normalisedLifeNumber(QStringView registration)
+{
+    return lifeNumberText(lifeNumberValue(registration));
+}
+
+QString lifeNumberText(qint64 lifeNumber)
+{
+    char16_t digits[20];
+    int n = 0;
+    quint64 v = quint64(lifeNumber);
+    do {
+        digits[19 - n++] = char16_t(u'0' + v % 10);
+        v /= 10;
+    } while (v);
+    return QString(reinterpret_cast<const QChar *>(digits + 20 - n), n);
+}
+
+QString techNumberOf(const QMap<QString, Animal> &animals, const QString &lifeNumber)
+{
+    const auto it = animals.constFind(lifeNumber);
+    return it == animals.constEnd() ? QString() : it->tech_cislo.toString();
+}
+
+qint64 lifeNumberOfText(QStringView text)
+{
+    const qsizetype n = text.size();
+    if (n < 1 || n > 19 || (n > 1 && text[0] == QLatin1Char('0')))
+        return -1;
+    qint64 value = 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+        const int digit = c.unicode() - '0';
+        if (value > (std::numeric_limits<qint64>::max() - digit) / 10)
+            return -1;
+        value = value * 10 + digit;
+    }
+    return value;
 }
 
 bool packedDigits(const QString &text, quint64 *high, quint64 *low)
@@ -56,17 +94,44 @@ bool inSendWindow(const QDate &date, int sendDays, const QDate &today)
     return sendDays > 0 && date.isValid() && date >= sendWindowStart(sendDays, today);
 }
 
-QString knownInseminationKey(const QString &lifeNumber, const QDate &date)
+void KnownInseminations::insert(qint64 lifeNumber, const QDate &date)
 {
-    // A herd's dates repeat; formatting each one once saves most of the work on a large answer.
-    thread_local QHash<qint64, QString> texts;
-    if (!date.isValid())
-        return lifeNumber + date.toString(Qt::TextDate);
-    auto it = texts.constFind(date.toJulianDay());
-    if (it == texts.constEnd()) {
-        if (texts.size() > 20000)
-            texts.clear();
-        it = texts.insert(date.toJulianDay(), date.toString(Qt::TextDate));
-    }
-    return lifeNumber + *it;
+    numbers.emplace_back(lifeNumber, date.toJulianDay());
+    sorted = false;
+}
+
+void KnownInseminations::insert(const QString &animal, const QDate &date)
+{
+    const qint64 life = lifeNumberOfText(animal);
+    if (life >= 0)
+        insert(life, date);
+    else
+        texts.emplace_back(animal, date.toJulianDay());
+    sorted = false;
+}
+
+void KnownInseminations::sort() const
+{
+    if (sorted)
+        return;
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    std::sort(texts.begin(), texts.end());
+    texts.erase(std::unique(texts.begin(), texts.end()), texts.end());
+    sorted = true;
+}
+
+bool KnownInseminations::contains(const QString &animal, const QDate &date) const
+{
+    sort();
+    const qint64 life = lifeNumberOfText(animal);
+    if (life >= 0)
+        return std::binary_search(numbers.begin(), numbers.end(), std::make_pair(life, date.toJulianDay()));
+    return std::binary_search(texts.begin(), texts.end(), std::make_pair(animal, date.toJulianDay()));
+}
+
+int KnownInseminations::size() const
+{
+    sort();
+    return int(numbers.size() + texts.size());
 }

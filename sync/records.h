@@ -36,6 +36,13 @@ struct HerdRecords
 // signed 64-bit integer and written back, so leading zeros go. No digits, or a value too large for
 // 64 bits, gives "0".
 QString normalisedLifeNumber(QStringView registration);
+// The same as its value: normalisedLifeNumber(r) is QString::number(lifeNumberValue(r)).
+qint64 lifeNumberValue(QStringView registration);
+// QString::number(lifeNumber) for a value of at least 0.
+QString lifeNumberText(qint64 lifeNumber);
+// The value of a text that is a life number as QString::number writes one; -1 for any other text
+// (leading zeros, signs, blanks, more than 19 digits, too large).
+qint64 lifeNumberOfText(QStringView text);
 
 // "0" is what a registration without a number gives: such a row is no animal of its own, and
 // every adapter leaves it out.
@@ -49,6 +56,14 @@ inline bool isLongLifeNumber(const QString &lifeNumber)
 {
     return lifeNumber.size() >= 9;
 }
+inline bool isLongLifeNumber(qint64 lifeNumber)
+{
+    return lifeNumber >= 100000000;
+}
+
+// The animal's tech_cislo as text: its number in the milking system where the adapter sends that;
+// empty when the animal is not in the map or its number is null.
+QString techNumberOf(const QMap<QString, Animal> &animals, const QString &lifeNumber);
 
 // First day whose events are sent: today minus sendDays.
 QDate sendWindowStart(int sendDays, const QDate &today);
@@ -56,11 +71,26 @@ QDate sendWindowStart(int sendDays, const QDate &today);
 // An event is sent when sendDays is above 0 and its date is valid and on or after the window start.
 bool inSendWindow(const QDate &date, int sendDays, const QDate &today);
 
-// Inseminations the milking system already holds: life number followed by the date in Qt's text
-// form (an invalid date leaves the life number alone). A downloaded row whose key is known is not
-// written back.
-using KnownInseminations = QSet<QString>;
-QString knownInseminationKey(const QString &lifeNumber, const QDate &date);
+// Inseminations the milking system already holds, each the animal (its life number, or its key
+// text where the adapter keys animals otherwise) and the date. A downloaded row that is known is not
+// written back. Flat sorted tables: no node or text per insemination.
+class KnownInseminations
+{
+public:
+    void insert(qint64 lifeNumber, const QDate &date);
+    void insert(const QString &animal, const QDate &date);
+    bool contains(const QString &animal, const QDate &date) const;
+    // Distinct inseminations held.
+    int size() const;
+    bool isEmpty() const { return size() == 0; }
+
+private:
+    void sort() const;
+
+    mutable std::vector<std::pair<qint64, qint64>> numbers; // life number, Julian day
+    mutable std::vector<std::pair<QString, qint64>> texts;  // other animal keys, Julian day
+    mutable bool sorted = true;
+};
 
 // The map's entry for the key, made when missing. Keys that come in ascending order are appended
 // without a search, so a map filled in key order costs no string comparisons but one per entry.
@@ -77,6 +107,58 @@ template <class T> T &mapEntry(QMap<QString, T> &map, const QString &key)
 // A text of at most 19 ASCII digits (every life number) as two numbers that order like the text:
 // a digit d is the half-byte d + 1, the rest of the 80 bits 0. False for any other text.
 bool packedDigits(const QString &text, quint64 *high, quint64 *low);
+
+// Positions 0..count-1 ordered by the text of the life number lifeOf(position) (a value of at
+// least 0), as a QMap keyed by those texts orders them; equal numbers keep their order.
+template <class LifeOf> std::vector<int> orderByLifeNumber(int count, LifeOf lifeOf)
+{
+    // Text order is the order of the digits aligned to the left, the shorter text first.
+    static const quint64 scale[20] = {1ull,
+                                      10ull,
+                                      100ull,
+                                      1000ull,
+                                      10000ull,
+                                      100000ull,
+                                      1000000ull,
+                                      10000000ull,
+                                      100000000ull,
+                                      1000000000ull,
+                                      10000000000ull,
+                                      100000000000ull,
+                                      1000000000000ull,
+                                      10000000000000ull,
+                                      100000000000000ull,
+                                      1000000000000000ull,
+                                      10000000000000000ull,
+                                      100000000000000000ull,
+                                      1000000000000000000ull,
+                                      10000000000000000000ull};
+    struct Key
+    {
+        quint64 aligned;
+        int digits;
+        int position;
+        bool operator<(const Key &o) const
+        {
+            return aligned != o.aligned ? aligned < o.aligned
+                   : digits != o.digits ? digits < o.digits
+                                        : position < o.position;
+        }
+    };
+    std::vector<Key> keys(static_cast<size_t>(count));
+    for (int k = 0; k < count; ++k) {
+        const quint64 v = quint64(lifeOf(k));
+        int digits = 1;
+        while (digits < 19 && v >= scale[digits])
+            ++digits;
+        keys[size_t(k)] = {v * scale[19 - digits], digits, k};
+    }
+    std::sort(keys.begin(), keys.end());
+    std::vector<int> order(static_cast<size_t>(count));
+    for (int k = 0; k < count; ++k)
+        order[size_t(k)] = keys[size_t(k)].position;
+    return order;
+}
 
 // Positions 0..count-1 ordered by keyOf(position); equal keys keep their order.
 template <class KeyOf> std::vector<int> orderByKey(int count, KeyOf keyOf)

@@ -88,10 +88,8 @@ namespace {
 
 // "yyyyMMdd hh:mm:ss" as QDate::toString and QTime::toString write it; the usual years without
 // Qt's format parser.
-void appendDateTime(QString &text, const QDateTime &when)
+void appendDateTime(QString &text, const QDate &date, const QTime &time)
 {
-    const QDate date = when.date();
-    const QTime time = when.time();
     if (!date.isValid() || !time.isValid() || date.year() < 1 || date.year() > 9999) {
         text += date.toString(QStringLiteral("yyyyMMdd")) + QLatin1Char(' ') +
                 time.toString(QStringLiteral("hh:mm:ss"));
@@ -111,6 +109,19 @@ void appendDateTime(QString &text, const QDateTime &when)
     text += QLatin1String(out, n);
 }
 
+// The rest of a line after the life number.
+void appendMilkLine(QString &text, const QString &period, const QDate &date, const QTime &time, double milk)
+{
+    text += QLatin1Char(',');
+    text += period;
+    text += QLatin1Char(',');
+    appendDateTime(text, date, time);
+    text += QLatin1String(",,");
+    // What QString::asprintf("%.1f") writes, without its format parser.
+    text += QString::number(milk, 'f', 1);
+    text += QLatin1Char('\n');
+}
+
 } // namespace
 
 QString milkYieldCsv(const MilkMap &period1, const MilkMap &period2, const MilkMap &period3)
@@ -122,14 +133,29 @@ QString milkYieldCsv(const MilkMap &period1, const MilkMap &period2, const MilkM
         const QString number = QString::number(p + 1);
         for (auto it = periods[p]->cbegin(); it != periods[p]->cend(); ++it) {
             text += it.key();
-            text += QLatin1Char(',');
-            text += number;
-            text += QLatin1Char(',');
-            appendDateTime(text, it->when);
-            text += QLatin1String(",,");
-            // What QString::asprintf("%.1f") writes, without its format parser.
-            text += QString::number(it->milk, 'f', 1);
-            text += QLatin1Char('\n');
+            appendMilkLine(text, number, it->when.date(), it->when.time(), it->milk);
+        }
+    }
+    return text;
+}
+
+QString milkYieldCsv(const MilkSums &period1, const MilkSums &period2, const MilkSums &period3)
+{
+    QString text = QLatin1String(MilkYieldHeader) + QLatin1Char('\n');
+    text.reserve(text.size() + int(period1.size() + period2.size() + period3.size()) * 48);
+    const MilkSums *periods[] = {&period1, &period2, &period3};
+    for (int p = 0; p < 3; ++p) {
+        const QString number = QString::number(p + 1);
+        for (const MilkSum &sum : *periods[p]) {
+            char digits[20];
+            int n = 0;
+            quint64 v = quint64(sum.lifeNumber);
+            do {
+                digits[19 - n++] = char('0' + v % 10);
+                v /= 10;
+            } while (v);
+            text += QLatin1String(digits + 20 - n, n);
+            appendMilkLine(text, number, sum.date, QTime::fromMSecsSinceStartOfDay(sum.msecsOfDay), sum.milk);
         }
     }
     return text;
@@ -183,5 +209,25 @@ bool MilkingPeriodClock::addMilk(MilkMap &map, int p, const QString &lifeNumber,
     MilkEntry &entry = milkEntryWith(map, lifeNumber, milk, singlePrecision);
     if (!entry.when.isValid())
         entry.when = QDateTime(date, QTime::fromMSecsSinceStartOfDay(msecsOfDay));
+    return true;
+}
+
+bool MilkingPeriodClock::addMilk(MilkSums &sums, int p, qint64 lifeNumber, double milk, const QDate &date,
+                                 int msecsOfDay, bool singlePrecision)
+{
+    if (!(milk > 0.0) || !inPeriod(p, date, msecsOfDay))
+        return false;
+    if (sums.empty() || sums.back().lifeNumber != lifeNumber) {
+        MilkSum first;
+        first.lifeNumber = lifeNumber;
+        first.date = date;
+        first.msecsOfDay = msecsOfDay;
+        sums.push_back(first);
+    }
+    MilkSum &sum = sums.back();
+    if (singlePrecision)
+        sum.milk = static_cast<double>(static_cast<float>(sum.milk) + static_cast<float>(milk));
+    else
+        sum.milk += milk;
     return true;
 }

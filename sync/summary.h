@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <limits>
+#include <vector>
 
 // The five counters syncZavra returns, in its order.
 struct SentCounts
@@ -45,6 +46,18 @@ struct MilkEntry
 // Life number -> entry; QMap keeps the life numbers in ascending text order.
 using MilkMap = QMap<QString, MilkEntry>;
 
+// The same for the readers' own flat tables: a cow's milk in one period, its first milking counted
+// as the day and the milliseconds into it.
+struct MilkSum
+{
+    qint64 lifeNumber = 0;
+    double milk = 0.0;
+    QDate date;
+    int msecsOfDay = 0;
+};
+// Ascending in the text order of the life numbers, as a MilkMap.
+using MilkSums = std::vector<MilkSum>;
+
 // Adds one milking to the cow's entry, creating it; the entry keeps the first date-time it got.
 // singlePrecision sums in float, as the DeLaval adapter does ("%.1f" of a float sum can differ
 // from the double one, e.g. 12.35).
@@ -74,6 +87,10 @@ public:
     // addMilkInPeriod for period p; the date-time is made only when the entry takes it.
     bool addMilk(MilkMap &map, int p, const QString &lifeNumber, double milk, const QDate &date,
                  int msecsOfDay, bool singlePrecision = false);
+    // The same into flat sums, the cows given in the order of the sums: a life number other than the
+    // last entry's starts a new entry.
+    bool addMilk(MilkSums &sums, int p, qint64 lifeNumber, double milk, const QDate &date, int msecsOfDay,
+                 bool singlePrecision = false);
 
 private:
     struct Bounds
@@ -100,3 +117,4 @@ extern const char *const MilkYieldHeader; // "USNI_CISLO,PORADI,DATUM_CAS,MLEKO_
 // The header line, then period 1, 2 and 3, each in life-number order; every line ends with "\n".
 QString milkYieldCsv(const MilkMap &period1, const MilkMap &period2 = MilkMap(),
                      const MilkMap &period3 = MilkMap());
+QString milkYieldCsv(const MilkSums &period1, const MilkSums &period2, const MilkSums &period3);

@@ -1,5 +1,6 @@
 #include "registryclient_p.h"
 
+#include "jsontext.h"
 #include "lowdelay.h"
 #include "netrule.h"
 
@@ -219,6 +220,202 @@ QJsonObject syncRequest(const SyncArguments &args, const QMap<QString, ZARiruvOz
     return body;
 }
 
+namespace {
+
+void field(JsonText &json, const char *key, const QJsonValue &v)
+{
+    if (v.isUndefined())
+        return;
+    json.key(key);
+    json.value(v);
+}
+
+// The usual variants written at once; any other as textValue, intValue and anyValue give it.
+void textField(JsonText &json, const char *key, const QVariant &v)
+{
+    if (v.userType() == QMetaType::QString) {
+        const QString &text = *static_cast<const QString *>(v.constData());
+        if (!text.isNull()) {
+            json.key(key);
+            json.string(text);
+        }
+        return;
+    }
+    field(json, key, textValue(v));
+}
+
+void intField(JsonText &json, const char *key, const QVariant &v)
+{
+    if (v.userType() == QMetaType::Int) {
+        json.key(key);
+        json.integer(*static_cast<const int *>(v.constData()));
+        return;
+    }
+    field(json, key, intValue(v));
+}
+
+void anyField(JsonText &json, const char *key, const QVariant &v)
+{
+    if (!v.isNull())
+        field(json, key, anyValue(v));
+}
+
+// An event's life number and date: the first two keys of an event, or the two after "byk".
+void writeEventHead(JsonText &json, const QString &cislo, const QDate &datum)
+{
+    json.key("cislo");
+    json.string(cislo);
+    json.key("datum");
+    int year = 0, month = 0, day = 0;
+    datum.getDate(&year, &month, &day);
+    if (year >= 1 && year <= 9999)
+        json.isoDate(year, month, day);
+    else
+        json.string(datum.toString(Qt::ISODate));
+}
+
+// The records lie wherever the program allocated them, their texts elsewhere again: they are
+// fetched a few records ahead, so that the processor does not wait for each one in turn.
+constexpr int Ahead = 8;
+
+void fetch(const void *p)
+{
+    __builtin_prefetch(p);
+}
+
+void fetchText(const QString &text)
+{
+    fetch(const_cast<QString &>(text).data_ptr());
+}
+
+void fetchText(const QVariant &v)
+{
+    if (v.userType() == QMetaType::QString)
+        fetchText(*static_cast<const QString *>(v.constData()));
+}
+
+// Record i + 2 * Ahead is fetched, and the texts of record i + Ahead (fetched earlier).
+template <class T, class Texts> void fetchAhead(const QList<T> &list, int i, Texts texts)
+{
+    if (i + 2 * Ahead < list.size())
+        fetch(&list.at(i + 2 * Ahead));
+    if (i + Ahead < list.size())
+        texts(list.at(i + Ahead));
+}
+
+// The events of a list that the registry can store, each written by `fields` after its head.
+template <class T, class Fields>
+void writeEvents(JsonText &json, const char *key, const QList<T> &list, Fields fields)
+{
+    json.key(key);
+    json.beginArray();
+    for (int i = 0; i < list.size(); ++i) {
+        fetchAhead(list, i, [](const T &r) { fetchText(r.cislo); });
+        const T &r = list.at(i);
+        if (!sendable(r.cislo, r.datum))
+            continue;
+        json.beginObject();
+        writeEventHead(json, r.cislo, r.datum);
+        fields(r);
+        json.endObject();
+    }
+    json.endArray();
+}
+
+} // namespace
+
+QByteArray syncRequestBody(const SyncArguments &args, const QMap<QString, ZARiruvOzav::ddata_zv_t> &animals,
+                           const QList<ZARiruvOzav::ddata_ins_t> &inseminations,
+                           const QList<ZARiruvOzav::ddata_br_t> &pregnancies,
+                           const QList<ZARiruvOzav::ddata_za_t> &dryOffs,
+                           const QList<ZARiruvOzav::ddata_plany_t> &plans)
+{
+    const bool events = args.send == 1;
+    const int eventCount =
+        events ? inseminations.size() + pregnancies.size() + dryOffs.size() + plans.size() : 0;
+    JsonText json(256 + 80 * animals.size() + 64 * eventCount);
+    // Keys in QJsonObject's order (sorted), so the text is the one toJson() writes for syncRequest().
+    json.beginObject();
+    json.key("animals");
+    json.beginArray();
+    auto ahead = animals.constBegin();
+    for (int k = 0; k < Ahead && ahead != animals.constEnd(); ++k)
+        ++ahead;
+    for (auto it = animals.constBegin(); it != animals.constEnd(); ++it) {
+        if (ahead != animals.constEnd()) {
+            fetchText(ahead->cislo);
+            fetchText(ahead->tech_cislo);
+            fetchText(ahead->transponder);
+            ++ahead;
+        }
+        const QString &cislo = it->cislo.isEmpty() ? it.key() : it->cislo;
+        if (cislo.isEmpty())
+            continue;
+        json.beginObject();
+        json.key("cislo");
+        json.string(cislo);
+        textField(json, "tech_cislo", it->tech_cislo);
+        textField(json, "transponder", it->transponder);
+        textField(json, "vyrazena", it->vyrazena);
+        json.endObject();
+    }
+    json.endArray();
+    json.key("complete");
+    json.boolean(args.complete);
+    json.key("download");
+    json.integer(args.download);
+    if (events) {
+        writeEvents(json, "dryOffs", dryOffs,
+                    [&](const ZARiruvOzav::ddata_za_t &r) { anyField(json, "udaj", r.udaj); });
+    }
+    json.key("insDays");
+    json.integer(args.insDays);
+    if (events && args.sendInseminations) {
+        json.key("inseminations");
+        json.beginArray();
+        for (int i = 0; i < inseminations.size(); ++i) {
+            fetchAhead(inseminations, i, [](const ZARiruvOzav::ddata_ins_t &r) {
+                fetchText(r.cislo);
+                fetchText(r.byk);
+            });
+            const ZARiruvOzav::ddata_ins_t &r = inseminations.at(i);
+            if (!sendable(r.cislo, r.datum))
+                continue;
+            json.beginObject();
+            // "byk" sorts before the head's keys.
+            if (!r.byk.isNull()) {
+                json.key("byk");
+                json.string(r.byk);
+            }
+            writeEventHead(json, r.cislo, r.datum);
+            intField(json, "druh", r.druh);
+            intField(json, "poradi", r.poradi);
+            json.endObject();
+        }
+        json.endArray();
+    }
+    if (events) {
+        writeEvents(json, "plans", plans,
+                    [&](const ZARiruvOzav::ddata_plany_t &r) { intField(json, "druh", r.druh); });
+        writeEvents(json, "pregnancies", pregnancies, [&](const ZARiruvOzav::ddata_br_t &r) {
+            intField(json, "druh", r.druh);
+            anyField(json, "udaj1", r.udaj1);
+            anyField(json, "udaj2", r.udaj2);
+            anyField(json, "udaj3", r.udaj3);
+        });
+    }
+    json.key("send");
+    json.integer(args.send);
+    json.key("sendDays");
+    json.integer(args.sendDays);
+    json.key("sendInseminations");
+    json.boolean(args.sendInseminations);
+    json.key("shortNumbers");
+    json.boolean(args.shortNumbers);
+    json.endObject();
+    return json.take();
+}
+
 int parseAttachAnswer(const QJsonObject &answer, bool &loggedIn, QString &session)
 {
     if (!answer.value("loggedIn").isBool())
@@ -365,6 +562,13 @@ int transportError(QNetworkReply::NetworkError error)
 int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject &body, const QString &session,
              QJsonObject &answer, int limitMs, qint64 maxBytes)
 {
+    return postJson(network, url, QJsonDocument(body).toJson(QJsonDocument::Compact), session, answer,
+                    limitMs, maxBytes);
+}
+
+int postJson(QNetworkAccessManager &network, const QUrl &url, const QByteArray &body, const QString &session,
+             QJsonObject &answer, int limitMs, qint64 maxBytes)
+{
     if (checkRegistryUrl(url) != 0)
         return InsecureUrl;
 
@@ -391,8 +595,7 @@ int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject 
 
     // The connection kept alive from the previous request is reused for this one.
     setLowDelayToPort(url.port(url.scheme().compare("https", Qt::CaseInsensitive) == 0 ? 443 : 80));
-    std::unique_ptr<QNetworkReply> reply(
-        network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact)));
+    std::unique_ptr<QNetworkReply> reply(network.post(request, body));
     reply->setReadBufferSize(1 << 20);
     bool timedOut = false;
     bool tlsRefused = false;

@@ -45,11 +45,19 @@ struct SyncArguments
     bool sendInseminations = false;
     bool complete = true;
 };
+// The sync request as a JSON object: what the registry reads.
 QJsonObject syncRequest(const SyncArguments &args, const QMap<QString, ZARiruvOzav::ddata_zv_t> &animals,
                         const QList<ZARiruvOzav::ddata_ins_t> &inseminations,
                         const QList<ZARiruvOzav::ddata_br_t> &pregnancies,
                         const QList<ZARiruvOzav::ddata_za_t> &dryOffs,
                         const QList<ZARiruvOzav::ddata_plany_t> &plans);
+// The same request as the text sent, written straight from the records: byte for byte what
+// QJsonDocument(syncRequest(...)).toJson(QJsonDocument::Compact) gives, without a JSON value per field.
+QByteArray syncRequestBody(const SyncArguments &args, const QMap<QString, ZARiruvOzav::ddata_zv_t> &animals,
+                           const QList<ZARiruvOzav::ddata_ins_t> &inseminations,
+                           const QList<ZARiruvOzav::ddata_br_t> &pregnancies,
+                           const QList<ZARiruvOzav::ddata_za_t> &dryOffs,
+                           const QList<ZARiruvOzav::ddata_plany_t> &plans);
 
 // 0, or MalformedAnswer when the answer lacks what the API promises.
 int parseAttachAnswer(const QJsonObject &answer, bool &loggedIn, QString &session);
@@ -85,6 +93,8 @@ qint64 maxSyncAnswerBytes(int animals);
 // `limitMs` when that is positive), reading at most `maxBytes` of the answer. On success (0)
 // `answer` holds the answer object; otherwise the result is an error code.
 int postJson(QNetworkAccessManager &network, const QUrl &url, const QJsonObject &body, const QString &session,
+             QJsonObject &answer, int limitMs = 0, qint64 maxBytes = MaxShortAnswerBytes);
+int postJson(QNetworkAccessManager &network, const QUrl &url, const QByteArray &body, const QString &session,
              QJsonObject &answer, int limitMs = 0, qint64 maxBytes = MaxShortAnswerBytes);
 
 } // namespace zavra

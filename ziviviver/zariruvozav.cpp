@@ -73,7 +73,7 @@ int ZARiruvOzav::syncZavra(bool shortNumbers, int download, int insDays, int sen
     QJsonObject answer;
     const int rc =
         zavra::postJson(d->network, zavra::endpoint(d->base, "sync"),
-                        zavra::syncRequest(args, animals, inseminations, pregnancies, dryOffs, plans),
+                        zavra::syncRequestBody(args, animals, inseminations, pregnancies, dryOffs, plans),
                         d->session, answer, 0, zavra::maxSyncAnswerBytes(animals.size()));
     if (rc == zavra::SessionExpired)
         d->session.clear();

@@ -242,7 +242,7 @@ ReportData readReport(const ReportTable &table, const ColumnMap &columns, int in
                          reportYield(cell(table, row, columns[N2]))});
 
         if (insDays != 0 && insemination.isValid())
-            data.knownInseminations.insert(knownInseminationKey(life, insemination));
+            data.knownInseminations.insert(life, insemination);
 
         if (inSendWindow(check, sendDays, today)) {
             int kind = 0;
@@ -296,7 +296,7 @@ ImportFile importFile(const QList<DownloadedInsemination> &downloaded, const Kno
     QStringList inseminations;
     QSet<QString> BullsWritten;
     for (const DownloadedInsemination &row : downloaded) {
-        if (known.contains(knownInseminationKey(row.cislo, row.datum)))
+        if (known.contains(row.cislo, row.datum))
             continue;
         const QString cow = cowNumberByLife.value(row.cislo);
         if (cow.isEmpty())

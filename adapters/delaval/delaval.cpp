@@ -62,7 +62,7 @@ void MainWindow::exchangeDelaval(const bool &FetchYields, const bool &ShowMessag
     sync.resultForm = ResultForm::WithHeadings;
     frame.synchronise(reading.records, sync, [&](const QList<DownloadedInsemination> &downloaded) {
         const delaval::WriteBackRecords records =
-            delaval::writeBackRecords(downloaded, reading.known, reading.cowNumberByLife);
+            delaval::writeBackRecords(downloaded, reading.known, reading.records.animals);
         const QString recordText = delaval::recordFileText(records.lines);
         if (readBool(settings, keys::ImportInseminations)) {
             const QString base = QDir::cleanPath(dir);

@@ -153,74 +153,108 @@ bool readCowLine(const QString &line, CowLine *cow)
 
 namespace {
 
-// What a cow gives the maps keyed by life number, kept until they are filled in that order.
-struct MapRow
+// What the reading keeps of a cow line until the records are made: numbers, days, and where its
+// texts stand in the answer.
+struct Row
 {
-    QString life;
-    QString cow; // null when unknown
+    qint64 life = 0;
+    exchange::AnswerText cow; // column 0; null when unknown or blank
     bool slaughtered = false;
-    Milking day[3];
-    Milking previousDay[3];
+    bool hasEvents = false;
+    // With milk yields: the REAL DATE, and the milk and time of the day's milkings 1 to 3, then of
+    // the day before's (-1: no time).
+    QDate realDate;
+    double milk[6] = {};
+    int msecs[6] = {};
 };
 
-void addCowToMaps(HerdReading &reading, const MapRow &row, const ReadingRules &rules,
-                  MilkingPeriodClock &clock)
+// An event to send, kept in reading order until its cow's life number is a text.
+struct Event
 {
-    const QString &life = row.life;
-    Animal &a = mapEntry(reading.records.animals, life);
-    a.cislo = life;
-    a.tech_cislo = row.cow.isNull() ? QVariant() : QVariant(row.cow);
-    a.transponder = QVariant();
-    a.vyrazena = row.slaughtered ? QStringLiteral("1") : QStringLiteral("0");
-    mapEntry(reading.cowNumberByLife, life) = row.cow.isNull() ? QStringLiteral("") : row.cow;
+    enum Kind
+    {
+        Insemination,
+        PregnancyCheck,
+        Abortion,
+        DryOff,
+    };
+    int row = 0;
+    Kind kind = Insemination;
+    QDate date;
+    int value = 0;             // the ordinal, or the pregnancy event's kind
+    exchange::AnswerText sire; // SIRE NAME as written (inseminations)
+};
 
-    if (rules.fetchYields) {
-        for (int k = 0; k < 3; ++k) {
-            for (const Milking *m : {&row.day[k], &row.previousDay[k]})
-                clock.addMilk(reading.milk[k], k, life, m->milk, m->date, m->msecsOfDay, true);
-        }
+// Column 0 as the cow's number: a null view when unknown or blank.
+QStringView cowNumberView(QStringView text)
+{
+    if (text.contains(QLatin1Char('?')) || trimmedView(text).isEmpty())
+        return QStringView();
+    return text;
+}
+
+void readMilk(const Columns &c, Row *row)
+{
+    using namespace col;
+    row->realDate = parseDate(c[RealDate]);
+    const QDate previous = row->realDate.isValid() ? row->realDate.addDays(-1) : QDate();
+    for (int k = 0; k < 3; ++k) {
+        row->milk[k] = milkValue(c[size_t(Milk1 + k)]);
+        row->msecs[k] = dateTimeMsecs(row->realDate, c[size_t(Time1 + k)]);
+        row->milk[3 + k] = milkValue(c[size_t(MilkY1 + k)]);
+        row->msecs[3 + k] = dateTimeMsecs(previous, c[size_t(TimeY1 + k)]);
     }
 }
 
-// What the cow adds to the event lists, in reading order.
-void addCowEvents(HerdReading &reading, const QString &life, const CowLine &cow, QStringView sire,
-                  const ReadingRules &rules)
+// The cow's events in the send window, in the order they are sent.
+void keepEvents(const CowLine &cow, QStringView sire, int row, const ReadingRules &rules,
+                exchange::AnswerLines &lines, std::vector<Event> &events)
 {
-    if (isLongLifeNumber(life))
-        reading.shortNumbers = false;
-    if (rules.insDays != 0 && cow.insemination.isValid())
-        reading.known.insert(knownInseminationKey(life, cow.insemination));
+    const auto add = [&](Event::Kind kind, const QDate &date, int value) {
+        if (!inSendWindow(date, rules.sendDays, rules.today))
+            return false;
+        events.push_back({row, kind, date, value, {}});
+        return true;
+    };
+    if (add(Event::Insemination, cow.insemination, cow.ordinal))
+        events.back().sire = lines.keep(sire);
+    // Only a flag of 1 confirms the pregnancy; an unknown one counts as open.
+    add(Event::PregnancyCheck, cow.pregnancyCheck, cow.pregnant == 1 ? 1 : 2);
+    add(Event::Abortion, cow.abortion, 4);
+    add(Event::DryOff, cow.dryOff, 0);
+}
 
-    if (rules.sendDays > 0) {
-        if (inSendWindow(cow.insemination, rules.sendDays, rules.today)) {
+// The records of the kept events, in reading order.
+void addEvents(HerdRecords &records, const std::vector<Event> &events, const std::vector<QString> &lifeOfRow,
+               const exchange::AnswerLines &lines)
+{
+    int counts[4] = {};
+    for (const Event &e : events)
+        ++counts[e.kind];
+    records.inseminations.reserve(counts[Event::Insemination]);
+    records.pregnancies.reserve(counts[Event::PregnancyCheck] + counts[Event::Abortion]);
+    records.dryOffs.reserve(counts[Event::DryOff]);
+    for (const Event &e : events) {
+        const QString &life = lifeOfRow[size_t(e.row)];
+        if (e.kind == Event::Insemination) {
             Insemination ins;
             ins.cislo = life;
-            ins.datum = cow.insemination;
+            ins.datum = e.date;
             ins.druh = 1;
-            ins.poradi = cow.ordinal;
-            ins.byk = sireOf(sire, cow.insemination);
-            reading.records.inseminations.append(ins);
-        }
-        // Only a flag of 1 confirms the pregnancy; an unknown one counts as open.
-        if (inSendWindow(cow.pregnancyCheck, rules.sendDays, rules.today)) {
-            PregnancyEvent p;
-            p.cislo = life;
-            p.datum = cow.pregnancyCheck;
-            p.druh = cow.pregnant == 1 ? 1 : 2;
-            reading.records.pregnancies.append(p);
-        }
-        if (inSendWindow(cow.abortion, rules.sendDays, rules.today)) {
-            PregnancyEvent p;
-            p.cislo = life;
-            p.datum = cow.abortion;
-            p.druh = 4;
-            reading.records.pregnancies.append(p);
-        }
-        if (inSendWindow(cow.dryOff, rules.sendDays, rules.today)) {
+            ins.poradi = e.value;
+            ins.byk = normalisedSire(cleanText(lines.text(e.sire)));
+            records.inseminations.append(ins);
+        } else if (e.kind == Event::DryOff) {
             DryOff z;
             z.cislo = life;
-            z.datum = cow.dryOff;
-            reading.records.dryOffs.append(z);
+            z.datum = e.date;
+            records.dryOffs.append(z);
+        } else {
+            PregnancyEvent p;
+            p.cislo = life;
+            p.datum = e.date;
+            p.druh = e.value;
+            records.pregnancies.append(p);
         }
     }
 }
@@ -230,35 +264,67 @@ void addCowEvents(HerdReading &reading, const QString &life, const CowLine &cow,
 HerdReading readAnswer(exchange::AnswerLines &lines, const ReadingRules &rules)
 {
     HerdReading reading;
-    std::vector<MapRow> rows;
+    std::vector<Row> rows;
+    std::vector<Event> events;
     QStringView line;
     Columns c;
-    CowLine events;
+    CowLine cow;
     while (lines.next(&line)) {
-        QString life;
-        if (!cutColumns(line, c) || !isAnimalLifeNumber(life = normalisedLifeNumber(c[col::CowId]))) {
+        qint64 life = 0;
+        if (!cutColumns(line, c) || (life = lifeNumberValue(c[col::CowId])) == 0) {
             ++reading.skipped;
             continue;
         }
-        readEvents(c, &events);
-        addCowEvents(reading, life, events, c[col::SireName], rules);
+        readEvents(c, &cow);
+        if (isLongLifeNumber(life))
+            reading.shortNumbers = false;
+        if (rules.insDays != 0 && cow.insemination.isValid())
+            reading.known.insert(life, cow.insemination);
+        const size_t kept = events.size();
+        if (rules.sendDays > 0)
+            keepEvents(cow, c[col::SireName], int(rows.size()), rules, lines, events);
         rows.emplace_back();
-        MapRow &row = rows.back();
-        row.life = std::move(life);
-        row.cow = cowNumber(c[col::Cow]);
-        row.slaughtered = events.slaughter > 0;
+        Row &row = rows.back();
+        row.life = life;
+        row.cow = lines.keep(cowNumberView(c[col::Cow]));
+        row.slaughtered = cow.slaughter > 0;
+        row.hasEvents = events.size() > kept;
         if (rules.fetchYields)
-            readMilkings(c, row.day, row.previousDay);
+            readMilk(c, &row);
     }
     reading.cows = int(rows.size());
-    // The maps are filled in life-number order (each entry appended, no search); a number read
-    // twice still ends with its last line's values.
+
+    // The animals and the milk sums in life-number order (each entry appended, no search); a number
+    // read twice still ends with its last line's values, and its milk counted from both.
     const QDateTime from[] = {rules.periods[0].from, rules.periods[1].from, rules.periods[2].from};
     const QDateTime to[] = {rules.periods[0].to, rules.periods[1].to, rules.periods[2].to};
     MilkingPeriodClock clock(from, to, 3);
-    for (const int i :
-         orderByKey(reading.cows, [&](int k) -> const QString & { return rows[size_t(k)].life; }))
-        addCowToMaps(reading, rows[size_t(i)], rules, clock);
+    std::vector<QString> lifeOfRow(events.empty() ? 0 : rows.size());
+    QMap<QString, Animal> &animals = reading.records.animals;
+    QMap<QString, Animal>::iterator animal;
+    qint64 lastLife = -1;
+    for (const int i : orderByLifeNumber(reading.cows, [&](int k) { return rows[size_t(k)].life; })) {
+        const Row &row = rows[size_t(i)];
+        if (row.life != lastLife) {
+            const QString life = lifeNumberText(row.life);
+            animal = animals.insert(animals.cend(), life, Animal());
+            animal->cislo = life;
+            lastLife = row.life;
+        }
+        animal->tech_cislo = row.cow.isNull() ? QVariant() : QVariant(lines.text(row.cow));
+        animal->vyrazena = row.slaughtered ? QStringLiteral("1") : QStringLiteral("0");
+        if (row.hasEvents)
+            lifeOfRow[size_t(i)] = animal.key();
+        if (rules.fetchYields) {
+            const QDate previous = row.realDate.isValid() ? row.realDate.addDays(-1) : QDate();
+            for (int k = 0; k < 3; ++k) {
+                clock.addMilk(reading.milk[k], k, row.life, row.milk[k], row.realDate, row.msecs[k], true);
+                clock.addMilk(reading.milk[k], k, row.life, row.milk[3 + k], previous, row.msecs[3 + k],
+                              true);
+            }
+        }
+    }
+    addEvents(reading.records, events, lifeOfRow, lines);
     return reading;
 }
 
@@ -281,15 +347,14 @@ QString recordLine(const QString &cowNumber, const DownloadedInsemination &row)
 }
 
 WriteBackRecords writeBackRecords(const QList<DownloadedInsemination> &downloaded,
-                                  const KnownInseminations &known,
-                                  const QMap<QString, QString> &cowNumberByLife)
+                                  const KnownInseminations &known, const QMap<QString, Animal> &animals)
 {
     WriteBackRecords out;
     for (const DownloadedInsemination &row : downloaded) {
         // Without a date there is no insemination to record.
-        if (!row.datum.isValid() || known.contains(knownInseminationKey(row.cislo, row.datum)))
+        if (!row.datum.isValid() || known.contains(row.cislo, row.datum))
             continue;
-        const QString cow = cowNumberByLife.value(row.cislo);
+        const QString cow = techNumberOf(animals, row.cislo);
         if (cow.isEmpty())
             continue;
         out.lines << recordLine(cow, row);

@@ -62,14 +62,13 @@ struct ReadingRules
     MilkingPeriod periods[3]; // null bounds: the milking is not in use
 };
 
-// Everything the answer gives one run.
+// Everything the answer gives one run. The cows' parlour numbers are the animals' tech_cislo.
 struct HerdReading
 {
     HerdRecords records;
-    KnownInseminations known;               // life number + last insemination date
-    QMap<QString, QString> cowNumberByLife; // life number -> parlour number (empty when unknown)
+    KnownInseminations known; // life number + last insemination date
     bool shortNumbers = true;
-    MilkMap milk[3];
+    MilkSums milk[3];
     int cows = 0;    // lines taken
     int skipped = 0; // lines without 50 columns or without a registration number
 };
@@ -89,10 +88,9 @@ struct WriteBackRecords
 QString recordLine(const QString &cowNumber, const DownloadedInsemination &row);
 
 // The downloaded rows the milking system does not hold yet, in their order: a row without a valid
-// date, already known (same life number and date) or for a cow the answer did not give is left
-// out. Values longer than their fields are written whole.
+// date, already known (same life number and date) or for a cow the answer did not give (or gave
+// without a parlour number) is left out. Values longer than their fields are written whole.
 WriteBackRecords writeBackRecords(const QList<DownloadedInsemination> &downloaded,
-                                  const KnownInseminations &known,
-                                  const QMap<QString, QString> &cowNumberByLife);
+                                  const KnownInseminations &known, const QMap<QString, Animal> &animals);
 
 } // namespace delaval

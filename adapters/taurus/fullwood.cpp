@@ -32,7 +32,8 @@ void MainWindow::exchangeFullwood(const bool &, const bool &ShowMessages)
     sync.resultForm = ResultForm::Short;
     const SyncResult result = frame.synchronise(
         herd.records, sync, [&](const QList<DownloadedInsemination> &downloaded) -> std::optional<int> {
-            const QStringList lines = taurus::fullwoodWriteBackLines(downloaded, herd.known, herd.cowIds);
+            const QStringList lines =
+                taurus::fullwoodWriteBackLines(downloaded, herd.known, herd.records.animals);
             if (!taurus::writeInsCopy(files.insCopy, lines)) {
                 frame.inform(tr("Chyba vytváření souboru") + QLatin1Char('\n') + files.insCopy);
                 return std::nullopt;

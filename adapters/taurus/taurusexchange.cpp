@@ -73,13 +73,17 @@ bool requestGeneralCows(const QString &localProgramPath, System system,
     return true;
 }
 
-FullwoodRow fullwoodRow(const adis::Values &v)
+namespace {
+
+// The herd number's text, a null view when unknown.
+QStringView herdNumberView(const adis::Values &v)
 {
-    FullwoodRow row;
-    row.cowId = v.at(item::CowId);
-    row.herdNumber = v.isUnknown(item::HerdNumber) ? QString() : v.at(item::HerdNumber);
-    if (row.herdNumber.isNull())
-        row.herdNumber = QStringLiteral("");
+    return v.isUnknown(item::HerdNumber) ? QStringView() : v.view(item::HerdNumber);
+}
+
+// The dates and the pregnancy result of a line, checked.
+void readDates(const adis::Values &v, FullwoodRow &row)
+{
     row.referenceDate = parseDate(v.view(item::ReferenceDate));
     row.inseminationDate = notBefore(parseDate(v.view(item::InseminationDate)), row.referenceDate);
     row.dryOffDate = notBefore(parseDate(v.view(item::DryOffDate)), row.referenceDate);
@@ -97,6 +101,18 @@ FullwoodRow fullwoodRow(const adis::Values &v)
         row.pregnancyCheckDate = QDate();
         row.pregnancyResult = QVariant();
     }
+}
+
+} // namespace
+
+FullwoodRow fullwoodRow(const adis::Values &v)
+{
+    FullwoodRow row;
+    row.cowId = v.at(item::CowId);
+    row.herdNumber = herdNumberView(v).toString();
+    if (row.herdNumber.isNull())
+        row.herdNumber = QStringLiteral("");
+    readDates(v, row);
     return row;
 }
 
@@ -111,21 +127,11 @@ QVariant techNumber(const QString &herdNumber)
 
 namespace {
 
-void addFullwoodRowToMaps(FullwoodHerd *herd, const FullwoodRow &row)
-{
-    Animal &a = mapEntry(herd->records.animals, row.cowId);
-    a.cislo = row.cowId;
-    a.tech_cislo = techNumber(row.herdNumber);
-    a.transponder = QVariant();
-    a.vyrazena = QStringLiteral("0");
-    mapEntry(herd->cowIds, row.cowId) = row.cowId;
-}
-
 void addFullwoodRowEvents(FullwoodHerd *herd, const FullwoodRow &row, int insDays, int sendDays,
                           const QDate &today)
 {
     if (insDays != 0 && row.inseminationDate.isValid())
-        herd->known.insert(knownInseminationKey(row.cowId, row.inseminationDate));
+        herd->known.insert(row.cowId, row.inseminationDate);
 
     if (sendDays > 0) {
         const int result = row.pregnancyResult.isNull() ? 0 : row.pregnancyResult.toInt();
@@ -145,29 +151,49 @@ void addFullwoodRowEvents(FullwoodHerd *herd, const FullwoodRow &row, int insDay
     }
 }
 
+// What the reading keeps of a line until the animals are made.
+struct Row
+{
+    QString cowId;
+    exchange::AnswerText herdNumber; // null when unknown
+};
+
 } // namespace
 
 FullwoodHerd fullwoodHerd(exchange::AnswerLines &answerLines, int insDays, int sendDays, const QDate &today)
 {
     FullwoodHerd herd;
     const adis::Entity &table = generalCowRequest(System::Fullwood);
-    std::vector<FullwoodRow> rows;
+    std::vector<Row> rows;
     QStringView line;
     adis::Values v;
     while (answerLines.next(&line)) {
         if (!table.cutView(line, &v))
             continue;
-        FullwoodRow row = fullwoodRow(v);
+        const QStringView id = v.view(item::CowId);
         // A blank id or an unknown one ("??????") names no animal; any other is used as written.
-        if (std::all_of(row.cowId.cbegin(), row.cowId.cend(), [](QChar c) { return c == QLatin1Char('?'); }))
+        if (std::all_of(id.cbegin(), id.cend(), [](QChar c) { return c == QLatin1Char('?'); }))
             continue;
-        rows.push_back(std::move(row));
-        addFullwoodRowEvents(&herd, rows.back(), insDays, sendDays, today);
+        FullwoodRow row;
+        row.cowId = id.toString();
+        readDates(v, row);
+        addFullwoodRowEvents(&herd, row, insDays, sendDays, today);
+        rows.push_back({row.cowId, answerLines.keep(herdNumberView(v))});
     }
-    // The maps are filled in cow-id order (appended, no search); the last row of an id wins.
+    // The animals in cow-id order (appended, no search); the last row of an id wins.
+    QMap<QString, Animal> &animals = herd.records.animals;
+    QMap<QString, Animal>::iterator animal;
     const auto id = [&](int k) -> const QString & { return rows[size_t(k)].cowId; };
-    for (const int k : orderByKey(int(rows.size()), id))
-        addFullwoodRowToMaps(&herd, rows[size_t(k)]);
+    for (const int k : orderByKey(int(rows.size()), id)) {
+        const Row &r = rows[size_t(k)];
+        if (animals.isEmpty() || animal.key() != r.cowId) {
+            animal = animals.insert(animals.cend(), r.cowId, Animal());
+            animal->cislo = r.cowId;
+            animal->vyrazena = QStringLiteral("0");
+        }
+        const QString herdNumber = answerLines.text(r.herdNumber);
+        animal->tech_cislo = techNumber(herdNumber.isNull() ? QStringLiteral("") : herdNumber);
+    }
     return herd;
 }
 
@@ -178,17 +204,16 @@ FullwoodHerd fullwoodHerd(const QStringList &answerLines, int insDays, int sendD
 }
 
 QStringList fullwoodWriteBackLines(const QList<DownloadedInsemination> &downloaded,
-                                   const KnownInseminations &known, const QMap<QString, QString> &cowIds)
+                                   const KnownInseminations &known, const QMap<QString, Animal> &animals)
 {
     QStringList lines;
     for (const DownloadedInsemination &row : downloaded) {
         // Without a date there is no insemination to record.
-        if (!row.datum.isValid() || known.contains(knownInseminationKey(row.cislo, row.datum)))
+        if (!row.datum.isValid() || known.contains(row.cislo, row.datum))
             continue;
-        const QString cowId = cowIds.value(row.cislo);
-        if (cowId.isEmpty())
+        if (row.cislo.isEmpty() || !animals.contains(row.cislo))
             continue;
-        lines << writeBackLine(cowId, row.datum);
+        lines << writeBackLine(row.cislo, row.datum);
     }
     return lines;
 }

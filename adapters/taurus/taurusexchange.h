@@ -54,12 +54,12 @@ FullwoodRow fullwoodRow(const adis::Values &values);
 // that is no number counts as 0), otherwise null.
 QVariant techNumber(const QString &herdNumber);
 
-// What one Fullwood answer gives: the records to send and what the write-back needs.
+// What one Fullwood answer gives: the records to send (the animals are those present in the milking
+// system) and what the write-back needs.
 struct FullwoodHerd
 {
     HerdRecords records;
-    QMap<QString, QString> cowIds; // the animals present in the milking system
-    KnownInseminations known;      // cow id + last insemination date
+    KnownInseminations known; // cow id + last insemination date
 };
 
 FullwoodHerd fullwoodHerd(exchange::AnswerLines &answerLines, int insDays, int sendDays, const QDate &today);
@@ -68,7 +68,7 @@ FullwoodHerd fullwoodHerd(const QStringList &answerLines, int insDays, int sendD
 // The write-back lines for the downloaded rows, in the order received: rows without a valid date,
 // rows already known to the milking system and rows for animals it did not list are left out.
 QStringList fullwoodWriteBackLines(const QList<DownloadedInsemination> &downloaded,
-                                   const KnownInseminations &known, const QMap<QString, QString> &cowIds);
+                                   const KnownInseminations &known, const QMap<QString, Animal> &animals);
 
 // Writes the lines, each ended by CR LF, as Windows-1250 text; the file is replaced only when it was
 // written completely.

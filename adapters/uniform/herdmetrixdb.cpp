@@ -129,7 +129,7 @@ void addAnimalRow(Tables &t, const AnimalRow &row, const Windows &w)
     switch (row.eventCode) {
     case 2:
         if (date.isValid() && date >= w.today.addDays(-w.insDays))
-            t.knownInseminations.insert(knownInseminationKey(life, date));
+            t.knownInseminations.insert(life, date);
         break;
     case 7:
     case 9:
@@ -315,7 +315,7 @@ int writeBack(QSqlDatabase &db, const QList<DownloadedInsemination> &downloaded,
 {
     int Written = 0;
     for (const DownloadedInsemination &row : downloaded) {
-        if (t.knownInseminations.contains(knownInseminationKey(row.cislo, row.datum)))
+        if (t.knownInseminations.contains(row.cislo, row.datum))
             continue;
         const QString cowId = t.cowIdByNumber.value(row.cislo);
         // Without a date there is no insemination (Firebird would store its day 0, 1858-11-17).

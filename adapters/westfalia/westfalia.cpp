@@ -80,7 +80,7 @@ void MainWindow::exchangeWestfalia(const bool &FetchYields, const bool &ShowMess
     frame.synchronise(reproduction.records, sync,
                       [&](const QList<DownloadedInsemination> &downloaded) -> std::optional<int> {
                           const QStringList lines = westfalia::eventLines(
-                              downloaded, reproduction.knownInseminations, reproduction.cowNumbers);
+                              downloaded, reproduction.knownInseminations, reproduction.records.animals);
                           // Rows of a converter that failed are not written.
                           if (readBool(settings, keys::ImportInseminations) &&
                               runDairyPlanConverter(files.dir, files.path(westfalia::modifyRequestFileName()),

@@ -70,7 +70,6 @@ void addCowToMaps(const CowRow &row, ReproductionData *data)
     animal.tech_cislo = row.cowNumber;
     animal.transponder = QVariant();
     animal.vyrazena = row.status == CulledStatus ? QStringLiteral("1") : QStringLiteral("0");
-    mapEntry(data->cowNumbers, life) = row.cowNumber;
 }
 
 void addCowEvents(const CowRow &row, int insDays, int sendDays, const QDate &today, ReproductionData *data)
@@ -80,7 +79,7 @@ void addCowEvents(const CowRow &row, int insDays, int sendDays, const QDate &tod
         data->shortNumbers = false;
 
     if (insDays != 0 && row.insemination.isValid())
-        data->knownInseminations.insert(knownInseminationKey(life, row.insemination));
+        data->knownInseminations.insert(life, row.insemination);
 
     if (inSendWindow(row.pregnancyCheck, sendDays, today)) {
         PregnancyEvent check;
@@ -104,6 +103,24 @@ void addCowEvents(const CowRow &row, int insDays, int sendDays, const QDate &tod
     }
 }
 
+// What the reading keeps of a cow line until the records are made.
+struct Row
+{
+    qint64 life = 0;
+    exchange::AnswerText cow;
+    bool culled = false;
+    bool hasEvents = false;
+};
+
+// An event to send, kept in reading order until its cow's life number is a text: a pregnancy
+// event of that kind, or a drying-off (kind 0).
+struct Event
+{
+    int row = 0;
+    int kind = 0;
+    QDate date;
+};
+
 } // namespace
 
 void addCow(const CowRow &row, int insDays, int sendDays, const QDate &today, ReproductionData *data)
@@ -116,19 +133,69 @@ ReproductionData readReproductionAnswer(exchange::AnswerLines &lines, int insDay
                                         const QDate &today)
 {
     ReproductionData data;
-    std::vector<CowRow> rows;
-    CowRow row;
+    std::vector<Row> rows;
+    std::vector<Event> events;
     QStringView line;
+    using namespace cowcol;
     while (lines.next(&line)) {
-        if (!readCow(line, &row) || !isAnimalLifeNumber(row.lifeNumber))
+        if (!isDataLine(line))
             continue;
-        addCowEvents(row, insDays, sendDays, today, &data);
-        rows.push_back(std::move(row));
+        const adis::Values v = cowAnswer().cutAnyView(line);
+        const qint64 life = lifeNumberValue(v.view(Reg1));
+        if (life == 0)
+            continue;
+        if (isLongLifeNumber(life))
+            data.shortNumbers = false;
+        const QDate calving = parseDate(v.view(CalvingDate));
+        const QDate insemination = sinceCalving(parseDate(v.view(InseminationDate)), calving);
+        if (insDays != 0 && insemination.isValid())
+            data.knownInseminations.insert(life, insemination);
+        const size_t kept = events.size();
+        const int row = int(rows.size());
+        const auto add = [&](int kind, const QDate &date) {
+            if (inSendWindow(date, sendDays, today))
+                events.push_back({row, kind, date});
+        };
+        add(integerOrZero(v.view(PregnancyDiagnosis)) == 1 ? 1 : 2,
+            sinceCalving(parseDate(v.view(PregnancyDate)), calving));
+        add(4, sinceCalving(parseDate(v.view(AbortionDate)), calving));
+        add(0, sinceCalving(parseDate(v.view(DryOffDate)), calving));
+        rows.push_back({life, lines.keep(v.view(Cow)), integerOrZero(v.view(Status)) == CulledStatus,
+                        events.size() > kept});
     }
-    // The maps are filled in life-number order (appended, no search); the last row of a number wins.
-    const auto life = [&](int k) -> const QString & { return rows[size_t(k)].lifeNumber; };
-    for (const int k : orderByKey(int(rows.size()), life))
-        addCowToMaps(rows[size_t(k)], &data);
+
+    // The animals in life-number order (appended, no search); the last row of a number wins.
+    QMap<QString, Animal> &animals = data.records.animals;
+    QMap<QString, Animal>::iterator animal;
+    qint64 lastLife = -1;
+    std::vector<QString> lifeOfRow(events.empty() ? 0 : rows.size());
+    for (const int i : orderByLifeNumber(int(rows.size()), [&](int k) { return rows[size_t(k)].life; })) {
+        const Row &row = rows[size_t(i)];
+        if (row.life != lastLife) {
+            const QString life = lifeNumberText(row.life);
+            animal = animals.insert(animals.cend(), life, Animal());
+            animal->cislo = life;
+            lastLife = row.life;
+        }
+        animal->tech_cislo = lines.text(row.cow);
+        animal->vyrazena = row.culled ? QStringLiteral("1") : QStringLiteral("0");
+        if (row.hasEvents)
+            lifeOfRow[size_t(i)] = animal.key();
+    }
+    for (const Event &e : events) {
+        if (e.kind == 0) {
+            DryOff dry;
+            dry.cislo = lifeOfRow[size_t(e.row)];
+            dry.datum = e.date;
+            data.records.dryOffs.append(dry);
+        } else {
+            PregnancyEvent p;
+            p.cislo = lifeOfRow[size_t(e.row)];
+            p.datum = e.date;
+            p.druh = e.kind;
+            data.records.pregnancies.append(p);
+        }
+    }
     return data;
 }
 
@@ -171,6 +238,33 @@ bool readMilk(QStringView line, MilkLine *milk, bool dateTimes)
     return true;
 }
 
+// A cow's six milkings as the sums need them.
+struct MilkRow
+{
+    qint64 life = 0;
+    QDate date[MilkingsPerLine];
+    int msecsOfDay[MilkingsPerLine] = {};
+    double kg[MilkingsPerLine] = {};
+};
+
+bool readMilkRow(QStringView line, MilkRow *row)
+{
+    if (!isDataLine(line))
+        return false;
+    const adis::Values v = milkAnswer().cutAnyView(line);
+    if (v.lineLength() < MinimumMilkLineLength)
+        return false;
+    row->life = lifeNumberValue(v.view(milkcol::Reg1));
+    for (int g = 0; g < MilkingsPerLine; ++g) {
+        row->date[g] = parseDate(v.view(milkItem(g, milkcol::Date)));
+        const QTime time = parseCompactTime(v.view(milkItem(g, milkcol::Time)));
+        row->msecsOfDay[g] = time.isValid() ? time.msecsSinceStartOfDay() : 0;
+        row->kg[g] = integerOrZero(v.view(milkItem(g, milkcol::WholeKg))) +
+                     integerOrZero(v.view(milkItem(g, milkcol::TenthKg))) * 0.1;
+    }
+    return true;
+}
+
 } // namespace
 
 bool readMilkLine(const QString &line, MilkLine *milk)
@@ -180,25 +274,24 @@ bool readMilkLine(const QString &line, MilkLine *milk)
 
 QString milkYieldText(exchange::AnswerLines &lines, const MilkingPeriods &periods)
 {
-    std::vector<MilkLine> milk;
-    MilkLine one;
+    std::vector<MilkRow> milk;
+    MilkRow one;
     QStringView line;
     while (lines.next(&line)) {
-        if (readMilk(line, &one, false) && isAnimalLifeNumber(one.lifeNumber))
-            milk.push_back(std::move(one));
+        if (readMilkRow(line, &one) && one.life != 0)
+            milk.push_back(one);
     }
     // Summed in life-number order, so each cow's entry is appended; a cow's lines keep their order.
-    std::array<MilkMap, 3> sums;
+    MilkSums sums[3];
     const QDateTime from[] = {periods[0].from, periods[1].from, periods[2].from};
     const QDateTime to[] = {periods[0].to, periods[1].to, periods[2].to};
     MilkingPeriodClock clock(from, to, 3);
-    const auto life = [&](int k) -> const QString & { return milk[size_t(k)].lifeNumber; };
-    for (const int k : orderByKey(int(milk.size()), life)) {
-        const MilkLine &cow = milk[size_t(k)];
-        for (const Milking &m : cow.milkings) {
+    for (const int k : orderByLifeNumber(int(milk.size()), [&](int i) { return milk[size_t(i)].life; })) {
+        const MilkRow &cow = milk[size_t(k)];
+        for (int g = 0; g < MilkingsPerLine; ++g) {
             // Overlapping periods both count a milking that lies in each.
             for (int p = 0; p < 3; ++p)
-                clock.addMilk(sums[p], p, cow.lifeNumber, m.kg, m.date, m.msecsOfDay);
+                clock.addMilk(sums[p], p, cow.life, cow.kg[g], cow.date[g], cow.msecsOfDay[g]);
         }
     }
     return milkYieldCsv(sums[0], sums[1], sums[2]);
@@ -211,14 +304,14 @@ QString milkYieldText(const QStringList &lines, const MilkingPeriods &periods)
 }
 
 QStringList eventLines(const QList<DownloadedInsemination> &downloaded, const KnownInseminations &known,
-                       const QMap<QString, QString> &cowNumbers)
+                       const QMap<QString, Animal> &animals)
 {
     QStringList lines;
     for (const DownloadedInsemination &row : downloaded) {
         // Without a date there is no insemination to record.
-        if (!row.datum.isValid() || known.contains(knownInseminationKey(row.cislo, row.datum)))
+        if (!row.datum.isValid() || known.contains(row.cislo, row.datum))
             continue;
-        const QString cow = cowNumbers.value(row.cislo);
+        const QString cow = techNumberOf(animals, row.cislo);
         if (cow.isEmpty())
             continue;
         lines << eventLine(cow, row.datum, row.poradi, row.byk);

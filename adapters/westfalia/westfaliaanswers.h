@@ -42,16 +42,15 @@ bool isDataLine(QStringView line);
 // columns and invalid dates.
 bool readCowLine(const QString &line, CowRow *row);
 
-// What the reproduction answer gives one run.
+// What the reproduction answer gives one run. The cows' COW numbers are the animals' tech_cislo.
 struct ReproductionData
 {
     HerdRecords records;
-    QMap<QString, QString> cowNumbers; // life number -> COW
     KnownInseminations knownInseminations;
     bool shortNumbers = true;
 };
 
-// Adds one cow: the animal (a later row replaces an earlier one), its cow number, its last
+// Adds one cow: the animal (a later row replaces an earlier one) with its cow number, its last
 // insemination as known when inseminations are downloaded, and the events of the send window.
 void addCow(const CowRow &row, int insDays, int sendDays, const QDate &today, ReproductionData *data);
 
@@ -92,6 +91,6 @@ QString milkYieldText(const QStringList &lines, const MilkingPeriods &periods);
 // The modify request's records for the downloaded inseminations that DairyPlan does not hold yet
 // and whose cow it lists, in the order received; a row without a valid date is left out.
 QStringList eventLines(const QList<DownloadedInsemination> &downloaded, const KnownInseminations &known,
-                       const QMap<QString, QString> &cowNumbers);
+                       const QMap<QString, Animal> &animals);
 
 } // namespace westfalia

@@ -16,6 +16,7 @@
 // With HARNESS_END=tray it then quits through the tray menu; otherwise the test sends a signal.
 #include "app/mainwindow.h"
 #include "app/startup.h"
+#include "common/testsupport.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -58,21 +59,6 @@ static QString openGlLibraries()
     names.sort();
     return names.join(QLatin1Char(' '));
 }
-
-class PaintCounter : public QObject
-{
-public:
-    PaintCounter(int *counter, QObject *parent) : QObject(parent), count(counter) {}
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++*count;
-        return false;
-    }
-
-private:
-    int *count;
-};
 
 static QString escaped(QString text)
 {
@@ -122,12 +108,11 @@ int main(int argc, char **argv)
                     *state = 2;
                     say(QStringLiteral("RUNNING"));
                     window->runExchange(false, false); // refused: one run at a time
-                    static int paints = 0;
-                    window->findChild<QLabel *>(QStringLiteral("staj"))
-                        ->installEventFilter(new PaintCounter(&paints, window));
-                    window->findChild<QLabel *>(QStringLiteral("staj"))->setText(QStringLiteral("Farma"));
-                    QTimer::singleShot(500, window, [window] {
-                        if (paints > 0)
+                    auto *label = window->findChild<QLabel *>(QStringLiteral("staj"));
+                    auto *counter = new PaintCounter(label);
+                    label->setText(QStringLiteral("Farma"));
+                    QTimer::singleShot(500, window, [window, counter] {
+                        if (counter->paints > 0)
                             say(QStringLiteral("PAINTED"));
                         if (qEnvironmentVariable("HARNESS_END") == QLatin1String("tray"))
                             window->tray()->contextMenu()->actions().last()->trigger(); // "&Ukončit"

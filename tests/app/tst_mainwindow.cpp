@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/shortcuts.h"
+#include "common/simprocess.h"
 #include "common/testsupport.h"
 #include "platform/settingskeys.h"
 #include "sync/runhistory.h"
@@ -8,9 +9,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTimer>
@@ -157,11 +156,7 @@ void TestMainWindow::garbageSettingsGiveDefaults()
     QFETCH(int, ticksToRun);
     QFETCH(bool, dojeni1);
     QFETCH(int, hour1);
-    const QString path = store().fileName();
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(fileText);
-    file.close();
+    QVERIFY(writeWholeFile(store().fileName(), fileText));
 
     {
         TestWindow w;
@@ -176,11 +171,7 @@ void TestMainWindow::garbageSettingsGiveDefaults()
 
 void TestMainWindow::unreadableSettingsFile()
 {
-    const QString path = store().fileName();
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(QByteArray("\xff\xfe\x00[[[=\x01\x02", 10));
-    file.close();
+    QVERIFY(writeWholeFile(store().fileName(), QByteArray("\xff\xfe\x00[[[=\x01\x02", 10)));
     {
         TestWindow w;
         QCOMPARE(widgetNamed<QLabel>(&w, "staj")->text(), QStringLiteral("Nastavte název stáje"));
@@ -265,27 +256,6 @@ void TestMainWindow::versionCheckEvery3600Ticks()
     w.tick(3600);
     QCOMPARE(w.versionChecks, 2);
 }
-
-// Counts the paint events of a widget and everything in it.
-class PaintCounter : public QObject
-{
-public:
-    explicit PaintCounter(QWidget *top)
-    {
-        top->installEventFilter(this);
-        for (QWidget *w : top->findChildren<QWidget *>())
-            w->installEventFilter(this);
-    }
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint || event->type() == QEvent::UpdateRequest)
-            ++paints;
-        return QObject::eventFilter(watched, event);
-    }
-};
 
 void TestMainWindow::ticksDoNotRepaint()
 {
@@ -379,9 +349,8 @@ void TestMainWindow::unrecognisedSystem()
     {
         ModalAnswerer answerer;
         w.onExchange();
-        QCOMPARE(answerer.boxes.size(), 1);
+        QCOMPARE(answerer.texts(), QStringList{QStringLiteral("Nebyl rozpoznán dojírenský systém.")});
         QCOMPARE(answerer.boxes.first().title, QStringLiteral("Stablomat"));
-        QCOMPARE(answerer.boxes.first().text, QStringLiteral("Nebyl rozpoznán dojírenský systém."));
         QCOMPARE(answerer.boxes.first().icon, QStringLiteral("information"));
         QCOMPARE(w.runs.size(), 0);
     }
@@ -477,9 +446,7 @@ void TestMainWindow::save()
     answerSaveDialog(target, &startName);
     w.onSave();
     QCOMPARE(startName, QStringLiteral("mleko.csv"));
-    const QByteArray bytes = readWholeFile(target);
-    QCOMPARE(bytes, text.toUtf8()); // UTF-8, no byte-order mark
-    QVERIFY(!bytes.startsWith("\xEF\xBB\xBF"));
+    QCOMPARE(readWholeFile(target), text.toUtf8()); // UTF-8, no byte-order mark
 
     // Saving again over the file truncates it.
     widgetNamed<QTextEdit>(&w, "textEdit")->setPlainText(QStringLiteral("x"));
@@ -498,44 +465,28 @@ void TestMainWindow::saveCancelledOrUnwritable()
     w.onSave();
     QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
     const QString missingDir = dir.filePath(QStringLiteral("missing/x.csv"));
-    QTimer::singleShot(50, [missingDir] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        QVERIFY(dialog);
-        dialog->setOption(QFileDialog::DontConfirmOverwrite);
-        dialog->selectFile(missingDir);
-        if (auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-            edit->setText(missingDir);
-        QMetaObject::invokeMethod(dialog, "accept");
-    });
+    answerSaveDialog(missingDir, nullptr);
     w.onSave();
     QVERIFY(!QFile::exists(missingDir));
     // The user asked for the file: that it was not written is said.
-    QCOMPARE(answerer.boxes.size(), 1);
-    QCOMPARE(answerer.boxes.at(0).text, QString::fromUtf8("Chyba ukládání souboru.\n") + missingDir);
+    QCOMPARE(answerer.texts(), QStringList{QString::fromUtf8("Chyba ukládání souboru.\n") + missingDir});
 }
 
 void TestMainWindow::saveOnFullDiskKeepsEarlierFile()
 {
     QTemporaryDir dir;
-    QProcess mount;
-    mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                          QStringLiteral("size=64k"), QStringLiteral("tmpfs"), dir.path()});
-    if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
+    TmpfsMount mount;
+    if (!mount.mount(dir.path(), "64k"))
         QSKIP("cannot mount a tmpfs here (needs root)");
-    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {dir.path()}); });
     const QString target = dir.filePath(QStringLiteral("mleko.csv"));
-    QFile earlier(target);
-    QVERIFY(earlier.open(QIODevice::WriteOnly));
-    earlier.write("earlier\n");
-    earlier.close();
+    QVERIFY(writeWholeFile(target, "earlier\n"));
 
     TestWindow w;
     widgetNamed<QTextEdit>(&w, "textEdit")->setPlainText(QString(200 * 1024, QLatin1Char('7')));
     ModalAnswerer answerer;
     answerSaveDialog(target, nullptr);
     w.onSave();
-    QCOMPARE(answerer.boxes.size(), 1);
-    QCOMPARE(answerer.boxes.at(0).text, QString::fromUtf8("Chyba ukládání souboru.\n") + target);
+    QCOMPARE(answerer.texts(), QStringList{QString::fromUtf8("Chyba ukládání souboru.\n") + target});
     QCOMPARE(readWholeFile(target), QByteArray("earlier\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"mleko.csv"});
 }

@@ -11,7 +11,6 @@ class TestPlatform : public QObject
 private slots:
     void localPath_data();
     void localPath();
-    void localPathDefaultPrefix();
     void localPathWithoutCase_data();
     void localPathWithoutCase();
     void windowsPath_data();
@@ -25,36 +24,24 @@ private slots:
 
 void TestPlatform::localPath_data()
 {
-    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<QString>("prefix"); // null: WINEPREFIX not set
     QTest::addColumn<QString>("windows");
     QTest::addColumn<QString>("local");
-    QTest::newRow("lower drive") << "/w"
-                                 << "c:/alpro/iso32.exe"
-                                 << "/w/drive_c/alpro/iso32.exe";
-    QTest::newRow("upper drive") << "/w"
-                                 << "C:/DairyPln/dpdataexchange.exe"
-                                 << "/w/drive_c/DairyPln/dpdataexchange.exe";
-    QTest::newRow("blank kept") << "/w"
-                                << "c:/Program Files/UNIFORM/uniform.exe"
-                                << "/w/drive_c/Program Files/UNIFORM/uniform.exe";
-    QTest::newRow("backslashes") << "/w"
-                                 << "c:\\afifarm\\savefile"
-                                 << "/w/drive_c/afifarm/savefile";
-    QTest::newRow("trailing slash in prefix") << "/w/"
-                                              << "c:/afifarm"
-                                              << "/w/drive_c/afifarm";
-    QTest::newRow("bare drive") << "/w"
-                                << "c:"
-                                << "/w/drive_c/";
-    QTest::newRow("other drive untouched") << "/w"
-                                           << "d:/data/x"
-                                           << "d:/data/x";
-    QTest::newRow("local path untouched") << "/w"
-                                          << "/tmp/x.fdb"
-                                          << "/tmp/x.fdb";
-    QTest::newRow("relative untouched") << "/w"
-                                        << "mleko.csv"
-                                        << "mleko.csv";
+    const char *const rows[][4] = {
+        {"lower drive", "/w", "c:/alpro/iso32.exe", "/w/drive_c/alpro/iso32.exe"},
+        {"upper drive", "/w", "C:/DairyPln/dpdataexchange.exe", "/w/drive_c/DairyPln/dpdataexchange.exe"},
+        {"blank kept", "/w", "c:/Program Files/UNIFORM/uniform.exe",
+         "/w/drive_c/Program Files/UNIFORM/uniform.exe"},
+        {"backslashes", "/w", "c:\\afifarm\\savefile", "/w/drive_c/afifarm/savefile"},
+        {"trailing slash in prefix", "/w/", "c:/afifarm", "/w/drive_c/afifarm"},
+        {"bare drive", "/w", "c:", "/w/drive_c/"},
+        {"other drive untouched", "/w", "d:/data/x", "d:/data/x"},
+        {"local path untouched", "/w", "/tmp/x.fdb", "/tmp/x.fdb"},
+        {"relative untouched", "/w", "mleko.csv", "mleko.csv"}};
+    for (const auto &r : rows)
+        QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]) << QString(r[3]);
+    QTest::newRow("no prefix: the default one")
+        << QString() << "c:/alpro/iso32.exe" << QDir::homePath() + "/.wine/drive_c/alpro/iso32.exe";
 }
 
 void TestPlatform::localPath()
@@ -65,37 +52,27 @@ void TestPlatform::localPath()
     QFETCH(QString, windows);
     QFETCH(QString, local);
     const QByteArray saved = qgetenv("WINEPREFIX");
-    qputenv("WINEPREFIX", prefix.toUtf8());
+    if (prefix.isNull())
+        qunsetenv("WINEPREFIX");
+    else
+        qputenv("WINEPREFIX", prefix.toUtf8());
     const QString got = platform::localPath(windows);
     qputenv("WINEPREFIX", saved);
     QCOMPARE(got, local);
-}
-
-void TestPlatform::localPathDefaultPrefix()
-{
-    if (runsOnWindows())
-        QSKIP("drive C under a Wine prefix: elsewhere than on Windows");
-    const QByteArray saved = qgetenv("WINEPREFIX");
-    qunsetenv("WINEPREFIX");
-    const QString got = platform::localPath(QStringLiteral("c:/alpro/iso32.exe"));
-    qputenv("WINEPREFIX", saved);
-    QCOMPARE(got, QDir::homePath() + QStringLiteral("/.wine/drive_c/alpro/iso32.exe"));
 }
 
 void TestPlatform::localPathWithoutCase_data()
 {
     QTest::addColumn<QString>("windows");
     QTest::addColumn<QString>("local"); // below the prefix
-    QTest::newRow("Wine's users") << "c:/Users/Public/Documents/UNIFORM/"
-                                  << "/drive_c/users/Public/Documents/UNIFORM/";
-    QTest::newRow("every component") << "C:/alpro/iso32.exe"
-                                     << "/drive_c/AlPro/ISO32.EXE";
-    QTest::newRow("exact spelling first") << "c:/alpro/Iso32.exe"
-                                          << "/drive_c/AlPro/Iso32.exe";
-    QTest::newRow("missing rest as written") << "c:/ALPRO/New Dir/Out.txt"
-                                             << "/drive_c/AlPro/New Dir/Out.txt";
-    QTest::newRow("nothing found") << "c:/DairyPln/x"
-                                   << "/drive_c/DairyPln/x";
+    const char *const rows[][3] = {
+        {"Wine's users", "c:/Users/Public/Documents/UNIFORM/", "/drive_c/users/Public/Documents/UNIFORM/"},
+        {"every component", "C:/alpro/iso32.exe", "/drive_c/AlPro/ISO32.EXE"},
+        {"exact spelling first", "c:/alpro/Iso32.exe", "/drive_c/AlPro/Iso32.exe"},
+        {"missing rest as written", "c:/ALPRO/New Dir/Out.txt", "/drive_c/AlPro/New Dir/Out.txt"},
+        {"nothing found", "c:/DairyPln/x", "/drive_c/DairyPln/x"}};
+    for (const auto &r : rows)
+        QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
 }
 
 void TestPlatform::localPathWithoutCase()
@@ -107,10 +84,8 @@ void TestPlatform::localPathWithoutCase()
     QTemporaryDir prefix;
     QVERIFY(QDir().mkpath(prefix.path() + "/drive_c/users/Public/Documents/UNIFORM"));
     QVERIFY(QDir().mkpath(prefix.path() + "/drive_c/AlPro"));
-    for (const char *name : {"/drive_c/AlPro/ISO32.EXE", "/drive_c/AlPro/Iso32.exe"}) {
-        QFile f(prefix.path() + name);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-    }
+    for (const char *name : {"/drive_c/AlPro/ISO32.EXE", "/drive_c/AlPro/Iso32.exe"})
+        QVERIFY(writeWholeFile(prefix.path() + name, QByteArray()));
     const QByteArray saved = qgetenv("WINEPREFIX");
     qputenv("WINEPREFIX", prefix.path().toUtf8());
     const QString got = platform::localPath(windows);
@@ -123,15 +98,12 @@ void TestPlatform::windowsPath_data()
     QTest::addColumn<bool>("dosdevices"); // the prefix has been made by Wine
     QTest::addColumn<QString>("local");   // "@" stands for the prefix
     QTest::addColumn<QString>("windows");
-    QTest::newRow("drive c") << true << "@/drive_c/DairyPln/fin_stablomat_nadoje.ads"
-                             << "C:\\DairyPln\\fin_stablomat_nadoje.ads";
-    QTest::newRow("drive c, fresh prefix") << false << "@/drive_c/DairyPln/fin_stablomat_nadoje.ads"
-                                           << "C:\\DairyPln\\fin_stablomat_nadoje.ads";
-    QTest::newRow("not yet there") << true << "@/drive_c/a b/new.txt"
-                                   << "C:\\a b\\new.txt";
-    QTest::newRow("outside is z") << true << "/etc/hostname"
-                                  << "Z:\\etc\\hostname";
-    QTest::newRow("bare name stays") << true << "fin_stablomat_hlavni.ads"
+    const QString nadoje = "@/drive_c/DairyPln/fin_stablomat_nadoje.ads";
+    QTest::newRow("drive c") << true << nadoje << "C:\\DairyPln\\fin_stablomat_nadoje.ads";
+    QTest::newRow("drive c, fresh prefix") << false << nadoje << "C:\\DairyPln\\fin_stablomat_nadoje.ads";
+    QTest::newRow("not yet there") << true << QString("@/drive_c/a b/new.txt") << "C:\\a b\\new.txt";
+    QTest::newRow("outside is z") << true << QString("/etc/hostname") << "Z:\\etc\\hostname";
+    QTest::newRow("bare name stays") << true << QString("fin_stablomat_hlavni.ads")
                                      << "fin_stablomat_hlavni.ads";
 }
 
@@ -149,8 +121,7 @@ void TestPlatform::windowsPath()
         QVERIFY(QFile::link("../drive_c", prefix.path() + "/dosdevices/c:"));
         QVERIFY(QFile::link("/", prefix.path() + "/dosdevices/z:"));
     }
-    QFile f(prefix.path() + "/drive_c/DairyPln/fin_stablomat_nadoje.ads");
-    QVERIFY(f.open(QIODevice::WriteOnly));
+    QVERIFY(writeWholeFile(prefix.path() + "/drive_c/DairyPln/fin_stablomat_nadoje.ads", QByteArray()));
     local.replace(QLatin1Char('@'), prefix.path());
     const QByteArray saved = qgetenv("WINEPREFIX");
     qputenv("WINEPREFIX", prefix.path().toUtf8());

@@ -3,6 +3,7 @@
 #include "common/testsupport.h"
 
 #include "common/registryprocess.h"
+#include "common/simprocess.h"
 
 #include "app/mainwindow.h"
 #include "app/messagebox.h"
@@ -11,7 +12,6 @@
 #include "sync/runhistory.h"
 
 #include <QLabel>
-#include <QProcess>
 #include <QRegularExpression>
 
 class TestRunStatus : public QObject
@@ -25,22 +25,15 @@ private slots:
 void TestRunStatus::failingThenSucceeding()
 {
     QTemporaryDir tmp;
-    const QString herd = tmp.filePath(QStringLiteral("herd.json"));
-    QCOMPARE(QProcess::execute(QStringLiteral(HERD_GENERATOR), {"--cows", "12", "--out", herd}), 0);
-    QCOMPARE(QProcess::execute(QStringLiteral(FARM_TOOL), {"--system", "alpro", "--herd", herd,
-                                                           "--wineprefix", TestEnvironment::winePrefix(),
-                                                           "--simulators", QStringLiteral(SIMULATOR_DIR)}),
-             0);
+    const QByteArray error = layOutFarm("alpro", generateHerdFile(tmp.filePath("herd.json"), 12, 1));
+    QVERIFY2(error.isEmpty(), error.constData());
     exchange::setAnswerWait({20, 50});
     RegistryProcess registry;
     QVERIFY(registry.addUser("4711", "jan", "heslo"));
     qputenv("ZAVRA_URL", QStringLiteral("http://127.0.0.1:%1").arg(unusedPort()).toUtf8());
     QSettings store(QSettings::NativeFormat, QSettings::UserScope, "Brantol", "stablomat");
-    const QList<std::pair<QString, QVariant>> settings{
-        {keys::ExchangeHours, 1},       {keys::CloudNumber, "4711"}, {keys::CloudUser, "jan"},
-        {keys::CloudPassword, "heslo"}, {keys::InsDays, 30},         {keys::SendDays, 30}};
-    for (const auto &s : settings)
-        store.setValue(s.first, s.second);
+    storeCloud(&store, "4711", "jan", "heslo");
+    store.setValue(keys::ExchangeHours, 1);
     store.sync();
     QStringList notices;
     messagebox::setTrayNoticeHook([&](const QString &text) { notices << text; });
@@ -75,8 +68,7 @@ void TestRunStatus::failingThenSucceeding()
     w.centralWidget()->layout()->activate();
     QVERIFY(line->height() >= line->sizeHint().height()); // both lines whole
 
-    QVERIFY(registry.start());
-    qputenv("ZAVRA_URL", registry.url().toUtf8());
+    QVERIFY(registry.serve());
     const QStringList tip = hourPasses();
     QCOMPARE(tip.size(), 2);
     QVERIFY(tip.at(1).endsWith(QString::fromUtf8(" – v pořádku")));

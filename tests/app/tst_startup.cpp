@@ -1,5 +1,6 @@
 #include "app/startup.h"
 #include "common/firebird.h"
+#include "common/simprocess.h"
 #include "common/testsupport.h"
 
 #include <QDir>
@@ -42,6 +43,17 @@ private:
     Outcome run(const QString &name, const QString &mode, const QStringList &extraEnv = {},
                 const QString &link = QString());
     QString settingsFile() const { return home.path() + QStringLiteral("/config/Brantol/stablomat.conf"); }
+    // A setting of the program's own file, read or written as the program keeps it ("settings/" + key).
+    QVariant setting(const QString &key) const
+    {
+        return QSettings(settingsFile(), QSettings::IniFormat).value(QStringLiteral("settings/") + key);
+    }
+    void store(const QVariantMap &values) const
+    {
+        QSettings s(settingsFile(), QSettings::IniFormat);
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            s.setValue(QStringLiteral("settings/") + it.key(), it.value());
+    }
     void startSleeper(const QString &name);
 
     QTemporaryDir home;
@@ -192,18 +204,12 @@ void TestStartup::noTray()
              QStringList{boxLine(QStringLiteral("Systray"),
                                  QStringLiteral("I couldn't detect any system tray on this system."))});
     // The main window was built (settings read and the identifier stored) but never shown.
-    QVERIFY(QSettings(settingsFile(), QSettings::IniFormat)
-                .value(QStringLiteral("settings/uuid"))
-                .toString()
-                .size() == 38);
+    QCOMPARE(setting("uuid").toString().size(), 38);
 }
 
 void TestStartup::signalWhileWaitingForTheTray()
 {
-    {
-        QSettings s(settingsFile(), QSettings::IniFormat);
-        s.setValue(QStringLiteral("settings/od_hodina1"), QStringLiteral("abc"));
-    }
+    store({{"od_hodina1", "abc"}});
     QProcess p;
     QVERIFY(start(p, unique, QStringLiteral("show"), {QStringLiteral("QT_QPA_PLATFORM=offscreen")}));
     // Within the 3 s the program gives a tray to come up.
@@ -214,46 +220,32 @@ void TestStartup::signalWhileWaitingForTheTray()
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 0);
     QCOMPARE(p.readAllStandardOutput(), QByteArray()); // no "no tray" box
-    QCOMPARE(QSettings(settingsFile(), QSettings::IniFormat)
-                 .value(QStringLiteral("settings/od_hodina1"))
-                 .toString(),
-             QStringLiteral("0"));
+    QCOMPARE(setting("od_hodina1").toString(), QStringLiteral("0"));
 }
 
 void TestStartup::closeWithTrayModeOff()
 {
-    {
-        QSettings s(settingsFile(), QSettings::IniFormat);
-        s.setValue(QStringLiteral("settings/trayicon"), false);
-        s.setValue(QStringLiteral("settings/dojeni2"), true);
-        s.setValue(QStringLiteral("settings/od_hodina2"), QStringLiteral("abc"));
-    }
+    store({{"trayicon", false}, {"dojeni2", true}, {"od_hodina2", "abc"}});
     const Outcome o = run(unique, QStringLiteral("close"));
     QVERIFY2(o.exitCode == 0, qPrintable(o.errors));
     // The process ended at the close: the harness never saw it again.
     QCOMPARE(o.lines.size(), 1);
     QVERIFY(o.lines.first().startsWith(QStringLiteral("WINDOW\t")));
     // The milking periods of the run were saved all the same.
-    QSettings s(settingsFile(), QSettings::IniFormat);
-    QCOMPARE(s.value(QStringLiteral("settings/dojeni2")).toBool(), true);
-    QCOMPARE(s.value(QStringLiteral("settings/od_hodina2")).toString(), QStringLiteral("0"));
-    QVERIFY(s.contains(QStringLiteral("settings/do_hodina3")));
+    QCOMPARE(setting("dojeni2").toBool(), true);
+    QCOMPARE(setting("od_hodina2").toString(), QStringLiteral("0"));
+    QVERIFY(setting("do_hodina3").isValid());
 }
 
 void TestStartup::closeWithTrayModeOn()
 {
-    {
-        QSettings s(settingsFile(), QSettings::IniFormat);
-        s.setValue(QStringLiteral("settings/trayicon"), true);
-        s.setValue(QStringLiteral("settings/od_hodina1"), QStringLiteral("abc"));
-    }
+    store({{"trayicon", true}, {"od_hodina1", "abc"}});
     const Outcome o = run(unique, QStringLiteral("close"));
     QVERIFY2(o.exitCode == 0, qPrintable(o.errors));
     QCOMPARE(o.lines.size(), 2);
     QCOMPARE(o.lines.at(1), QStringLiteral("HIDDEN"));
     // Quit from the tray menu is orderly: the periods are written by the destructor.
-    QSettings s(settingsFile(), QSettings::IniFormat);
-    QCOMPARE(s.value(QStringLiteral("settings/od_hodina1")).toString(), QStringLiteral("0"));
+    QCOMPARE(setting("od_hodina1").toString(), QStringLiteral("0"));
 }
 
 void TestStartup::noOpenGlDriverLoaded()
@@ -273,22 +265,13 @@ void TestStartup::hiddenStartWithLateTray()
 {
     // Started from the start-up shortcut, tray mode on, hourly exchange; a DeLaval converter that
     // takes a second, so the harness sees the exchange running.
-    {
-        QSettings s(settingsFile(), QSettings::IniFormat);
-        s.setValue(QStringLiteral("settings/trayicon"), true);
-        s.setValue(QStringLiteral("settings/zavra_dat_vymena_hod"), 1);
-    }
+    store({{"trayicon", true}, {"zavra_dat_vymena_hod", 1}});
     const QString startup = home.path() + QStringLiteral("/data/applications/Startup");
     QVERIFY(QDir().mkpath(startup));
     QVERIFY(QFile::link(QStringLiteral("/bin/true"),
                         startup + QLatin1Char('/') + unique + QStringLiteral(".lnk")));
-    const QString alpro = home.path() + QStringLiteral("/wine/drive_c/alpro");
-    QVERIFY(QDir().mkpath(alpro));
-    QFile converter(alpro + QStringLiteral("/iso32.exe"));
-    QVERIFY(converter.open(QIODevice::WriteOnly));
-    converter.write("#!/bin/sh\nsleep 1\n");
-    converter.close();
-    QVERIFY(converter.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    QVERIFY(
+        writeScript(home.path() + QStringLiteral("/wine/drive_c/alpro/iso32.exe"), "#!/bin/sh\nsleep 1\n"));
 
     // A display whose tray host comes up a second after the program.
     QProcess xvfb;
@@ -332,38 +315,23 @@ void TestStartup::endDuringRun()
     QFETCH(QString, system);
     QFETCH(int, end);
     QFETCH(QString, sendAfter);
-    {
-        QSettings s(settingsFile(), QSettings::IniFormat);
-        s.setValue(QStringLiteral("settings/od_hodina1"), QStringLiteral("abc"));
-    }
+    store({{"od_hodina1", "abc"}});
     const QString prefix = home.path() + QStringLiteral("/wine");
     const QString alpro = prefix + QStringLiteral("/drive_c/alpro");
     if (system == QLatin1String("delaval")) {
         // A converter that starts a child, writes half an answer and never ends.
-        QVERIFY(QDir().mkpath(alpro));
-        QFile converter(alpro + QStringLiteral("/iso32.exe"));
-        QVERIFY(converter.open(QIODevice::WriteOnly));
-        converter.write("#!/bin/sh\necho started >>starts\nsleep 600 &\necho $$ $! >pids\n"
-                        "printf 'CN half' >\"$4\"\nwait\n");
-        converter.close();
-        QVERIFY(converter.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        QVERIFY(writeScript(alpro + QStringLiteral("/iso32.exe"),
+                            "#!/bin/sh\necho started >>starts\nsleep 600 &\necho $$ $! >pids\n"
+                            "printf 'CN half' >\"$4\"\nwait\n"));
     } else {
         QString problem;
         if (!firebird::ensureRunning(&problem))
             QSKIP(qPrintable(problem));
         QVERIFY(firebird::openToServer(home.path()));
-        QProcess gen;
-        gen.start(QStringLiteral(HERD_GENERATOR),
-                  {QStringLiteral("--cows"), QStringLiteral("5"), QStringLiteral("--seed"),
-                   QStringLiteral("3"), QStringLiteral("--out"), home.path() + QStringLiteral("/herd.json")});
-        QVERIFY(gen.waitForFinished(30000) && gen.exitCode() == 0);
-        QProcess farm;
-        farm.start(QStringLiteral(FARM_TOOL),
-                   {QStringLiteral("--system"), QStringLiteral("uniform"), QStringLiteral("--herd"),
-                    home.path() + QStringLiteral("/herd.json"), QStringLiteral("--wineprefix"), prefix,
-                    QStringLiteral("--simulators"), QStringLiteral(SIMULATOR_DIR)});
-        QVERIFY2(farm.waitForFinished(60000) && farm.exitCode() == 0,
-                 farm.readAllStandardError().constData());
+        const QString herd = generateHerdFile(home.path() + QStringLiteral("/herd.json"), 5, 3);
+        QVERIFY(!herd.isEmpty());
+        const QByteArray error = layOutFarm("uniform", herd, {}, prefix);
+        QVERIFY2(error.isEmpty(), error.constData());
     }
 
     QProcess p;
@@ -383,10 +351,7 @@ void TestStartup::endDuringRun()
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 0);
     // Orderly: the destructor saved the periods.
-    QCOMPARE(QSettings(settingsFile(), QSettings::IniFormat)
-                 .value(QStringLiteral("settings/od_hodina1"))
-                 .toString(),
-             QStringLiteral("0"));
+    QCOMPARE(setting("od_hodina1").toString(), QStringLiteral("0"));
     if (system != QLatin1String("delaval")) {
         // The Firebird client replaces the handler as it attaches; the program puts its own back.
         QVERIFY2(out.contains(QStringLiteral("SIGTERM kept\n")), qPrintable(out));

@@ -1,5 +1,5 @@
-// The window side of the test support: answering the program's message boxes, waiting for the
-// runs the directory watcher starts.
+// The window side of the test support: answering the program's message boxes, counting paints,
+// waiting for the runs the directory watcher starts.
 #include "common/testsupport.h"
 
 #include "app/mainwindow.h"
@@ -53,6 +53,8 @@ void ModalAnswerer::answer(QMessageBox *box)
     default:
         break;
     }
+    seen.parent = box->parentWidget();
+    seen.buttons = int(box->standardButtons());
     boxes.append(seen);
     QAbstractButton *ok = box->button(QMessageBox::Ok);
     if (!ok && !box->buttons().isEmpty())
@@ -61,6 +63,36 @@ void ModalAnswerer::answer(QMessageBox *box)
         ok->click();
     else
         box->close();
+}
+
+PaintCounter::PaintCounter(QWidget *top)
+{
+    top->installEventFilter(this);
+    for (QWidget *w : top->findChildren<QWidget *>())
+        w->installEventFilter(this);
+}
+
+bool PaintCounter::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Paint || event->type() == QEvent::UpdateRequest)
+        ++paints;
+    return QObject::eventFilter(watched, event);
+}
+
+QStringList ModalAnswerer::texts(bool firstLines) const
+{
+    QStringList list;
+    for (const Box &b : boxes)
+        list << (firstLines ? b.text.section(QLatin1Char('\n'), 0, 0) : b.text);
+    return list;
+}
+
+void deleteWindow(MainWindow *window)
+{
+    if (!window)
+        return;
+    window->settingsStore()->clear();
+    delete window;
 }
 
 bool waitForAfifarmRuns(MainWindow *window, const QString &savefile, int timeoutMs)

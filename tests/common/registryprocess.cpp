@@ -52,6 +52,14 @@ bool RegistryProcess::start(const QStringList &extra)
     return false;
 }
 
+bool RegistryProcess::serve(const QStringList &extra)
+{
+    if (!start(extra))
+        return false;
+    qputenv("ZAVRA_URL", url().toUtf8());
+    return true;
+}
+
 int RegistryProcess::stop(int waitMs)
 {
     if (!running())
@@ -114,6 +122,23 @@ QJsonObject RegistryProcess::dump(const QString &cloud) const
     return QJsonDocument::fromJson(run({"dump", "--cloud", cloud})).object();
 }
 
+bool RegistryProcess::recordInsemination(const QString &cloud, const QString &animal, const QDate &date,
+                                         const QVariant &ordinal, const QString &bull,
+                                         const QString &bullName) const
+{
+    QStringList args{"record-insemination",     "--cloud", cloud, "--animal", animal, "--date",
+                     date.toString(Qt::ISODate)};
+    if (!ordinal.isNull())
+        args << "--ordinal" << ordinal.toString();
+    if (!bull.isEmpty())
+        args << "--bull" << bull;
+    if (!bullName.isEmpty())
+        args << "--bull-name" << bullName;
+    int rc = -1;
+    run(args, &rc);
+    return rc == 0;
+}
+
 QList<QJsonObject> RegistryProcess::requests() const
 {
     QList<QJsonObject> list;
@@ -142,6 +167,21 @@ QList<QJsonObject> RegistryProcess::requests(const QString &method, const QStrin
             list.append(o);
     }
     return list;
+}
+
+QStringList RegistryProcess::paths() const
+{
+    QStringList list;
+    for (const QJsonObject &o : requests())
+        list << o.value("path").toString();
+    return list;
+}
+
+QJsonObject RegistryProcess::lastBody(const QString &path) const
+{
+    const QList<QJsonObject> log = requests(path);
+    return log.isEmpty() ? QJsonObject()
+                         : QJsonDocument::fromJson(log.last().value("body").toString().toUtf8()).object();
 }
 
 int unusedPort()

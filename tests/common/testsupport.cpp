@@ -75,6 +75,47 @@ QByteArray readWholeFile(const QString &path)
     return file.readAll();
 }
 
+bool writeWholeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+void fillUp(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return;
+    const QByteArray block(4096, 'x');
+    while (f.write(block) == block.size()) {
+    }
+    // The last partial block, byte by byte.
+    while (f.write("x", 1) == 1) {
+    }
+}
+
+bool writeScript(const QString &path, const QByteArray &script)
+{
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && writeWholeFile(path, script) &&
+           QFile::setPermissions(path,
+                                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+QByteArray crlf(const QString &text)
+{
+    return text.toUtf8().replace("\n", "\r\n");
+}
+
+void storeCloud(QSettings *store, const QString &cloud, const QString &user, const QString &password,
+                int insDays, int sendDays)
+{
+    store->setValue(keys::CloudNumber, cloud);
+    store->setValue(keys::CloudUser, user);
+    store->setValue(keys::CloudPassword, password);
+    store->setValue(keys::InsDays, insDays);
+    store->setValue(keys::SendDays, sendDays);
+}
+
 void storeMilkingPeriods(const QList<int> &values)
 {
     QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Brantol"),

@@ -13,6 +13,8 @@
 
 class MainWindow;
 class QMessageBox;
+class QWidget;
+class QSettings;
 
 // Gives the process a private HOME, XDG_CONFIG_HOME, XDG_DATA_HOME and WINEPREFIX. Must run
 // before the first QSettings or QStandardPaths call of the process (see STABLOMAT_TEST_MAIN).
@@ -40,15 +42,30 @@ public:
         QString title;
         QString text;
         QString icon; // "information", "warning", "critical", "question" or ""
+        QObject *parent = nullptr;
+        int buttons = 0; // its QMessageBox::StandardButtons
     };
     explicit ModalAnswerer(QObject *parent = nullptr);
     ~ModalAnswerer() override;
     QList<Box> boxes;
+    // Each box's text, or only its first line (the words below "Chyba: -N" are checked elsewhere).
+    QStringList texts(bool firstLines = false) const;
 
 private:
     void poll();
     void answer(QMessageBox *box);
     QTimer timer;
+};
+
+// Counts the paint events of a widget and everything in it while it lives.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *top);
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 };
 
 // True in the Windows build (its tests run under Wine).
@@ -63,6 +80,18 @@ int sleepIfAsked(int argc, char **argv);
 
 // Reads a file whole; empty when it cannot be opened.
 QByteArray readWholeFile(const QString &path);
+// Writes a file whole, replacing it; false when it cannot.
+bool writeWholeFile(const QString &path, const QByteArray &content);
+// Writes to the file until the file system refuses more (a full disk).
+void fillUp(const QString &path);
+// A shell script its owner may run, its directory made first (a stand-in converter).
+bool writeScript(const QString &path, const QByteArray &script);
+// Text with its line ends made CR LF, as the converters' files have them.
+QByteArray crlf(const QString &text);
+
+// The cloud login and the two day windows, as the settings dialog stores them.
+void storeCloud(QSettings *store, const QString &cloud, const QString &user, const QString &password,
+                int insDays = 30, int sendDays = 30);
 
 // The fifteen milking-period choices as the settings store holds them (in use for milkings 1 to 3,
 // then from day, from hour, to day, to hour of each), for a window made after this call.
@@ -71,18 +100,30 @@ void storeMilkingPeriods(const QList<int> &values);
 QList<QDateTime> boundsForChoices(const QList<int> &values);
 
 // A widget of a window by its object name, as a user finds it on screen; the test fails without it.
+template <typename T> T *widgetNamed(const QObject *window, const QString &name)
+{
+    T *widget = window->findChild<T *>(name);
+    if (!widget)
+        qFatal("no widget named %s", qPrintable(name));
+    return widget;
+}
 template <typename T> T *widgetNamed(const QObject *window, const char *name)
 {
-    T *widget = window->findChild<T *>(QLatin1String(name));
-    if (!widget)
-        qFatal("no widget named %s", name);
-    return widget;
+    return widgetNamed<T>(window, QString::fromLatin1(name));
 }
 
 // Waits until no AfiFarm report is left in savefile, no run goes on, and the window's directory
 // watcher has passed on every change made there so far (a run's own removals notify it again).
 // The window side of the support (common/modalanswerer.cpp).
 bool waitForAfifarmRuns(MainWindow *window, const QString &savefile, int timeoutMs = 20000);
+
+// Clears the window's settings and deletes it (none: nothing); the pointer is left null.
+void deleteWindow(MainWindow *window);
+template <typename W> void discardWindow(W *&window)
+{
+    deleteWindow(window);
+    window = nullptr;
+}
 
 #define STABLOMAT_TEST_MAIN(TestObject)                                                                      \
     int main(int argc, char **argv)                                                                          \

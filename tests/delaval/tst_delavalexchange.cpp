@@ -19,7 +19,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextEdit>
 
@@ -57,10 +56,7 @@ QString recordLine(int parlour, const QDate &date, int ordinal, const QString &s
 
 QString sireCode(const QString &sire)
 {
-    QString s = sire.toLower();
-    s.remove('-');
-    s.remove(' ');
-    return s;
+    return sire.toLower().remove('-').remove(' ');
 }
 
 // What the registry must receive for a herd, worked out from the herd file itself.
@@ -141,20 +137,11 @@ Expected expectedRecords(const herd::Herd &h, const QDate &today, int sendDays)
     return e;
 }
 
-void boundsOf(const QList<int> &choices, QDateTime (&from)[3], QDateTime (&to)[3])
+// The milk-yield text for a herd and the milking-period choices, worked out from its milkings:
+// period k takes the day's and the day before's k-th milking.
+QString expectedMilk(const herd::Herd &h, const QList<int> &choices, int *previousDay)
 {
     const QList<QDateTime> bounds = boundsForChoices(choices);
-    for (int i = 0; i < 3; ++i) {
-        from[i] = bounds[2 * i];
-        to[i] = bounds[2 * i + 1];
-    }
-}
-
-// The milk-yield text for a herd, worked out from its milkings: period k takes the day's and the
-// day before's k-th milking.
-QString expectedMilk(const herd::Herd &h, const QDateTime (&from)[3], const QDateTime (&to)[3],
-                     int *previousDay)
-{
     struct Entry
     {
         float milk = 0;
@@ -171,7 +158,7 @@ QString expectedMilk(const herd::Herd &h, const QDateTime (&from)[3], const QDat
                     continue;
                 const herd::Milking &m = days[d].at(k);
                 const QDateTime at = m.at();
-                if (!(m.kg > 0) || !from[k].isValid() || at < from[k] || at > to[k])
+                if (!(m.kg > 0) || !bounds[2 * k].isValid() || at < bounds[2 * k] || at > bounds[2 * k + 1])
                     continue;
                 Entry &e = periods[k][life];
                 e.milk += float(m.kg);
@@ -236,18 +223,25 @@ private slots:
 
 private:
     // Lays out the farm and builds the window on it.
-    void openFarm(const QString &system, const QByteArray &herd);
+    void openFarm(const QString &system, const QString &herdFile);
     void setExchange(int insDays, int sendDays, bool sendInseminations, bool importAllowed);
-    bool record(const QString &life, const QDate &date, int ordinal, const QString &bull);
-    QJsonObject syncBody() const;
-    herd::Herd herdNow() const;
+    // Recorded in the registry; ordinal 0 and an empty bull are left out.
+    bool record(const QString &life, const QDate &date, int ordinal, const QString &bull)
+    {
+        return registry->recordInsemination(Cloud, life, date, ordinal > 0 ? QVariant(ordinal) : QVariant(),
+                                            bull);
+    }
+    herd::Herd herdNow() const { return loadHerd(dir() + "herd.json"); }
+    // A cow in milk, present, not served in the last three days.
+    const herd::Cow *unservedCow(const herd::Herd &h) const;
     QTextEdit *textArea() const { return window->findChild<QTextEdit *>(QStringLiteral("textEdit")); }
     QString dir() const { return converterDir; }
     // The window made again with these milking periods, as after the user chose them.
     void choosePeriods(const QList<int> &values);
 
-    QByteArray plainHerd;
-    QByteArray longHerd;
+    QTemporaryDir herdDir;
+    QString plainHerd;
+    QString longHerd;
     QDate today;
     QString converterDir;
     RegistryProcess *registry = nullptr;
@@ -258,13 +252,10 @@ void TestDelavalExchange::initTestCase()
 {
     qputenv("ZAVRA_TIMEOUT_MS", "5000");
     today = QDate::currentDate();
-    QTemporaryDir tmp;
     const QStringList common{"--today", today.toString(Qt::ISODate)};
-    QVERIFY(!generateHerdFile(tmp.filePath("plain.json"), Cows, 11, common).isEmpty());
-    QVERIFY(!generateHerdFile(tmp.filePath("long.json"), Cows, 12, common + QStringList{"--long-numbers"})
-                 .isEmpty());
-    plainHerd = readWholeFile(tmp.filePath("plain.json"));
-    longHerd = readWholeFile(tmp.filePath("long.json"));
+    plainHerd = generateHerdFile(herdDir.filePath("plain.json"), Cows, 11, common);
+    longHerd =
+        generateHerdFile(herdDir.filePath("long.json"), Cows, 12, common + QStringList{"--long-numbers"});
     QVERIFY(!plainHerd.isEmpty() && !longHerd.isEmpty());
 }
 
@@ -275,17 +266,12 @@ void TestDelavalExchange::init()
     exchange::setConverterLimits({5000, 60000});
     registry = new RegistryProcess;
     QVERIFY(registry->addUser(Cloud, User, Password));
-    QVERIFY(registry->start());
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    QVERIFY(registry->serve());
 }
 
 void TestDelavalExchange::cleanup()
 {
-    if (window) {
-        window->settingsStore()->clear();
-        delete window;
-        window = nullptr;
-    }
+    discardWindow(window);
     delete registry;
     registry = nullptr;
     for (const char *name : FaultVariables)
@@ -302,63 +288,33 @@ void TestDelavalExchange::choosePeriods(const QList<int> &values)
     window->computeMilkingPeriods();
 }
 
-void TestDelavalExchange::openFarm(const QString &system, const QByteArray &herdJson)
+void TestDelavalExchange::openFarm(const QString &system, const QString &herdFile)
 {
-    QTemporaryDir tmp;
-    QFile f(tmp.filePath("herd.json"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(herdJson);
-    f.close();
-    const Run r = runProgram(FARM_TOOL, {"--system", system, "--herd", f.fileName(), "--wineprefix",
-                                         TestEnvironment::winePrefix(), "--simulators", SIMULATOR_DIR});
-    QVERIFY2(r.exitCode == 0, r.err.constData());
+    const QByteArray error = layOutFarm(system, herdFile);
+    QVERIFY2(error.isEmpty(), error.constData());
     window = new MainWindow;
     QCOMPARE(window->milkingSystem(), system == "alpro" ? 1 : 2);
     converterDir = QFileInfo(platform::localPath(window->milkingSystemPath())).absolutePath() + "/";
     QVERIFY(QFileInfo::exists(converterDir + "herd.json"));
-    QSettings *s = window->settingsStore();
-    s->setValue(keys::CloudNumber, Cloud);
-    s->setValue(keys::CloudUser, User);
-    s->setValue(keys::CloudPassword, Password);
+    storeCloud(window->settingsStore(), Cloud, User, Password);
 }
 
 void TestDelavalExchange::setExchange(int insDays, int sendDays, bool sendInseminations, bool importAllowed)
 {
     QSettings *s = window->settingsStore();
-    s->setValue(keys::InsDays, insDays);
-    s->setValue(keys::SendDays, sendDays);
+    storeCloud(s, Cloud, User, Password, insDays, sendDays);
     s->setValue(keys::SendInseminations, sendInseminations);
     s->setValue(keys::ImportInseminations, importAllowed);
 }
 
-bool TestDelavalExchange::record(const QString &life, const QDate &date, int ordinal, const QString &bull)
+const herd::Cow *TestDelavalExchange::unservedCow(const herd::Herd &h) const
 {
-    QStringList args{"record-insemination",     "--cloud", Cloud, "--animal", life, "--date",
-                     date.toString(Qt::ISODate)};
-    if (ordinal > 0)
-        args << "--ordinal" << QString::number(ordinal);
-    if (!bull.isEmpty())
-        args << "--bull" << bull;
-    int rc = -1;
-    registry->run(args, &rc);
-    return rc == 0;
-}
-
-QJsonObject TestDelavalExchange::syncBody() const
-{
-    const QList<QJsonObject> log = registry->requests("/api/v1/sync");
-    if (log.isEmpty())
-        return QJsonObject();
-    return QJsonDocument::fromJson(log.last().value("body").toString().toUtf8()).object();
-}
-
-herd::Herd TestDelavalExchange::herdNow() const
-{
-    herd::Herd h;
-    QString error;
-    if (!h.load(dir() + "herd.json", &error))
-        qWarning("%s", qPrintable(error));
-    return h;
+    for (const herd::Cow &c : h.cows) {
+        if (c.isPresent() && c.lactation() > 0 &&
+            (!c.lastInsemination() || c.lastInsemination()->date < today.addDays(-3)))
+            return &c;
+    }
+    return nullptr;
 }
 
 void TestDelavalExchange::roundTrip_data()
@@ -432,7 +388,7 @@ void TestDelavalExchange::roundTrip()
     QVERIFY(e.outsideWindow > 0 && e.beforeCalving > 0 && e.abortionBeforeInsemination > 0);
     QVERIFY(!e.inseminations.isEmpty() && !e.pregnancies.isEmpty() && !e.dryOffs.isEmpty());
     QCOMPARE(e.shortNumbers, !longNumbers);
-    const QJsonObject body = syncBody();
+    const QJsonObject body = registry->lastBody();
     QCOMPARE(body.value("shortNumbers").toBool(), e.shortNumbers);
     QCOMPARE(body.value("download").toInt(), 1);
     QCOMPARE(body.value("insDays").toInt(), InsDays);
@@ -456,9 +412,8 @@ void TestDelavalExchange::roundTrip()
                                 .arg(sentInseminations)
                                 .arg(e.pregnancies.size())
                                 .arg(e.dryOffs.size());
-    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.texts(), QStringList{message});
     QCOMPARE(answerer.boxes.at(0).title, QString("Stablomat"));
-    QCOMPARE(answerer.boxes.at(0).text, message);
     QCOMPARE(answerer.boxes.at(0).icon, QString("information"));
     QCOMPARE(textArea()->toPlainText(), QString());
     QVERIFY(!window->findChild<DialogInfo *>());
@@ -500,11 +455,7 @@ void TestDelavalExchange::repeatedRun()
     openFarm("alpro", plainHerd);
     setExchange(InsDays, 0, true, true);
     const herd::Herd before = herdNow();
-    const herd::Cow *cow = nullptr;
-    for (const herd::Cow &c : before.cows)
-        if (!cow && c.isPresent() && c.lactation() > 0 &&
-            (!c.lastInsemination() || c.lastInsemination()->date < today.addDays(-3)))
-            cow = &c;
+    const herd::Cow *cow = unservedCow(before);
     QVERIFY(cow);
     const QString life = herd::significantDigits(cow->registration);
     QVERIFY(record(life, today.addDays(-2), 1, "HO 7"));
@@ -515,9 +466,10 @@ void TestDelavalExchange::repeatedRun()
     const QByteArray once = readWholeFile(dir() + "herd.json");
     window->exchangeDelaval(false, true);
 
-    QCOMPARE(answerer.boxes.size(), 2);
-    QVERIFY(answerer.boxes.at(0).text.contains(QString::fromUtf8("Inseminací: 2/2\n")));
-    QVERIFY(answerer.boxes.at(1).text.contains(QString::fromUtf8("Inseminací: 2/1\n")));
+    const QStringList texts = answerer.texts();
+    QCOMPARE(texts.size(), 2);
+    QVERIFY(texts.at(0).contains(QString::fromUtf8("Inseminací: 2/2\n")));
+    QVERIFY(texts.at(1).contains(QString::fromUtf8("Inseminací: 2/1\n")));
     QCOMPARE(readWholeFile(dir() + "fin_stablomat_modify.ads"),
              expectedRecordFile({recordLine(cow->parlour, today.addDays(-2), 1, "HO 7")}));
     // The herd holds each insemination once.
@@ -525,7 +477,7 @@ void TestDelavalExchange::repeatedRun()
     const herd::Herd after = herdNow();
     QCOMPARE(after.cowByParlour(cow->parlour)->inseminations.size(), cow->inseminations.size() + 2);
     // With the send window 0 no event was sent, the animals all the same.
-    const QJsonObject body = syncBody();
+    const QJsonObject body = registry->lastBody();
     QCOMPARE(body.value("send").toInt(), 0);
     QCOMPARE(body.value("animals").toArray().size(), Cows);
     QVERIFY(!body.contains("inseminations") && !body.contains("pregnancies"));
@@ -539,10 +491,8 @@ void TestDelavalExchange::milkYields()
     // yesterday 12:00 to today 23:59:59.
     const QList<int> threePeriods{1, 1, 1, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23};
     choosePeriods(threePeriods);
-    QDateTime from[3], to[3];
-    boundsOf(threePeriods, from, to);
     int previousDay = 0;
-    const QString csv = expectedMilk(herdNow(), from, to, &previousDay);
+    const QString csv = expectedMilk(herdNow(), threePeriods, &previousDay);
     QVERIFY(previousDay > 0);
     QVERIFY(csv.count('\n') > Cows);
 
@@ -557,8 +507,7 @@ void TestDelavalExchange::milkYields()
     // Period 3 not in use counts nothing; without FetchYields the text area stays empty.
     const QList<int> twoOfThem{1, 1, 0, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23};
     choosePeriods(twoOfThem);
-    boundsOf(twoOfThem, from, to);
-    const QString twoPeriods = expectedMilk(herdNow(), from, to, &previousDay);
+    const QString twoPeriods = expectedMilk(herdNow(), twoOfThem, &previousDay);
     window->exchangeDelaval(true, true);
     QCOMPARE(textArea()->toPlainText(), twoPeriods);
     QVERIFY(!twoPeriods.contains(",3,"));
@@ -573,11 +522,7 @@ void TestDelavalExchange::timerRun()
     window->settingsStore()->setValue(keys::ExchangeHours, 1);
     window->settingsStore()->setValue(keys::FetchYields, true);
     const herd::Herd before = herdNow();
-    const herd::Cow *cow = nullptr;
-    for (const herd::Cow &c : before.cows)
-        if (!cow && c.isPresent() && c.lactation() > 0 &&
-            (!c.lastInsemination() || c.lastInsemination()->date < today.addDays(-3)))
-            cow = &c;
+    const herd::Cow *cow = unservedCow(before);
     QVERIFY(cow);
     QVERIFY(record(herd::significantDigits(cow->registration), today, 0, "HO 7"));
 
@@ -587,7 +532,7 @@ void TestDelavalExchange::timerRun()
     QVERIFY(answerer.boxes.isEmpty());
     QCOMPARE(textArea()->toPlainText(), QString());
     // It ran all the same: the records went out and the insemination came in.
-    QCOMPARE(syncBody().value("animals").toArray().size(), Cows);
+    QCOMPARE(registry->lastBody().value("animals").toArray().size(), Cows);
     QCOMPARE(herdNow().cowByParlour(cow->parlour)->lastInsemination()->date, today);
 }
 
@@ -609,19 +554,14 @@ void TestDelavalExchange::noAnswer()
     setExchange(InsDays, SendDays, true, true);
     choosePeriods({1, 1, 1, 1, 0, 0, 10, 0, 11, 0, 23, 1, 12, 0, 23});
     if (fault == "silent") {
-        QFile exe(dir() + "iso32.exe");
-        QVERIFY(exe.remove());
-        QVERIFY(exe.open(QIODevice::WriteOnly));
-        exe.write("#!/bin/sh\nexit 0\n");
-        exe.close();
-        QVERIFY(exe.setPermissions(exe.permissions() | QFileDevice::ExeOwner));
+        QVERIFY(QFile::remove(dir() + "iso32.exe"));
+        QVERIFY(writeScript(dir() + "iso32.exe", "#!/bin/sh\nexit 0\n"));
     } else if (fault == "hangs") {
         qputenv("ISO32_DELAY_MS", "20000");
         exchange::setConverterLimits({5000, 300});
     } else {
-        QFile herdFile(dir() + "herd.json");
-        QVERIFY(herdFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        herdFile.write("{\"format\": \"stablomat-herd\", \"version\": 1, \"cows\": [");
+        QVERIFY(writeWholeFile(dir() + "herd.json",
+                               "{\"format\": \"stablomat-herd\", \"version\": 1, \"cows\": ["));
     }
     // An answer left from an earlier run is not taken for this run's.
     const QString oldAnswer = dir() + "stablomat_out.txt";
@@ -629,10 +569,7 @@ void TestDelavalExchange::noAnswer()
         // Something the run cannot delete (on Windows: a file another program holds open).
         QVERIFY(QDir().mkpath(oldAnswer + "/held"));
     } else {
-        QFile old(oldAnswer);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("1\t\t\n");
-        old.close();
+        QVERIFY(writeWholeFile(oldAnswer, "1\t\t\n"));
     }
 
     exchange::setAnswerWait({5, 20});
@@ -685,10 +622,7 @@ void TestDelavalExchange::registryDown()
     choosePeriods({1, 0, 0, 1, 0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0});
     ModalAnswerer answerer;
     window->exchangeDelaval(true, ShowMessages);
-    QStringList texts;
-    for (const ModalAnswerer::Box &b : answerer.boxes)
-        texts << b.text;
-    QCOMPARE(texts, boxes);
+    QCOMPARE(answerer.texts(), boxes);
     QVERIFY(!QFileInfo::exists(dir() + "fin_stablomat_modify.ads"));
     QCOMPARE(readWholeFile(dir() + "herd.json"), herdBytes);
     // The milk text is left all the same.

@@ -52,14 +52,6 @@ static QList<int> getPeriods(const DialogDojeni &d)
     return v;
 }
 
-template <typename T> static T *child(const QWidget &w, const QString &name)
-{
-    T *c = w.findChild<T *>(name);
-    if (!c)
-        qWarning("missing widget %s", qPrintable(name));
-    return c;
-}
-
 // Runs `act` on the dialog once it is the active modal widget.
 static void whenDialogOpens(std::function<void(DialogDojeni *)> act)
 {
@@ -72,7 +64,7 @@ static void whenDialogOpens(std::function<void(DialogDojeni *)> act)
 
 static void clickButton(DialogDojeni *d, QDialogButtonBox::StandardButton which)
 {
-    child<QDialogButtonBox>(*d, QStringLiteral("buttonBox"))->button(which)->click();
+    widgetNamed<QDialogButtonBox>(d, QStringLiteral("buttonBox"))->button(which)->click();
 }
 
 class TestDialogDojeni : public QObject
@@ -127,8 +119,7 @@ void TestDialogDojeni::form()
     DialogDojeni d(window);
     QCOMPARE(d.parentWidget(), window);
     QCOMPARE(d.size(), QSize(495, 295));
-    auto *grid = child<QGridLayout>(d, QStringLiteral("gridLayout"));
-    QVERIFY(grid);
+    auto *grid = widgetNamed<QGridLayout>(&d, QStringLiteral("gridLayout"));
 
     struct Cell
     {
@@ -141,8 +132,7 @@ void TestDialogDojeni::form()
         {"label_5", 1, 3, 1, "Hod."},   {"label_9", 1, 4, 1, "Datum"},    {"label_8", 1, 5, 1, "Hod."},
         {"label", 3, 0, 1, "Dojení 1"}, {"label_2", 4, 0, 1, "Dojení 2"}, {"label_3", 5, 0, 1, "Dojení 3"}};
     for (const Cell &c : labels) {
-        auto *l = child<QLabel>(d, QLatin1String(c.name));
-        QVERIFY(l);
+        auto *l = widgetNamed<QLabel>(&d, QLatin1String(c.name));
         QCOMPARE(l->text(), QString::fromUtf8(c.text));
         int row, col, rowSpan, colSpan;
         grid->getItemPosition(grid->indexOf(l), &row, &col, &rowSpan, &colSpan);
@@ -155,14 +145,13 @@ void TestDialogDojeni::form()
             QCOMPARE(l->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
     }
     for (const char *name : {"label_4", "label_7"})
-        QCOMPARE(child<QLabel>(d, QLatin1String(name))->styleSheet(),
+        QCOMPARE(widgetNamed<QLabel>(&d, QLatin1String(name))->styleSheet(),
                  QStringLiteral("background-color: rgb(170, 255, 255);"));
 
     for (int n = 1; n <= 3; ++n) {
         const QString s = QString::number(n);
         const int row = n + 2;
-        auto *cb = child<QCheckBox>(d, QStringLiteral("cbdojeni") + s);
-        QVERIFY(cb);
+        auto *cb = widgetNamed<QCheckBox>(&d, QStringLiteral("cbdojeni") + s);
         QVERIFY(cb->text().isEmpty());
         const QString combos[] = {QStringLiteral("od_datum") + s, QStringLiteral("do_datum") + s};
         const QString spins[] = {QStringLiteral("od_hodina") + s, QStringLiteral("do_hodina") + s};
@@ -170,16 +159,14 @@ void TestDialogDojeni::form()
         grid->getItemPosition(grid->indexOf(cb), &r, &col, &rs, &cs);
         QCOMPARE(QPoint(r, col), QPoint(row, 1));
         for (int k = 0; k < 2; ++k) {
-            auto *combo = child<QComboBox>(d, combos[k]);
-            QVERIFY(combo);
+            auto *combo = widgetNamed<QComboBox>(&d, combos[k]);
             QCOMPARE(combo->count(), 2);
             QCOMPARE(combo->itemText(0), QStringLiteral("Dnes"));
             QCOMPARE(combo->itemText(1), QString::fromUtf8("Včera"));
             QCOMPARE(combo->minimumWidth(), 100);
             grid->getItemPosition(grid->indexOf(combo), &r, &col, &rs, &cs);
             QCOMPARE(QPoint(r, col), QPoint(row, 2 + 2 * k));
-            auto *spin = child<QSpinBox>(d, spins[k]);
-            QVERIFY(spin);
+            auto *spin = widgetNamed<QSpinBox>(&d, spins[k]);
             QCOMPARE(spin->minimum(), 0);
             QCOMPARE(spin->maximum(), 23);
             grid->getItemPosition(grid->indexOf(spin), &r, &col, &rs, &cs);
@@ -187,8 +174,7 @@ void TestDialogDojeni::form()
         }
     }
 
-    auto *help = child<QLabel>(d, QStringLiteral("label_10"));
-    QVERIFY(help);
+    auto *help = widgetNamed<QLabel>(&d, QStringLiteral("label_10"));
     QVERIFY(help->wordWrap());
     QCOMPARE(
         help->text().toUtf8(),
@@ -196,8 +182,7 @@ void TestDialogDojeni::form()
             "Napověda:\nOd - vyberte kdy začínají jednotliva dojení - den/hodina\n"
             "Do - vyberte kdy končí jednotliva dojení - den/hodina\n\n"
             "Příklad 2x dojení za den - může se nastavit od 0 a do 11, pričemž od se bere 0:00 a do 11:59"));
-    auto *box = child<QDialogButtonBox>(d, QStringLiteral("buttonBox"));
-    QVERIFY(box);
+    auto *box = widgetNamed<QDialogButtonBox>(&d, QStringLiteral("buttonBox"));
     QCOMPARE(box->orientation(), Qt::Horizontal);
     QCOMPARE(box->standardButtons(), QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
 }
@@ -211,8 +196,7 @@ void TestDialogDojeni::tabOrder()
         for (const char *base : {"cbdojeni", "od_datum", "od_hodina", "do_datum", "do_hodina"})
             expected << QLatin1String(base) + QString::number(n);
     QStringList seen;
-    QWidget *w = child<QWidget>(d, expected.first());
-    QVERIFY(w);
+    QWidget *w = widgetNamed<QWidget>(&d, expected.first());
     for (int guard = 0; guard < 200 && seen.size() < expected.size(); ++guard) {
         if (expected.contains(w->objectName()) && !seen.contains(w->objectName()))
             seen << w->objectName();
@@ -227,15 +211,15 @@ void TestDialogDojeni::firstUse()
     setPeriods(d, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
     for (int n = 1; n <= 3; ++n) {
         const QString s = QString::number(n);
-        QVERIFY(!child<QCheckBox>(d, QStringLiteral("cbdojeni") + s)->isChecked());
+        QVERIFY(!widgetNamed<QCheckBox>(&d, QStringLiteral("cbdojeni") + s)->isChecked());
         for (const char *base : {"od_datum", "do_datum"}) {
-            auto *c = child<QComboBox>(d, QLatin1String(base) + s);
+            auto *c = widgetNamed<QComboBox>(&d, QLatin1String(base) + s);
             QVERIFY(!c->isEnabled());
             QCOMPARE(c->currentIndex(), -1);
             QVERIFY(c->currentText().isEmpty());
         }
         for (const char *base : {"od_hodina", "do_hodina"}) {
-            auto *sp = child<QSpinBox>(d, QLatin1String(base) + s);
+            auto *sp = widgetNamed<QSpinBox>(&d, QLatin1String(base) + s);
             QVERIFY(!sp->isEnabled());
             QCOMPARE(sp->value(), 0);
         }
@@ -258,11 +242,11 @@ void TestDialogDojeni::toggleFillsDefaults()
     QFETCH(QList<int>, defaults);
     DialogDojeni d(window);
     const QString s = QString::number(milking);
-    auto *cb = child<QCheckBox>(d, QStringLiteral("cbdojeni") + s);
-    auto *fromDay = child<QComboBox>(d, QStringLiteral("od_datum") + s);
-    auto *fromHour = child<QSpinBox>(d, QStringLiteral("od_hodina") + s);
-    auto *toDay = child<QComboBox>(d, QStringLiteral("do_datum") + s);
-    auto *toHour = child<QSpinBox>(d, QStringLiteral("do_hodina") + s);
+    auto *cb = widgetNamed<QCheckBox>(&d, QStringLiteral("cbdojeni") + s);
+    auto *fromDay = widgetNamed<QComboBox>(&d, QStringLiteral("od_datum") + s);
+    auto *fromHour = widgetNamed<QSpinBox>(&d, QStringLiteral("od_hodina") + s);
+    auto *toDay = widgetNamed<QComboBox>(&d, QStringLiteral("do_datum") + s);
+    auto *toHour = widgetNamed<QSpinBox>(&d, QStringLiteral("do_hodina") + s);
     const auto state = [&] {
         return QList<int>{fromDay->currentIndex(), fromHour->value(), toDay->currentIndex(), toHour->value()};
     };
@@ -291,9 +275,9 @@ void TestDialogDojeni::toggleKeepsChosenValues()
 {
     DialogDojeni d(window);
     // A start already chosen stays; only the empty end gets the default.
-    child<QComboBox>(d, QStringLiteral("od_datum1"))->setCurrentIndex(0);
-    child<QSpinBox>(d, QStringLiteral("od_hodina1"))->setValue(5);
-    child<QCheckBox>(d, QStringLiteral("cbdojeni1"))->click();
+    widgetNamed<QComboBox>(&d, QStringLiteral("od_datum1"))->setCurrentIndex(0);
+    widgetNamed<QSpinBox>(&d, QStringLiteral("od_hodina1"))->setValue(5);
+    widgetNamed<QCheckBox>(&d, QStringLiteral("cbdojeni1"))->click();
     QCOMPARE(getPeriods(d).mid(0, 7), (QList<int>{1, 0, 0, 0, 5, 1, 23}));
 }
 
@@ -321,7 +305,7 @@ void TestDialogDojeni::roundTrip()
     setPeriods(d, given);
     QCOMPARE(getPeriods(d), got);
     for (int n = 1; n <= 3; ++n)
-        QCOMPARE(child<QComboBox>(d, QStringLiteral("od_datum") + QString::number(n))->isEnabled(),
+        QCOMPARE(widgetNamed<QComboBox>(&d, QStringLiteral("od_datum") + QString::number(n))->isEnabled(),
                  bool(given[n - 1]));
 }
 
@@ -337,9 +321,9 @@ void TestDialogDojeni::askAccepted()
     whenDialogOpens([&](DialogDojeni *d) {
         title = d->windowTitle();
         parent = d->parent();
-        QVERIFY(child<QCheckBox>(*d, QStringLiteral("cbdojeni1"))->isChecked());
-        child<QCheckBox>(*d, QStringLiteral("cbdojeni2"))->click(); // milking 2 off
-        child<QCheckBox>(*d, QStringLiteral("cbdojeni3"))->click(); // milking 3 on: Dnes 12 to Dnes 23
+        QVERIFY(widgetNamed<QCheckBox>(d, QStringLiteral("cbdojeni1"))->isChecked());
+        widgetNamed<QCheckBox>(d, QStringLiteral("cbdojeni2"))->click(); // milking 2 off
+        widgetNamed<QCheckBox>(d, QStringLiteral("cbdojeni3"))->click(); // milking 3 on: Dnes 12 to Dnes 23
         clickButton(d, QDialogButtonBox::Ok);
     });
     QVERIFY(window->askForMilkingPeriods());
@@ -354,7 +338,6 @@ void TestDialogDojeni::askAccepted()
                                     QDateTime(today, QTime(12, 0, 0)),
                                     QDateTime(today, QTime(23, 59, 59))};
     QCOMPARE(window->periods(), expected);
-    QVERIFY(window->periods()[2].isNull() && window->periods()[3].isNull());
 }
 
 void TestDialogDojeni::askCancelled()
@@ -363,8 +346,8 @@ void TestDialogDojeni::askCancelled()
     reopen(before);
     const QList<QDateTime> periodsBefore = window->periods();
     whenDialogOpens([](DialogDojeni *d) {
-        child<QCheckBox>(*d, QStringLiteral("cbdojeni1"))->click();
-        child<QCheckBox>(*d, QStringLiteral("cbdojeni2"))->click();
+        widgetNamed<QCheckBox>(d, QStringLiteral("cbdojeni1"))->click();
+        widgetNamed<QCheckBox>(d, QStringLiteral("cbdojeni2"))->click();
         clickButton(d, QDialogButtonBox::Cancel);
     });
     QVERIFY(!window->askForMilkingPeriods());
@@ -431,7 +414,6 @@ void TestDialogDojeni::periodRule()
     const QList<QDateTime> p = window->periods();
     QCOMPARE(p[4], from);
     QCOMPARE(p[5], to);
-    QCOMPARE(p[4].isNull(), !values[0]);
     if (!from.isNull())
         QCOMPARE(p[4].timeSpec(), Qt::LocalTime);
     QVERIFY(p[0].isNull() && p[1].isNull() && p[2].isNull() && p[3].isNull());

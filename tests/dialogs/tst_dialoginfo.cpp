@@ -8,19 +8,6 @@
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
-// Counts the paint events a widget receives.
-class PaintCounter : public QObject
-{
-public:
-    int paints = 0;
-    bool eventFilter(QObject *, QEvent *e) override
-    {
-        if (e->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
-
 class TestDialogInfo : public QObject
 {
     Q_OBJECT
@@ -70,8 +57,7 @@ void TestDialogInfo::progressPattern()
     // The caller blocks the event loop between the updates: the one processEvents() in
     // updateProgressDialog must be enough to get the new text painted.
     auto *label = dialog->findChild<QLabel *>(QStringLiteral("label"));
-    PaintCounter counter;
-    label->installEventFilter(&counter);
+    PaintCounter counter(label);
     updateProgressDialog(dialog.get(), QString::fromUtf8("Zpracovávám sestavu..."));
     QVERIFY(counter.paints >= 1);
     QCOMPARE(label->text(), QString::fromUtf8("Zpracovávám sestavu..."));
@@ -83,7 +69,6 @@ void TestDialogInfo::progressPattern()
         for (int x = 0; x < shot.width() && !drawn; ++x)
             drawn = shot.pixel(x, y) != background;
     QVERIFY(drawn);
-    label->removeEventFilter(&counter);
 }
 
 void TestDialogInfo::destroyingCloses()

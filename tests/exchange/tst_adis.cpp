@@ -64,18 +64,24 @@ QString writtenBy(const QString &writer, const QString &field, const QString &va
     row.byk = field == "bull" ? value : QStringLiteral("HO 444649");
     row.byk_jmeno = field == "name" ? value : QStringLiteral("Balisto");
     const QString cow = field == "cow" ? value : QStringLiteral("7");
+    // A Fullwood cow id is the animal's number in the cloud as well.
+    if (writer.startsWith("Taurus") && field == "cow")
+        row.cislo = value;
     const QMap<QString, QString> cows{{row.cislo, cow}};
+    QMap<QString, Animal> animals;
+    animals[row.cislo].cislo = row.cislo;
+    animals[row.cislo].tech_cislo = cow;
     if (writer == "DeLaval")
-        return delaval::recordFileText(delaval::writeBackRecords({row}, {}, cows).lines);
+        return delaval::recordFileText(delaval::writeBackRecords({row}, {}, animals).lines);
     if (writer == "DairyPlan")
-        return westfalia::modifyRequestText(westfalia::eventLines({row}, {}, cows));
+        return westfalia::modifyRequestText(westfalia::eventLines({row}, {}, animals));
     if (writer == "Taurus")
         return taurus::writeBackRequestText(QDateTime(row.datum, QTime(8, 0)),
-                                            taurus::fullwoodWriteBackLines({row}, {}, cows));
+                                            taurus::fullwoodWriteBackLines({row}, {}, animals));
     if (writer == "Taurus copy") {
         QTemporaryDir dir;
         const QString path = dir.filePath("tau_ms_ins.txt");
-        if (!taurus::writeInsCopy(path, taurus::fullwoodWriteBackLines({row}, {}, cows)))
+        if (!taurus::writeInsCopy(path, taurus::fullwoodWriteBackLines({row}, {}, animals)))
             return QString();
         QString text = QTextCodec::codecForName("Windows-1250")->toUnicode(readWholeFile(path));
         return text.replace("\r\n", "\n");

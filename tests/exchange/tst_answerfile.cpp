@@ -2,6 +2,7 @@
 #include "exchange/adis.h"
 #include "exchange/answerfields.h"
 #include "exchange/answerfile.h"
+#include "exchange/converter.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -49,6 +50,7 @@ private slots:
     void decodedAsTheCodecDoes();
     void noAnswer();
     void answerAppearsWhileWaiting();
+    void endedWhileWaiting(); // last: ends every later wait of the process
 };
 
 void TestAnswerFile::lineEnds_data()
@@ -161,15 +163,26 @@ void TestAnswerFile::noAnswer()
 {
     QCOMPARE(exchange::answerWait().attempts, 120);
     QCOMPARE(exchange::answerWait().delayMs, 1000);
-    exchange::setAnswerWait({4, 25});
+    exchange::setAnswerWait({3, 400});
     QTemporaryDir dir;
     QFile file;
     QElapsedTimer clock;
+    // Events run all through the wait, not once between two pauses.
+    qint64 lastTick = 0, longestGap = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    connect(&tick, &QTimer::timeout, [&] {
+        longestGap = qMax(longestGap, clock.elapsed() - lastTick);
+        lastTick = clock.elapsed();
+    });
+    tick.start(5);
     clock.start();
     QVERIFY(!exchange::openAnswer(file, dir.filePath("missing.txt")));
     const qint64 ms = clock.elapsed();
     // Far below the usual 120 s; a loaded Wine opens missing files slowly.
-    QVERIFY2(ms >= 3 * 25 && ms < (runsOnWindows() ? 10000 : 3000), qPrintable(QString::number(ms)));
+    QVERIFY2(ms >= 2 * 400 && ms < (runsOnWindows() ? 10000 : 5000), qPrintable(QString::number(ms)));
+    QVERIFY2(longestGap < (runsOnWindows() ? 350 : 200), qPrintable(QString::number(longestGap)));
+    tick.stop();
     QVERIFY(!file.isOpen());
     // A directory is no answer either.
     QVERIFY(!exchange::openAnswer(file, dir.path()));
@@ -199,6 +212,17 @@ void TestAnswerFile::answerAppearsWhileWaiting()
     QVERIFY(clock.elapsed() < 5000);
     const QStringList lines = exchange::readAnswerLines(file);
     QCOMPARE(lines, QStringList{"VN201863   1220240105 1"});
+}
+
+void TestAnswerFile::endedWhileWaiting()
+{
+    QTemporaryDir dir;
+    QTimer::singleShot(100, [] { exchange::endConverterRuns(); });
+    QFile file;
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!exchange::openAnswer(file, dir.filePath("missing.txt")));
+    QVERIFY2(clock.elapsed() < 700, qPrintable(QString::number(clock.elapsed())));
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestAnswerFile)

@@ -18,7 +18,6 @@
 #include <QDir>
 #include <QFileSystemWatcher>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QTextEdit>
 #include <QThread>
@@ -33,19 +32,14 @@ const QString User = QStringLiteral("afikim");
 const QString Password = QStringLiteral("heslo");
 const int Recorded = 6;
 
-QString localPath(const char *windowsPath)
-{
-    return platform::localPath(QString::fromLatin1(windowsPath));
-}
-
 QString savefile()
 {
-    return localPath("c:/afifarm/savefile");
+    return platform::localPath("c:/afifarm/savefile");
 }
 
 QString importDir()
 {
-    return localPath("c:/afifarm/DATA/MS");
+    return platform::localPath("c:/afifarm/DATA/MS");
 }
 
 QString importPath()
@@ -55,36 +49,13 @@ QString importPath()
 
 QString afifarm()
 {
-    return localPath("c:/afifarm/program/afifarm.exe");
+    return platform::localPath("c:/afifarm/program/afifarm.exe");
 }
 
-bool command(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.start(program, args);
-    return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-// Writes blocks until the file system refuses more.
-void fillUp(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return;
-    const QByteArray block(4096, 'x');
-    while (f.write(block) == block.size()) {
-    }
-    // The last partial block, byte by byte.
-    while (f.write("x", 1) == 1) {
-    }
-}
-
-// The animals of a sync request, by life number.
-QStringList sentAnimals(const QJsonObject &request)
+// The animals of a sync request's body, by life number.
+QStringList sentAnimals(const QJsonObject &body)
 {
     QStringList lives;
-    const QJsonObject body =
-        QJsonDocument::fromJson(request.value(QStringLiteral("body")).toString().toUtf8()).object();
     for (const QJsonValue &v : body.value(QStringLiteral("animals")).toArray())
         lives << v.toObject().value(QStringLiteral("cislo")).toString();
     lives.sort();
@@ -127,15 +98,19 @@ private slots:
 
 private:
     void makeWindow();
-    bool mountImportDirectory(const QString &size);
+    bool mountImportDirectory(const QString &size)
+    {
+        QDir().mkpath(importDir());
+        return mount.mount(importDir(), size);
+    }
     Run saveReport(const QStringList &extra = QStringList(), const QString &herdFile = QString());
     QString text() const { return widgetNamed<QTextEdit>(window, "textEdit")->toPlainText(); }
-    herd::Herd loadHerd(const QString &path) const;
+    int syncs() const { return registry->requests(QStringLiteral("/api/v1/sync")).size(); }
 
     QTemporaryDir herdDir;
     QString herdA;
     QString herdB;
-    QString mountPoint;
+    TmpfsMount mount;
     RegistryProcess *registry = nullptr;
     MainWindow *window = nullptr;
 };
@@ -153,26 +128,17 @@ void TestAfifarmFaults::init()
 {
     afikim::setReportWaitMs(0);
     TestEnvironment::resetDriveC();
-    const Run r = runProgram(FARM_TOOL, {"--system", "afikim", "--herd", herdA, "--wineprefix",
-                                         TestEnvironment::winePrefix(), "--simulators", SIMULATOR_DIR});
-    QVERIFY2(r.exitCode == 0, r.err.constData());
+    const QByteArray error = layOutFarm("afikim", herdA);
+    QVERIFY2(error.isEmpty(), error.constData());
     registry = new RegistryProcess;
     QVERIFY(registry->addUser(Cloud, User, Password));
-    QVERIFY(registry->start());
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    QVERIFY(registry->serve());
 }
 
 void TestAfifarmFaults::cleanup()
 {
-    if (window) {
-        window->settingsStore()->clear();
-        delete window;
-        window = nullptr;
-    }
-    if (!mountPoint.isEmpty()) {
-        command(QStringLiteral("umount"), {QStringLiteral("-l"), mountPoint});
-        mountPoint.clear();
-    }
+    discardWindow(window);
+    mount.unmount();
     delete registry;
     registry = nullptr;
     afikim::setReportWaitMs(5000);
@@ -182,24 +148,8 @@ void TestAfifarmFaults::makeWindow()
 {
     window = new MainWindow;
     QCOMPARE(window->milkingSystem(), 5);
-    QSettings *s = window->settingsStore();
-    s->setValue(keys::CloudNumber, Cloud);
-    s->setValue(keys::CloudUser, User);
-    s->setValue(keys::CloudPassword, Password);
-    s->setValue(keys::InsDays, 400);
-    s->setValue(keys::SendDays, 60);
-    s->setValue(keys::TrayIcon, false);
-}
-
-bool TestAfifarmFaults::mountImportDirectory(const QString &size)
-{
-    QDir().mkpath(importDir());
-    if (!command(QStringLiteral("mount"),
-                 {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                  QStringLiteral("size=") + size, QStringLiteral("tmpfs"), importDir()}))
-        return false;
-    mountPoint = importDir();
-    return true;
+    storeCloud(window->settingsStore(), Cloud, User, Password, 400, 60);
+    window->settingsStore()->setValue(keys::TrayIcon, false);
 }
 
 Run TestAfifarmFaults::saveReport(const QStringList &extra, const QString &herdFile)
@@ -212,18 +162,9 @@ Run TestAfifarmFaults::saveReport(const QStringList &extra, const QString &herdF
                       environment);
 }
 
-herd::Herd TestAfifarmFaults::loadHerd(const QString &path) const
-{
-    herd::Herd h;
-    QString error;
-    if (!h.load(path, &error))
-        qWarning("%s", qPrintable(error));
-    return h;
-}
-
 void TestAfifarmFaults::diskFullForTheImportFile()
 {
-    const QString herdPath = localPath("c:/afifarm/program/herd.json");
+    const QString herdPath = platform::localPath("c:/afifarm/program/herd.json");
     const herd::Herd before = loadHerd(herdPath);
     const QDate yesterday = QDate::currentDate().addDays(-1);
     QMap<int, QString> chosen; // cow number -> life number
@@ -234,22 +175,14 @@ void TestAfifarmFaults::diskFullForTheImportFile()
         chosen.insert(c.parlour, herd::significantDigits(c.registration));
     }
     QCOMPARE(chosen.size(), Recorded);
-    for (const QString &life : chosen) {
-        int rc = -1;
-        registry->run({"record-insemination", "--cloud", Cloud, "--animal", life, "--date",
-                       yesterday.toString(Qt::ISODate), "--bull", "CZE-99001", "--bull-name", "Testovací"},
-                      &rc);
-        QCOMPARE(rc, 0);
-    }
+    for (const QString &life : chosen)
+        QVERIFY(registry->recordInsemination(Cloud, life, yesterday, QVariant(), "CZE-99001", "Testovací"));
 
     if (!mountImportDirectory(QStringLiteral("64k")))
         QSKIP("cannot mount a tmpfs here (needs root)");
     // The import file of an earlier run, which AfiFarm may not have taken yet.
     const QByteArray earlier = "CN ***** Byci *****\nCN earlier run\n";
-    QFile old(importPath());
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write(earlier);
-    old.close();
+    QVERIFY(writeWholeFile(importPath(), earlier));
     fillUp(importDir() + QStringLiteral("/filler"));
     {
         QFile probe(importDir() + QStringLiteral("/probe"));
@@ -268,7 +201,7 @@ void TestAfifarmFaults::diskFullForTheImportFile()
         QCOMPARE(answerer.boxes.size(), 1);
         QCOMPARE(answerer.boxes[0].text, QString::fromUtf8("Chyba vytváření souboru\n") + importPath());
         QCOMPARE(text(), QString());
-        QCOMPARE(registry->requests(QStringLiteral("/api/v1/sync")).size(), 1);
+        QCOMPARE(syncs(), 1);
     }
     // The earlier file whole under its name, and no piece of the new one beside it.
     QCOMPARE(readWholeFile(importPath()), earlier);
@@ -305,17 +238,15 @@ void TestAfifarmFaults::diskFullForTheImportFile()
                  imported.out.constData());
     }
     // AfiFarm holds each of them once.
+    const auto onThatDay = [&](const herd::Cow *c) {
+        return int(std::count_if(c->inseminations.cbegin(), c->inseminations.cend(),
+                                 [&](const herd::Insemination &i) { return i.date == yesterday; }));
+    };
     const herd::Herd after = loadHerd(herdPath);
     for (const herd::Cow &c : after.cows) {
-        int onThatDay = 0;
-        for (const herd::Insemination &i : c.inseminations)
-            onThatDay += i.date == yesterday ? 1 : 0;
         const herd::Cow *was = before.cowByRegistration(c.registration);
         QVERIFY(was);
-        const int wasOnThatDay =
-            int(std::count_if(was->inseminations.cbegin(), was->inseminations.cend(),
-                              [&](const herd::Insemination &i) { return i.date == yesterday; }));
-        QCOMPARE(onThatDay, wasOnThatDay + (chosen.contains(c.parlour) ? 1 : 0));
+        QCOMPARE(onThatDay(&c), onThatDay(was) + (chosen.contains(c.parlour) ? 1 : 0));
     }
 }
 
@@ -333,11 +264,8 @@ void TestAfifarmFaults::diskFullForConverterInput()
     if (!mountImportDirectory(QStringLiteral("64k")))
         QSKIP("cannot mount a tmpfs here (needs root)");
     const QString path = importDir() + QStringLiteral("/request.txt");
-    if (earlierRequest) {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("earlier request\r\n");
-    }
+    if (earlierRequest)
+        QVERIFY(writeWholeFile(path, "earlier request\r\n"));
     fillUp(importDir() + QStringLiteral("/filler"));
     // Longer than the whole file system, so the space the earlier request frees does not help.
     QString text;
@@ -368,11 +296,7 @@ void TestAfifarmFaults::diskFullForReplacedFiles()
         QSKIP("cannot mount a tmpfs here (needs root)");
     const QString path = importDir() + QLatin1Char('/') + file;
     const QByteArray earlier("earlier contents\r\n");
-    {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        QCOMPARE(f.write(earlier), qint64(earlier.size()));
-    }
+    QVERIFY(writeWholeFile(path, earlier));
     fillUp(importDir() + QStringLiteral("/filler"));
     QStringList lines;
     // Less than the file's write buffer: the disk refuses it only when the buffer is written out.
@@ -418,10 +342,7 @@ void TestAfifarmFaults::reportChangingWhileRead()
     int readable = 0;
     for (int run = 0; run < Runs; ++run) {
         std::atomic<bool> stop{false};
-        QFile first(report);
-        QVERIFY(first.open(QIODevice::WriteOnly));
-        first.write(versions[run % 2]);
-        first.close();
+        QVERIFY(writeWholeFile(report, versions[run % 2]));
         std::thread writer([&, run] {
             QRandomGenerator random(quint32(run + 1));
             const QString incoming = savefile() + QStringLiteral("/incoming.tmp");
@@ -454,27 +375,26 @@ void TestAfifarmFaults::reportChangingWhileRead()
                 QThread::usleep(random.bounded(800));
             }
         });
-        const int syncsBefore = registry->requests(QStringLiteral("/api/v1/sync")).size();
-        QList<ModalAnswerer::Box> boxes;
+        const int syncsBefore = syncs();
+        QStringList boxes;
         {
             ModalAnswerer answerer;
             widgetNamed<QTextEdit>(window, "textEdit")->setPlainText(QStringLiteral("old text"));
             window->exchangeAfifarm(savefile());
-            boxes = answerer.boxes;
+            boxes = answerer.texts();
         }
         stop = true;
         writer.join();
-        const QList<QJsonObject> syncs = registry->requests(QStringLiteral("/api/v1/sync"));
         const QString shown = text();
         if (shown == QString::fromUtf8("Nepodporovaný formát dat.")) {
-            QCOMPARE(syncs.size(), syncsBefore);
+            QCOMPARE(syncs(), syncsBefore);
             QVERIFY(boxes.isEmpty());
         } else {
             // Read whole: the animals of one version, no mixture, no half-read number.
             QVERIFY2(shown.startsWith(QStringLiteral("USNI_CISLO,PORADI,DATUM_CAS,MLEKO_PRUMER,MLEKO\n")),
                      qPrintable(shown.left(200)));
-            QCOMPARE(syncs.size(), syncsBefore + 1);
-            const QStringList sent = sentAnimals(syncs.last());
+            QCOMPARE(syncs(), syncsBefore + 1);
+            const QStringList sent = sentAnimals(registry->lastBody());
             QVERIFY2(sent == animals[0] || sent == animals[1],
                      qPrintable(QStringLiteral("%1 animals sent: %2").arg(sent.size()).arg(sent.join(' '))));
             const QStringList &version = sent == animals[0] ? animals[0] : animals[1];
@@ -496,7 +416,7 @@ void TestAfifarmFaults::reportChangingWhileRead()
     ModalAnswerer answerer;
     QVERIFY(waitForAfifarmRuns(window, savefile()));
     QCOMPARE(answerer.boxes.size(), 1);
-    QCOMPARE(sentAnimals(registry->requests(QStringLiteral("/api/v1/sync")).last()), animals[1]);
+    QCOMPARE(sentAnimals(registry->lastBody()), animals[1]);
 }
 
 void TestAfifarmFaults::watcherHoldsOn_data()
@@ -524,18 +444,16 @@ void TestAfifarmFaults::watcherHoldsOn()
     ModalAnswerer answerer;
     QCOMPARE(saveReport().exitCode, 0);
     QVERIFY(waitForAfifarmRuns(window, savefile()));
-    QCOMPARE(registry->requests(QStringLiteral("/api/v1/sync")).size(), 1);
+    QCOMPARE(syncs(), 1);
 }
 
 // Ten unreadable reports: one run, one wait, all of them gone; the window is not frozen meanwhile.
 void TestAfifarmFaults::unreadableReportsInOneRun()
 {
     afikim::setReportWaitMs(1000);
-    for (int i = 0; i < 10; ++i) {
-        QFile junk(savefile() + QStringLiteral("/StablomatAnimals%1.dif").arg(i));
-        QVERIFY(junk.open(QIODevice::WriteOnly));
-        junk.write("not a report");
-    }
+    for (int i = 0; i < 10; ++i)
+        QVERIFY(
+            writeWholeFile(savefile() + QStringLiteral("/StablomatAnimals%1.dif").arg(i), "not a report"));
     makeWindow();
     int ticks = 0;
     QTimer ticker;
@@ -549,7 +467,7 @@ void TestAfifarmFaults::unreadableReportsInOneRun()
     QCOMPARE(QDir(savefile()).entryList(QDir::Files), QStringList());
     QCOMPARE(text(), QString::fromUtf8("Nepodporovaný formát dat."));
     QVERIFY(waitForAfifarmRuns(window, savefile()));
-    QCOMPARE(registry->requests(QStringLiteral("/api/v1/sync")).size(), 0);
+    QCOMPARE(syncs(), 0);
 }
 
 STABLOMAT_TEST_MAIN(TestAfifarmFaults)

@@ -5,6 +5,7 @@
 #include "common/testsupport.h"
 
 #include "common/registryprocess.h"
+#include "common/simprocess.h"
 
 #include "adapters/delaval/delavalformat.h"
 #include "app/mainwindow.h"
@@ -14,10 +15,7 @@
 #include "platform/platform.h"
 #include "platform/settingskeys.h"
 
-#include <QDirIterator>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QProcess>
 #include <QTextEdit>
 
 namespace {
@@ -27,13 +25,6 @@ const QString User = QStringLiteral("jan");
 const QString Password = QStringLiteral("heslo");
 const int Cows = 40;
 const int Recorded = 8;
-
-bool command(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.start(program, args);
-    return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
 
 } // namespace
 
@@ -59,17 +50,31 @@ private:
     // A small tmpfs over the converter's directory with its files copied in; false when mounting
     // is not possible here (not root, or no tmpfs).
     bool mountConverterDirectory(const QString &size);
-    void runExchange(ModalAnswerer &answerer);
-    herd::Herd herdNow() const;
+    // One button run without milk yields; the boxes it showed.
+    QStringList runExchange()
+    {
+        ModalAnswerer answerer;
+        window->exchangeDelaval(false, true);
+        return answerer.texts();
+    }
+    // Two runs more, each with its result box; then each recorded insemination is held once.
+    void runsAfterTheFault()
+    {
+        for (int round = 0; round < 2; ++round)
+            QCOMPARE(runExchange().size(), 1);
+        checkWrittenOnce();
+    }
+    herd::Herd herdNow() const { return loadHerd(dir + QStringLiteral("herd.json")); }
     void checkWrittenOnce() const;
     int syncRequests() const { return registry->requests(QStringLiteral("/sync")).size(); }
 
-    QByteArray herdJson;
+    QTemporaryDir herdDir;
+    QString herdFile;
     QDate today;
     QString dir; // the converter's directory, ending in "/"
     QStringList lives;
     herd::Herd before;
-    QString mountPoint;
+    TmpfsMount mount;
     RegistryProcess *registry = nullptr;
     MainWindow *window = nullptr;
 };
@@ -77,16 +82,9 @@ private:
 void TestConverterFaults::initTestCase()
 {
     today = QDate::currentDate();
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath(QStringLiteral("herd.json"));
-    QProcess gen;
-    gen.start(QStringLiteral(HERD_GENERATOR),
-              {QStringLiteral("--cows"), QString::number(Cows), QStringLiteral("--seed"),
-               QStringLiteral("11"), QStringLiteral("--today"), today.toString(Qt::ISODate),
-               QStringLiteral("--out"), path});
-    QVERIFY(gen.waitForFinished(30000) && gen.exitCode() == 0);
-    herdJson = readWholeFile(path);
-    QVERIFY(!herdJson.isEmpty());
+    herdFile =
+        generateHerdFile(herdDir.filePath("herd.json"), Cows, 11, {"--today", today.toString(Qt::ISODate)});
+    QVERIFY(!herdFile.isEmpty());
 }
 
 void TestConverterFaults::init()
@@ -97,8 +95,7 @@ void TestConverterFaults::init()
     qputenv("ZAVRA_TIMEOUT_MS", "10000");
     registry = new RegistryProcess;
     QVERIFY(registry->addUser(Cloud, User, Password));
-    QVERIFY(registry->start());
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    QVERIFY(registry->serve());
 }
 
 void TestConverterFaults::cleanup()
@@ -106,15 +103,8 @@ void TestConverterFaults::cleanup()
     qunsetenv("ISO32_CRASH_AFTER_LINES");
     qunsetenv("ISO32_DIRECT_WRITE");
     qunsetenv("ISO32_IMPORT_FAULT");
-    if (window) {
-        window->settingsStore()->clear();
-        delete window;
-        window = nullptr;
-    }
-    if (!mountPoint.isEmpty()) {
-        command(QStringLiteral("umount"), {QStringLiteral("-l"), mountPoint});
-        mountPoint.clear();
-    }
+    discardWindow(window);
+    mount.unmount();
     delete registry;
     registry = nullptr;
     exchange::setAnswerWait(exchange::AnswerWait());
@@ -123,27 +113,13 @@ void TestConverterFaults::cleanup()
 
 void TestConverterFaults::openFarm(bool link)
 {
-    QTemporaryDir tmp;
-    QFile f(tmp.filePath(QStringLiteral("herd.json")));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(herdJson);
-    f.close();
-    QStringList args{QStringLiteral("--system"),     QStringLiteral("alpro"),
-                     QStringLiteral("--herd"),       f.fileName(),
-                     QStringLiteral("--wineprefix"), TestEnvironment::winePrefix(),
-                     QStringLiteral("--simulators"), QStringLiteral(SIMULATOR_DIR)};
-    if (link)
-        args << QStringLiteral("--link");
-    QVERIFY(command(QStringLiteral(FARM_TOOL), args));
+    const QByteArray error = layOutFarm("alpro", herdFile, link ? QStringList{"--link"} : QStringList());
+    QVERIFY2(error.isEmpty(), error.constData());
     window = new MainWindow;
     QCOMPARE(window->milkingSystem(), 1);
     dir = QFileInfo(platform::localPath(window->milkingSystemPath())).absolutePath() + QLatin1Char('/');
     QSettings *s = window->settingsStore();
-    s->setValue(keys::CloudNumber, Cloud);
-    s->setValue(keys::CloudUser, User);
-    s->setValue(keys::CloudPassword, Password);
-    s->setValue(keys::InsDays, 30);
-    s->setValue(keys::SendDays, 30);
+    storeCloud(s, Cloud, User, Password);
     s->setValue(keys::SendInseminations, true);
     s->setValue(keys::ImportInseminations, true);
 
@@ -162,13 +138,7 @@ void TestConverterFaults::openFarm(bool link)
             (c->lastInsemination() && c->lastInsemination()->date >= today.addDays(-3)))
             continue;
         const QString life = herd::significantDigits(c->registration);
-        int rc = -1;
-        registry->run({QStringLiteral("record-insemination"), QStringLiteral("--cloud"), Cloud,
-                       QStringLiteral("--animal"), life, QStringLiteral("--date"),
-                       today.addDays(-1).toString(Qt::ISODate), QStringLiteral("--ordinal"),
-                       QStringLiteral("1"), QStringLiteral("--bull"), QStringLiteral("HO 7")},
-                      &rc);
-        QCOMPARE(rc, 0);
+        QVERIFY(registry->recordInsemination(Cloud, life, today.addDays(-1), 1, QStringLiteral("HO 7")));
         lives << life;
     }
     QCOMPARE(lives.size(), Recorded);
@@ -180,30 +150,12 @@ bool TestConverterFaults::mountConverterDirectory(const QString &size)
     const QString saved = target + QStringLiteral(".saved");
     if (!QDir().rename(target, saved) || !QDir().mkpath(target))
         return false;
-    if (!command(QStringLiteral("mount"),
-                 {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                  QStringLiteral("size=") + size, QStringLiteral("tmpfs"), target})) {
+    if (!mount.mount(target, size)) {
         QDir().rmdir(target);
         QDir().rename(saved, target);
         return false;
     }
-    mountPoint = target;
-    return command(QStringLiteral("cp"), {QStringLiteral("-a"), saved + QStringLiteral("/."), target});
-}
-
-void TestConverterFaults::runExchange(ModalAnswerer &answerer)
-{
-    Q_UNUSED(answerer);
-    window->exchangeDelaval(false, true);
-}
-
-herd::Herd TestConverterFaults::herdNow() const
-{
-    herd::Herd h;
-    QString error;
-    if (!h.load(dir + QStringLiteral("herd.json"), &error))
-        qWarning("%s", qPrintable(error));
-    return h;
+    return commandSucceeds("cp", {"-a", saved + "/.", target});
 }
 
 // Every insemination recorded in the registry is in the herd once, and nothing else was added.
@@ -237,27 +189,18 @@ void TestConverterFaults::killedWhileWriting()
     qputenv("ISO32_CRASH_AFTER_LINES", "5");
     if (inPlace)
         qputenv("ISO32_DIRECT_WRITE", "1");
-    {
-        ModalAnswerer answerer;
-        runExchange(answerer);
-        QVERIFY(!window->exchangeRunning());
-        if (inPlace) {
-            // Five whole lines are an answer: those cows are sent, their inseminations written.
-            QCOMPARE(answerer.boxes.size(), 1);
-            QCOMPARE(syncRequests(), 1);
-            const QJsonObject body = QJsonDocument::fromJson(registry->requests(QStringLiteral("/sync"))
-                                                                 .last()
-                                                                 .value(QStringLiteral("body"))
-                                                                 .toString()
-                                                                 .toUtf8())
-                                         .object();
-            QVERIFY(body.value(QStringLiteral("animals")).toArray().size() <= 5);
-        } else {
-            // No answer under its name: the run ends silently, the registry hears nothing.
-            QVERIFY(answerer.boxes.isEmpty());
-            QVERIFY(!QFileInfo::exists(dir + delaval::answerFileName()));
-            QCOMPARE(syncRequests(), 0);
-        }
+    const QStringList boxes = runExchange();
+    QVERIFY(!window->exchangeRunning());
+    if (inPlace) {
+        // Five whole lines are an answer: those cows are sent, their inseminations written.
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(syncRequests(), 1);
+        QVERIFY(registry->lastBody().value(QStringLiteral("animals")).toArray().size() <= 5);
+    } else {
+        // No answer under its name: the run ends silently, the registry hears nothing.
+        QVERIFY(boxes.isEmpty());
+        QVERIFY(!QFileInfo::exists(dir + delaval::answerFileName()));
+        QCOMPARE(syncRequests(), 0);
     }
     // The request handed over was whole.
     QCOMPARE(readWholeFile(dir + delaval::requestFileName()),
@@ -265,12 +208,7 @@ void TestConverterFaults::killedWhileWriting()
 
     qunsetenv("ISO32_CRASH_AFTER_LINES");
     qunsetenv("ISO32_DIRECT_WRITE");
-    for (int round = 0; round < 2; ++round) {
-        ModalAnswerer answerer;
-        runExchange(answerer);
-        QCOMPARE(answerer.boxes.size(), 1);
-    }
-    checkWrittenOnce();
+    runsAfterTheFault();
 }
 
 void TestConverterFaults::readOnlyDirectory()
@@ -279,39 +217,21 @@ void TestConverterFaults::readOnlyDirectory()
     if (!mountConverterDirectory(QStringLiteral("4m")))
         QSKIP("cannot mount a tmpfs here (needs root)");
     // An answer left by an earlier run that can no longer be removed.
-    QFile stale(dir + delaval::answerFileName());
-    QVERIFY(stale.open(QIODevice::WriteOnly));
-    stale.write("1\tstale\r\n");
-    stale.close();
-    QVERIFY(
-        command(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,ro"), mountPoint}));
-    {
-        ModalAnswerer answerer;
-        runExchange(answerer);
-        QVERIFY(answerer.boxes.isEmpty());
+    QVERIFY(writeWholeFile(dir + delaval::answerFileName(), "1\tstale\r\n"));
+    const auto remount = [this](const char *mode) {
+        return commandSucceeds("mount", {"-o", QStringLiteral("remount,") + mode, mount.point});
+    };
+    // With a stale answer, and then without one (the request cannot be written, no answer comes):
+    // silence either way.
+    for (const bool stale : {true, false}) {
+        QVERIFY(remount("ro"));
+        QVERIFY(runExchange().isEmpty());
         QCOMPARE(syncRequests(), 0);
         QVERIFY(!window->exchangeRunning());
+        QVERIFY(remount("rw"));
+        QCOMPARE(QFile::remove(dir + delaval::answerFileName()), stale);
     }
-    QVERIFY(
-        command(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,rw"), mountPoint}));
-    QVERIFY(QFile::remove(dir + delaval::answerFileName()));
-    QVERIFY(
-        command(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,ro"), mountPoint}));
-    {
-        // Without a stale answer: the request cannot be written, no answer comes, silence.
-        ModalAnswerer answerer;
-        runExchange(answerer);
-        QVERIFY(answerer.boxes.isEmpty());
-        QCOMPARE(syncRequests(), 0);
-    }
-    QVERIFY(
-        command(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,rw"), mountPoint}));
-    for (int round = 0; round < 2; ++round) {
-        ModalAnswerer answerer;
-        runExchange(answerer);
-        QCOMPARE(answerer.boxes.size(), 1);
-    }
-    checkWrittenOnce();
+    runsAfterTheFault();
 }
 
 void TestConverterFaults::diskFullBeforeTheRecordFile()
@@ -326,38 +246,25 @@ void TestConverterFaults::diskFullBeforeTheRecordFile()
     connect(&fill, &QTimer::timeout, this, [&] {
         if (filled || !QFileInfo::exists(dir + delaval::answerFileName()))
             return;
-        QFile f(filler);
-        if (f.open(QIODevice::WriteOnly)) {
-            const QByteArray block(4096, 'x');
-            while (f.write(block) == block.size() && f.flush()) {
-            }
-        }
+        fillUp(filler);
         filled = true;
     });
     fill.start(0);
-    {
-        ModalAnswerer answerer;
-        runExchange(answerer);
-        fill.stop();
-        QVERIFY(filled);
-        QVERIFY(!window->exchangeRunning());
-        QCOMPARE(syncRequests(), 1);
-        // Downloaded, but nothing handed to the converter.
-        QCOMPARE(answerer.boxes.size(), 1);
-        QVERIFY2(answerer.boxes.at(0).text.contains(QString::fromUtf8("Inseminací: %1/0\n").arg(Recorded)),
-                 qPrintable(answerer.boxes.at(0).text));
-    }
+    const QStringList boxes = runExchange();
+    fill.stop();
+    QVERIFY(filled);
+    QVERIFY(!window->exchangeRunning());
+    QCOMPARE(syncRequests(), 1);
+    // Downloaded, but nothing handed to the converter.
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY2(boxes.at(0).contains(QString::fromUtf8("Inseminací: %1/0\n").arg(Recorded)),
+             qPrintable(boxes.at(0)));
     // No record file at all rather than half of one; the herd is as it was.
     QVERIFY(!QFileInfo::exists(dir + delaval::recordFileName()));
     QCOMPARE(herdNow().toJson(), before.toJson());
 
     QVERIFY(QFile::remove(filler));
-    for (int round = 0; round < 2; ++round) {
-        ModalAnswerer answerer;
-        runExchange(answerer);
-        QCOMPARE(answerer.boxes.size(), 1);
-    }
-    checkWrittenOnce();
+    runsAfterTheFault();
 }
 
 void TestConverterFaults::writeBackConverterFails_data()
@@ -374,24 +281,17 @@ void TestConverterFaults::writeBackConverterFails()
     openFarm(false);
     exchange::setConverterLimits({5000, 3000});
     qputenv("ISO32_IMPORT_FAULT", fault);
-    {
-        ModalAnswerer answerer;
-        runExchange(answerer);
-        QCOMPARE(syncRequests(), 1);
-        // Downloaded, but nothing was taken over by the converter.
-        QCOMPARE(answerer.boxes.size(), 1);
-        QVERIFY2(answerer.boxes.at(0).text.contains(QString::fromUtf8("Inseminací: %1/0\n").arg(Recorded)),
-                 qPrintable(answerer.boxes.at(0).text));
-    }
-    QCOMPARE(herdNow().toJson(), before.toJson());
-    qunsetenv("ISO32_IMPORT_FAULT");
-    exchange::setConverterLimits({5000, 60000});
-    {
-        ModalAnswerer answerer;
-        runExchange(answerer);
-        QCOMPARE(answerer.boxes.size(), 1);
-        QVERIFY2(answerer.boxes.at(0).text.contains(QString::fromUtf8("Inseminací: %1/%1\n").arg(Recorded)),
-                 qPrintable(answerer.boxes.at(0).text));
+    // Downloaded, but nothing was taken over by the converter; the next run writes them.
+    for (const int written : {0, Recorded}) {
+        const QStringList boxes = runExchange();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes.at(0).contains(QString::fromUtf8("Inseminací: %1/%2\n").arg(Recorded).arg(written)),
+                 qPrintable(boxes.at(0)));
+        QCOMPARE(syncRequests(), written ? 2 : 1);
+        if (!written)
+            QCOMPARE(herdNow().toJson(), before.toJson());
+        qunsetenv("ISO32_IMPORT_FAULT");
+        exchange::setConverterLimits({5000, 60000});
     }
     checkWrittenOnce();
 }

@@ -75,16 +75,14 @@ public:
         QDir().mkpath(r + QStringLiteral("/lock"));
         QDir().mkpath(r + QStringLiteral("/tmp"));
         port = unusedPort();
-        QFile conf(r + QStringLiteral("/firebird.conf"));
-        if (!conf.open(QIODevice::WriteOnly))
+        if (!writeWholeFile(r + QStringLiteral("/firebird.conf"),
+                            QStringLiteral("RemoteServicePort = %1\nRemoteBindAddress = localhost\n"
+                                           "SecurityDatabase = %2/security3.fdb\nUdfAccess = None\n")
+                                .arg(port)
+                                .arg(r)
+                                .toUtf8()) ||
+            !writeWholeFile(r + QStringLiteral("/databases.conf"), QByteArray()))
             return false;
-        conf.write(QStringLiteral("RemoteServicePort = %1\nRemoteBindAddress = localhost\n"
-                                  "SecurityDatabase = %2/security3.fdb\nUdfAccess = None\n")
-                       .arg(port)
-                       .arg(r)
-                       .toUtf8());
-        conf.close();
-        QFile(r + QStringLiteral("/databases.conf")).open(QIODevice::WriteOnly);
         qputenv("FIREBIRD", QFile::encodeName(r));
         qputenv("FIREBIRD_LOCK", QFile::encodeName(r + QStringLiteral("/lock")));
         qputenv("FIREBIRD_TMP", QFile::encodeName(r + QStringLiteral("/tmp")));
@@ -209,11 +207,7 @@ void TestDatabaseFaults::initTestCase()
 
 void TestDatabaseFaults::cleanup()
 {
-    if (window) {
-        window->settingsStore()->clear();
-        delete window;
-        window = nullptr;
-    }
+    discardWindow(window);
     delete registry;
     registry = nullptr;
     QString problem;
@@ -251,13 +245,7 @@ void TestDatabaseFaults::open()
         const QString life = uniform::lifeNumber(c.registration);
         if (life.isEmpty() || lives.contains(life))
             continue;
-        int rc = -1;
-        registry->run({QStringLiteral("record-insemination"), QStringLiteral("--cloud"), Cloud,
-                       QStringLiteral("--animal"), life, QStringLiteral("--date"),
-                       QDate::currentDate().toString(Qt::ISODate), QStringLiteral("--ordinal"),
-                       QStringLiteral("1"), QStringLiteral("--bull"), last->sire},
-                      &rc);
-        QCOMPARE(rc, 0);
+        QVERIFY(registry->recordInsemination(Cloud, life, QDate::currentDate(), 1, last->sire));
         lives << life;
     }
     QCOMPARE(lives.size(), Recorded);
@@ -301,21 +289,15 @@ void TestDatabaseFaults::serverStopped()
         QVERIFY(
             db.exec(QStringLiteral("create trigger slow_insemination for DIER_VOORTPLANTING after insert "
                                    "as declare i integer = 0; begin while (i < 400000) do i = i + 1; end")));
-        QVERIFY(registry->start());
+        QVERIFY(registry->serve());
     } else {
         // The registry says when the sync has come and answers it once the server is gone.
-        QVERIFY(registry->start({"--announce", "--hold", "/api/v1/sync"}));
+        QVERIFY(registry->serve({"--announce", "--hold", "/api/v1/sync"}));
     }
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
     window = new MainWindow;
     QCOMPARE(window->milkingSystem(), 6);
-    QSettings *s = window->settingsStore();
-    s->setValue(keys::CloudNumber, Cloud);
-    s->setValue(keys::CloudUser, User);
-    s->setValue(keys::CloudPassword, CloudPassword);
-    s->setValue(keys::InsDays, 30);
-    s->setValue(keys::SendDays, 30);
-    s->setValue(keys::ImportInseminations, true);
+    storeCloud(window->settingsStore(), Cloud, User, CloudPassword);
+    window->settingsStore()->setValue(keys::ImportInseminations, true);
     widgetNamed<QTextEdit>(window, "textEdit")->setPlainText(QStringLiteral("text of the last run"));
 
     QElapsedTimer clock;

@@ -13,6 +13,13 @@ namespace {
 
 const QByteArray GoodAttach = R"({"api":1,"loggedIn":true,"session":"s3ss10n","farm":"4711"})";
 
+QByteArray http(const QByteArray &body, const QByteArray &status = "200 OK")
+{
+    return "HTTP/1.1 " + status +
+           "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
+}
+
 // Answers every attach with GoodAttach and every other request with `answer`, sent as it is.
 class HostileServer : public QObject
 {
@@ -49,26 +56,13 @@ private:
         const bool attach = buffer.startsWith("POST") && buffer.left(buffer.indexOf('\n')).contains("attach");
         const bool detach = buffer.left(buffer.indexOf('\n')).contains("detach");
         pending.remove(s);
-        if (attach || detach) {
-            const QByteArray body = attach ? GoodAttach : QByteArray(R"({"api":1,"detached":true})");
-            s->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
-                     QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-        } else {
-            s->write(answer);
-        }
+        s->write(attach ? http(GoodAttach) : detach ? http(R"({"api":1,"detached":true})") : answer);
         s->disconnectFromHost();
     }
 
     QTcpServer server;
     QHash<QTcpSocket *, QByteArray> pending;
 };
-
-QByteArray http(const QByteArray &body, const QByteArray &status = "200 OK")
-{
-    return "HTTP/1.1 " + status +
-           "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
-           "\r\nConnection: close\r\n\r\n" + body;
-}
 
 // attach + syncZavra of one animal; the syncZavra result.
 int syncOnce(QList<ZARiruvOzav::zavra_ins_row_t> &downloaded)

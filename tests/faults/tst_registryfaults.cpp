@@ -34,16 +34,8 @@ HerdRecords herd()
 {
     HerdRecords r;
     for (int i = 0; i < Animals; ++i) {
-        Animal a;
-        a.cislo = life(i);
-        a.tech_cislo = QString::number(i + 1);
-        a.vyrazena = QStringLiteral("0");
-        r.animals.insert(a.cislo, a);
-        PregnancyEvent p;
-        p.cislo = a.cislo;
-        p.datum = QDate::currentDate().addDays(-(i % 10));
-        p.druh = 1;
-        r.pregnancies << p;
+        r.animals.insert(life(i), {life(i), QString::number(i + 1), QVariant(), QStringLiteral("0")});
+        r.pregnancies << PregnancyEvent{life(i), QDate::currentDate().addDays(-(i % 10)), 1, {}, {}, {}};
     }
     return r;
 }
@@ -51,14 +43,8 @@ HerdRecords herd()
 bool recordInseminations(const RegistryProcess &registry)
 {
     for (int i = 0; i < Recorded; ++i) {
-        int rc = -1;
-        registry.run({QStringLiteral("record-insemination"), QStringLiteral("--cloud"), Cloud,
-                      QStringLiteral("--animal"), life(i * 7), QStringLiteral("--date"),
-                      QDate::currentDate().addDays(-(i % 15)).toString(Qt::ISODate),
-                      QStringLiteral("--ordinal"), QString::number(i % 3 + 1), QStringLiteral("--bull"),
-                      QStringLiteral("HO%1").arg(i)},
-                     &rc);
-        if (rc != 0)
+        if (!registry.recordInsemination(Cloud, life(i * 7), QDate::currentDate().addDays(-(i % 15)),
+                                         i % 3 + 1, QStringLiteral("HO%1").arg(i)))
             return false;
     }
     return true;
@@ -86,14 +72,6 @@ struct FarmStore
         };
     }
 };
-
-bool hasPath(const QList<QJsonObject> &log, const QString &suffix)
-{
-    for (const QJsonObject &o : log)
-        if (o.value(QStringLiteral("path")).toString().endsWith(suffix))
-            return true;
-    return false;
-}
 
 // The dispatcher around a real frame: every run synchronises the herd with the registry.
 class FrameWindow : public MainWindow
@@ -138,7 +116,15 @@ private slots:
 private:
     // Kills the registry once it has answered the attach: the sync then fails.
     void killAfterAttach(QTimer &killer, bool &killed);
-    SyncResult run(bool showMessages, FarmStore &store, ModalAnswerer &answerer);
+    // One run whose boxes are answered.
+    SyncResult run(bool showMessages, FarmStore &store, QStringList *boxes = nullptr)
+    {
+        ModalAnswerer answerer;
+        const SyncResult result = window->synchronise(showMessages, store);
+        if (boxes)
+            *boxes = answerer.texts(true);
+        return result;
+    }
     RegistryProcess *registry = nullptr;
     FrameWindow *window = nullptr;
 };
@@ -150,37 +136,23 @@ void TestRegistryFaults::init()
     QVERIFY(registry->addUser(Cloud, User, Password));
     QVERIFY(recordInseminations(*registry));
     window = new FrameWindow;
-    QSettings *s = window->settingsStore();
-    s->setValue(keys::CloudNumber, Cloud);
-    s->setValue(keys::CloudUser, User);
-    s->setValue(keys::CloudPassword, Password);
-    s->setValue(keys::InsDays, 30);
-    s->setValue(keys::SendDays, 30);
+    storeCloud(window->settingsStore(), Cloud, User, Password);
 }
 
 void TestRegistryFaults::cleanup()
 {
-    window->settingsStore()->clear();
-    delete window;
-    window = nullptr;
+    discardWindow(window);
     delete registry;
     registry = nullptr;
-}
-
-SyncResult TestRegistryFaults::run(bool showMessages, FarmStore &store, ModalAnswerer &answerer)
-{
-    Q_UNUSED(answerer);
-    return window->synchronise(showMessages, store);
 }
 
 void TestRegistryFaults::killAfterAttach(QTimer &killer, bool &killed)
 {
     // Every request waits 1.5 s in the registry: the sync is still pending when it is killed.
-    QVERIFY(registry->start({QStringLiteral("--delay-ms"), QStringLiteral("1500")}));
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    QVERIFY(registry->serve({QStringLiteral("--delay-ms"), QStringLiteral("1500")}));
     killed = false;
     connect(&killer, &QTimer::timeout, this, [&] {
-        if (!killed && hasPath(registry->requests(), QStringLiteral("/attach"))) {
+        if (!killed && !registry->requests(QStringLiteral("/attach")).isEmpty()) {
             ::kill(pid_t(registry->pid()), SIGKILL);
             killed = true;
         }
@@ -194,35 +166,26 @@ void TestRegistryFaults::killedDuringSync()
     QTimer killer;
     killAfterAttach(killer, killed);
     FarmStore store;
-    SyncResult result;
-    QList<ModalAnswerer::Box> boxes;
-    {
-        ModalAnswerer answerer;
-        result = run(false, store, answerer);
-        boxes = answerer.boxes;
-    }
+    QStringList boxes;
+    SyncResult result = run(false, store, &boxes);
     killer.stop();
     QVERIFY(killed);
     QCOMPARE(result.status, SyncStatus::SyncFailed);
     QVERIFY(result.code < 0);
     // A failed sync is reported even in a timer run.
-    QCOMPARE(boxes.size(), 1);
-    QCOMPARE(boxes.at(0).title, QStringLiteral("Stablomat"));
-    QCOMPARE(boxes.at(0).text.section(QLatin1Char('\n'), 0, 0), QStringLiteral("Chyba: %1").arg(result.code));
+    QCOMPARE(boxes, QStringList{QStringLiteral("Chyba: %1").arg(result.code)});
     QCOMPARE(store.calls, 0);
     registry->stop();
 
     // The registry comes back on the same database; the next run gets each insemination once.
-    QVERIFY(registry->start());
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    QVERIFY(registry->serve());
     for (int round = 0; round < 2; ++round) {
-        ModalAnswerer answerer;
-        result = run(false, store, answerer);
+        result = run(false, store, &boxes);
         QCOMPARE(result.status, SyncStatus::Done);
         QCOMPARE(result.downloaded.size(), Recorded);
         QCOMPARE(result.written, round == 0 ? Recorded : 0);
         QCOMPARE(result.sent.animals, Animals);
-        QVERIFY(answerer.boxes.isEmpty());
+        QVERIFY(boxes.isEmpty());
     }
     QCOMPARE(store.held.size(), Recorded);
     const QJsonObject dump = registry->dump(Cloud);
@@ -242,33 +205,23 @@ void TestRegistryFaults::slowerThanTheLimit()
 {
     QFETCH(bool, showMessages);
     qputenv("ZAVRA_TIMEOUT_MS", "600");
-    QVERIFY(registry->start({QStringLiteral("--delay-ms"), QStringLiteral("3000")}));
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    QVERIFY(registry->serve({QStringLiteral("--delay-ms"), QStringLiteral("3000")}));
     FarmStore store;
     QElapsedTimer clock;
     clock.start();
-    SyncResult result;
-    QList<ModalAnswerer::Box> boxes;
-    {
-        ModalAnswerer answerer;
-        result = run(showMessages, store, answerer);
-        boxes = answerer.boxes;
-    }
+    QStringList boxes;
+    SyncResult result = run(showMessages, store, &boxes);
     QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
     // The attach is the first request to time out; only a button run tells.
     QCOMPARE(result.status, SyncStatus::AttachFailed);
     QCOMPARE(result.code, int(zavra::Timeout));
-    QCOMPARE(boxes.size(), showMessages ? 1 : 0);
-    if (showMessages)
-        QCOMPARE(boxes.at(0).text.section(QLatin1Char('\n'), 0, 0), QStringLiteral("Chyba: -2"));
+    QCOMPARE(boxes, showMessages ? QStringList{QStringLiteral("Chyba: -2")} : QStringList());
     QCOMPARE(store.calls, 0);
     registry->stop();
 
     qputenv("ZAVRA_TIMEOUT_MS", "10000");
-    QVERIFY(registry->start());
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
-    ModalAnswerer answerer;
-    result = run(false, store, answerer);
+    QVERIFY(registry->serve());
+    result = run(false, store);
     QCOMPARE(result.status, SyncStatus::Done);
     QCOMPARE(result.written, Recorded);
     QCOMPARE(store.held.size(), Recorded);
@@ -288,21 +241,15 @@ void TestRegistryFaults::boxLeavesTheNextRunFree()
     QFETCH(bool, button);
     makeDriveCFile(QStringLiteral("c:/alpro/iso32.exe"));
     FrameWindow w;
-    QSettings *s = w.settingsStore();
-    s->setValue(keys::CloudNumber, Cloud);
-    s->setValue(keys::CloudUser, User);
-    s->setValue(keys::CloudPassword, Password);
-    s->setValue(keys::InsDays, 30);
-    s->setValue(keys::SendDays, 30);
-    s->setValue(keys::ExchangeHours, 1);
+    storeCloud(w.settingsStore(), Cloud, User, Password);
+    w.settingsStore()->setValue(keys::ExchangeHours, 1);
     bool killed = false;
     QTimer killer;
     killAfterAttach(killer, killed);
     const auto nextRun = [&] {
         killer.stop();
         registry->stop();
-        QVERIFY(registry->start());
-        qputenv("ZAVRA_URL", registry->url().toUtf8());
+        QVERIFY(registry->serve());
         for (int i = 0; i < 3600; ++i)
             w.timerTimeout();
         QCOMPARE(w.runs, 2);

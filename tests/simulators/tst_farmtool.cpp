@@ -79,12 +79,9 @@ void TestFarmTool::layoutIsDetected()
     QFETCH(bool, link);
     QFETCH(int, code);
     QFETCH(QString, programPath);
-    QStringList args{"--system",     system,   "--herd",       herdFile,
-                     "--wineprefix", prefix(), "--simulators", SIMULATOR_DIR};
-    if (link)
-        args << "--link";
-    const Run r = farmTool(args);
-    QVERIFY2(r.exitCode == 0, r.err.constData());
+    const QByteArray error =
+        layOutFarm(system, herdFile, link ? QStringList{"--link"} : QStringList(), prefix());
+    QVERIFY2(error.isEmpty(), error.constData());
 
     qputenv("WINEPREFIX", QFile::encodeName(prefix()));
     const MilkingSystem found = probeMilkingSystem();
@@ -116,10 +113,7 @@ void TestFarmTool::layOutAgain()
     QCOMPARE(farmTool(args).exitCode, 0);
     // Changes in the laid-out herd are replaced by the herd given; the stand-in is replaced too.
     const QString herdCopy = prefix() + "/drive_c/alpro/herd.json";
-    QFile changed(herdCopy);
-    QVERIFY(changed.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    changed.write("{}");
-    changed.close();
+    QVERIFY(writeWholeFile(herdCopy, "{}"));
     const Run again = farmTool(args);
     QCOMPARE(again.exitCode, 0);
     QCOMPARE(readWholeFile(herdCopy), readWholeFile(herdFile));
@@ -136,10 +130,7 @@ void TestFarmTool::rebaseToToday()
     const Run r =
         farmTool({"--system", "alpro", "--herd", herdFile, "--wineprefix", prefix(), "--rebase-today"});
     QCOMPARE(r.exitCode, 0);
-    herd::Herd original, moved;
-    QString error;
-    QVERIFY(original.load(herdFile, &error));
-    QVERIFY2(moved.load(prefix() + "/drive_c/alpro/herd.json", &error), qPrintable(error));
+    const herd::Herd original = loadHerd(herdFile), moved = loadHerd(prefix() + "/drive_c/alpro/herd.json");
     QCOMPARE(moved.referenceDay, QDate::currentDate());
     const qint64 days = Today.daysTo(QDate::currentDate());
     QCOMPARE(moved.cows.size(), original.cows.size());

@@ -233,9 +233,7 @@ void TestHerdModel::tenThousandCows()
     const qint64 limitMs = 3000;
 #endif
     QVERIFY2(ms < limitMs, qPrintable(QString::number(ms)));
-    Herd h;
-    QString error;
-    QVERIFY2(h.load(path("big.json"), &error), qPrintable(error));
+    const Herd h = loadHerd(path("big.json"));
     QCOMPARE(h.cows.size(), 10000);
     QVERIFY(h.problems().isEmpty());
 }
@@ -353,18 +351,14 @@ void TestHerdModel::significantDigits_data()
 {
     QTest::addColumn<QString>("registration");
     QTest::addColumn<QString>("digits");
-    QTest::newRow("prefix and zero") << "CZ 012345678"
-                                     << "12345678";
-    QTest::newRow("inner blanks") << "CZ 012345 678"
-                                  << "12345678";
-    QTest::newRow("plain") << "12345678"
-                           << "12345678";
-    QTest::newRow("nine digits") << "CZ123456789"
-                                 << "123456789";
-    QTest::newRow("only zeros") << "CZ 000"
-                                << "0";
-    QTest::newRow("no digits") << "CZ"
-                               << "0";
+    const char *const rows[][3] = {{"prefix and zero", "CZ 012345678", "12345678"},
+                                   {"inner blanks", "CZ 012345 678", "12345678"},
+                                   {"plain", "12345678", "12345678"},
+                                   {"nine digits", "CZ123456789", "123456789"},
+                                   {"only zeros", "CZ 000", "0"},
+                                   {"no digits", "CZ", "0"}};
+    for (const auto &r : rows)
+        QTest::newRow(r[0]) << QString(r[1]) << QString(r[2]);
 }
 
 void TestHerdModel::significantDigits()

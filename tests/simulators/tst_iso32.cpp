@@ -35,13 +35,6 @@ QString recordLine(const QString &cow, const QDate &date, int ordinal, const QSt
         .toString();
 }
 
-QByteArray crlf(const QString &text)
-{
-    QByteArray bytes = text.toUtf8();
-    bytes.replace("\n", "\r\n");
-    return bytes;
-}
-
 bool sameKg(const QString &field, double kg)
 {
     const QVariant v = parseDecimal(field);
@@ -89,14 +82,7 @@ private:
         return runIsoConverter(dir(), recordPath(), delaval::recordFileText(lines), recordAnswerPath(),
                                QString());
     }
-    herd::Herd loadHerd()
-    {
-        herd::Herd h;
-        QString error;
-        if (!h.load(herdPath(), &error))
-            qWarning("%s", qPrintable(error));
-        return h;
-    }
+    herd::Herd herdNow() const { return loadHerd(herdPath()); }
     QStringList answerLines();
 
     QScopedPointer<QTemporaryDir> root;
@@ -162,10 +148,7 @@ void TestIso32::init()
     root.reset(new QTemporaryDir);
     QVERIFY(QDir().mkpath(dir()));
     QVERIFY(QFile::copy(ISO32, dir() + "iso32.exe"));
-    QFile herdFile(herdPath());
-    QVERIFY(herdFile.open(QIODevice::WriteOnly));
-    herdFile.write(generatedHerd);
-    herdFile.close();
+    QVERIFY(writeWholeFile(herdPath(), generatedHerd));
     exchange::setConverterLimits({5000, 30000});
     exchange::setAnswerWait({3, 10});
 }
@@ -209,7 +192,7 @@ void TestIso32::answersRequest()
     QCOMPARE(bytes.count('\n'), Cows);
     QVERIFY(bytes.endsWith("\r\n"));
 
-    const herd::Herd h = loadHerd();
+    const herd::Herd h = herdNow();
     const QStringList lines = answerLines();
     QCOMPARE(lines.size(), Cows);
     QSet<int> seen;
@@ -382,7 +365,7 @@ void TestIso32::herdFileFromEnvironment()
 
 void TestIso32::importsWriteBack()
 {
-    herd::Herd before = loadHerd();
+    herd::Herd before = herdNow();
     // What other stand-ins keep in the herd file survives the import.
     before.extra.insert("farm", "Dvůr u lesa");
     before.cows[0].extra.insert("dierId", 4711);
@@ -431,10 +414,8 @@ void TestIso32::importsWriteBack()
 
     QCOMPARE(importRecords(records), 0);
     QCOMPARE(readWholeFile(recordPath()), crlf(delaval::recordFileText(records)));
-    QVERIFY(readWholeFile(recordPath())
-                .startsWith("CN                   FILE FOR DELAVAL-VELMORIN COMMUNICATION\r\n"));
 
-    const herd::Herd after = loadHerd();
+    const herd::Herd after = herdNow();
     QVERIFY(after.problems().isEmpty());
     QCOMPARE(after.extra.value("farm").toString(), QString("Dvůr u lesa"));
     QCOMPARE(after.cows.at(0).extra.value("dierId").toInt(), 4711);
@@ -510,7 +491,7 @@ void TestIso32::rejectsChangedRecordFile()
 
 void TestIso32::crashDuringImportLeavesHerd()
 {
-    const herd::Herd h = loadHerd();
+    const herd::Herd h = herdNow();
     QStringList records;
     for (int i = 0; i < 3; ++i)
         records << recordLine(QString::number(h.cows.at(i).parlour), Today, 1, "HO 1");

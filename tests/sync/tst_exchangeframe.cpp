@@ -7,11 +7,9 @@
 #include "platform/settingskeys.h"
 #include "sync/exchangeframe.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QMessageBox>
 #include <QTextEdit>
 
@@ -23,11 +21,7 @@ const QString Password = QString::fromUtf8("tajné heslo");
 
 Animal animal(const QString &life, const QString &tech)
 {
-    Animal a;
-    a.cislo = life;
-    a.tech_cislo = tech;
-    a.vyrazena = QStringLiteral("0");
-    return a;
+    return {life, tech, QVariant(), QStringLiteral("0")};
 }
 
 // Three cows with events dated today, inside any send window.
@@ -37,30 +31,11 @@ HerdRecords smallHerd()
     for (const QString &life : {QStringLiteral("100001"), QStringLiteral("100002"), QStringLiteral("100003")})
         r.animals.insert(life, animal(life, life.right(2)));
     const QDate today = QDate::currentDate();
-    Insemination ins;
-    ins.cislo = QStringLiteral("100001");
-    ins.datum = today.addDays(-1);
-    ins.druh = 1;
-    ins.poradi = 2;
-    ins.byk = QStringLiteral("abc123");
-    r.inseminations << ins;
-    PregnancyEvent p;
-    p.cislo = QStringLiteral("100002");
-    p.datum = today.addDays(-2);
-    p.druh = 1;
-    r.pregnancies << p;
-    p.cislo = QStringLiteral("100003");
-    p.druh = 4;
-    r.pregnancies << p;
-    DryOff z;
-    z.cislo = QStringLiteral("100002");
-    z.datum = today.addDays(-3);
-    r.dryOffs << z;
-    PlanEntry plan;
-    plan.cislo = QStringLiteral("100003");
-    plan.datum = today;
-    plan.druh = 1;
-    r.plans << plan;
+    r.inseminations << Insemination{"100001", today.addDays(-1), 1, 2, "abc123"};
+    r.pregnancies << PregnancyEvent{"100002", today.addDays(-2), 1, {}, {}, {}}
+                  << PregnancyEvent{"100003", today.addDays(-2), 4, {}, {}, {}};
+    r.dryOffs << DryOff{"100002", today.addDays(-3), {}};
+    r.plans << PlanEntry{"100003", today, 1};
     return r;
 }
 
@@ -79,52 +54,6 @@ struct WriteBackProbe
         };
     }
 };
-
-bool recordInsemination(const RegistryProcess &registry, const QString &animal, const QDate &date,
-                        int ordinal, const QString &bull, const QString &bullName = QString())
-{
-    QStringList args{QStringLiteral("record-insemination"),
-                     QStringLiteral("--cloud"),
-                     Cloud,
-                     QStringLiteral("--animal"),
-                     animal,
-                     QStringLiteral("--date"),
-                     date.toString(Qt::ISODate),
-                     QStringLiteral("--ordinal"),
-                     QString::number(ordinal),
-                     QStringLiteral("--bull"),
-                     bull};
-    if (!bullName.isEmpty())
-        args << QStringLiteral("--bull-name") << bullName;
-    int rc = -1;
-    registry.run(args, &rc);
-    return rc == 0;
-}
-
-// Starts the registry and points the library at it.
-bool startRegistry(RegistryProcess &registry, const QStringList &extra = QStringList())
-{
-    if (!registry.start(extra))
-        return false;
-    qputenv("ZAVRA_URL", registry.url().toUtf8());
-    return true;
-}
-
-QStringList requestPaths(const RegistryProcess &registry)
-{
-    QStringList paths;
-    for (const QJsonObject &o : registry.requests())
-        paths << o.value(QStringLiteral("path")).toString();
-    return paths;
-}
-
-QJsonObject lastRequest(const QList<QJsonObject> &log, const QString &path)
-{
-    for (int i = log.size() - 1; i >= 0; --i)
-        if (log[i].value(QStringLiteral("path")).toString() == path)
-            return log[i];
-    return QJsonObject();
-}
 
 } // namespace
 
@@ -161,6 +90,17 @@ private slots:
 
 private:
     void setWindows(int insDays, int sendDays);
+    SyncResult sync(bool showMessages, const HerdRecords &records, WriteBackProbe &probe,
+                    const SyncOptions &options = SyncOptions())
+    {
+        ExchangeFrame frame(window->view(), showMessages);
+        return frame.synchronise(records, options, probe.callable());
+    }
+    bool record(const QString &animal, const QDate &date, int ordinal, const QString &bull,
+                const QString &bullName = QString())
+    {
+        return registry->recordInsemination(Cloud, animal, date, ordinal, bull, bullName);
+    }
     QTextEdit *textArea() const { return window->findChild<QTextEdit *>(QStringLiteral("textEdit")); }
     RegistryProcess *registry = nullptr;
     FrameHost *window = nullptr;
@@ -176,18 +116,12 @@ void TestExchangeFrame::init()
     registry = new RegistryProcess;
     QVERIFY(registry->addUser(Cloud, User, Password));
     window = new FrameHost;
-    QSettings *s = window->settingsStore();
-    s->setValue(keys::CloudNumber, Cloud);
-    s->setValue(keys::CloudUser, User);
-    s->setValue(keys::CloudPassword, Password);
-    setWindows(30, 30);
+    storeCloud(window->settingsStore(), Cloud, User, Password);
 }
 
 void TestExchangeFrame::cleanup()
 {
-    window->settingsStore()->clear();
-    delete window;
-    window = nullptr;
+    discardWindow(window);
     delete registry;
     registry = nullptr;
     qputenv("ZAVRA_TIMEOUT_MS", "5000");
@@ -212,7 +146,7 @@ void TestExchangeFrame::noWindowsNoRequest()
 {
     QFETCH(int, insDays);
     QFETCH(int, sendDays);
-    QVERIFY(startRegistry(*registry));
+    QVERIFY(registry->serve());
     setWindows(insDays, sendDays);
     WriteBackProbe probe;
     ModalAnswerer answerer;
@@ -294,17 +228,13 @@ void TestExchangeFrame::attachFailures()
     if (situation == QLatin1String("registry down"))
         qputenv("ZAVRA_URL", QStringLiteral("http://127.0.0.1:%1").arg(unusedPort()).toUtf8());
     else
-        QVERIFY(startRegistry(*registry, serveOptions));
+        QVERIFY(registry->serve(serveOptions));
 
     WriteBackProbe probe;
     ModalAnswerer answerer;
     QElapsedTimer clock;
     clock.start();
-    SyncResult result;
-    {
-        ExchangeFrame frame(window->view(), ShowMessages);
-        result = frame.synchronise(smallHerd(), SyncOptions(), probe.callable());
-    }
+    const SyncResult result = sync(ShowMessages, smallHerd(), probe);
     const qint64 elapsed = clock.elapsed();
 
     QCOMPARE(int(result.status), status);
@@ -312,19 +242,16 @@ void TestExchangeFrame::attachFailures()
     QCOMPARE(probe.calls, 0);
     QVERIFY(result.resultText.isEmpty());
     QVERIFY(result.downloaded.isEmpty());
-    if (message.isEmpty()) {
-        QCOMPARE(answerer.boxes.size(), 0);
-    } else {
-        QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.texts(true), message.isEmpty() ? QStringList() : QStringList{message});
+    if (!message.isEmpty()) {
         QCOMPARE(answerer.boxes[0].title, QStringLiteral("Stablomat"));
         QCOMPARE(answerer.boxes[0].icon, QStringLiteral("information"));
-        QCOMPARE(answerer.boxes[0].text.section(QLatin1Char('\n'), 0, 0), message); // the words below it
     }
     // No hang: the slow registry is given up after the time limit.
     QVERIFY2(elapsed < 3000, qPrintable(QString::number(elapsed)));
     if (situation != QLatin1String("registry down") && situation != QLatin1String("registry slow")) {
         // Nothing was synchronised: only the attach reached the registry.
-        QCOMPARE(requestPaths(*registry), QStringList{QStringLiteral("/api/v1/attach")});
+        QCOMPARE(registry->paths(), QStringList{QStringLiteral("/api/v1/attach")});
     }
 }
 
@@ -338,15 +265,11 @@ void TestExchangeFrame::syncFailureAlwaysShown_data()
 void TestExchangeFrame::syncFailureAlwaysShown()
 {
     QFETCH(bool, ShowMessages);
-    QVERIFY(startRegistry(*registry));
-    QVERIFY(recordInsemination(*registry, QStringLiteral("100001"), QDate::currentDate(), 1,
-                               QStringLiteral("X")));
+    QVERIFY(registry->serve());
+    QVERIFY(record(QStringLiteral("100001"), QDate::currentDate(), 1, QStringLiteral("X")));
     // A pregnancy dated in the year 10000 has no ISO form: the registry refuses the records.
     HerdRecords records = smallHerd();
-    PregnancyEvent far;
-    far.cislo = QStringLiteral("100001");
-    far.datum = QDate(10000, 1, 1);
-    far.druh = 1;
+    const PregnancyEvent far{"100001", QDate(10000, 1, 1), 1, {}, {}, {}};
     records.pregnancies << far;
 
     WriteBackProbe probe;
@@ -361,16 +284,10 @@ void TestExchangeFrame::syncFailureAlwaysShown()
     QCOMPARE(result.code, int(zavra::Rejected));
     QCOMPARE(probe.calls, 0);
     QVERIFY(result.downloaded.isEmpty());
-    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.texts(true), QStringList{QStringLiteral("Chyba: -9")});
     QCOMPARE(answerer.boxes[0].title, QStringLiteral("Stablomat"));
-    QCOMPARE(answerer.boxes[0].text.section(QLatin1Char('\n'), 0, 0), QStringLiteral("Chyba: -9"));
-    const QList<QJsonObject> log = registry->requests();
-    QStringList paths;
-    for (const QJsonObject &o : log)
-        paths << o.value(QStringLiteral("path")).toString();
-    QCOMPARE(paths, (QStringList{QStringLiteral("/api/v1/attach"), QStringLiteral("/api/v1/sync"),
-                                 QStringLiteral("/api/v1/detach")}));
-    QCOMPARE(lastRequest(log, QStringLiteral("/api/v1/sync")).value(QStringLiteral("status")).toInt(), 400);
+    QCOMPARE(registry->paths(), (QStringList{"/api/v1/attach", "/api/v1/sync", "/api/v1/detach"}));
+    QCOMPARE(registry->requests(QStringLiteral("/api/v1/sync")).last().value("status").toInt(), 400);
 }
 
 void TestExchangeFrame::success_data()
@@ -399,14 +316,12 @@ void TestExchangeFrame::success()
     QFETCH(QString, text);
 
     const QDate today = QDate::currentDate();
-    QVERIFY(recordInsemination(*registry, QStringLiteral("100002"), today.addDays(-3), 1,
-                               QStringLiteral("CZ 123"), QStringLiteral("Bandit")));
-    QVERIFY(recordInsemination(*registry, QStringLiteral("100003"), today.addDays(-1), 3,
-                               QStringLiteral("DE-77")));
+    QVERIFY(record(QStringLiteral("100002"), today.addDays(-3), 1, QStringLiteral("CZ 123"),
+                   QStringLiteral("Bandit")));
+    QVERIFY(record(QStringLiteral("100003"), today.addDays(-1), 3, QStringLiteral("DE-77")));
     // Outside the 30-day download window.
-    QVERIFY(recordInsemination(*registry, QStringLiteral("100001"), today.addDays(-31), 1,
-                               QStringLiteral("OLD")));
-    QVERIFY(startRegistry(*registry));
+    QVERIFY(record(QStringLiteral("100001"), today.addDays(-31), 1, QStringLiteral("OLD")));
+    QVERIFY(registry->serve());
 
     WriteBackProbe probe;
     probe.answer = 1;
@@ -414,11 +329,7 @@ void TestExchangeFrame::success()
     SyncOptions options;
     options.resultForm = static_cast<ResultForm>(form);
     options.sendInseminations = sendInseminations;
-    SyncResult result;
-    {
-        ExchangeFrame frame(window->view(), ShowMessages);
-        result = frame.synchronise(smallHerd(), options, probe.callable());
-    }
+    const SyncResult result = sync(ShowMessages, smallHerd(), probe, options);
     QCOMPARE(result.status, SyncStatus::Done);
     QCOMPARE(probe.calls, 1);
     QCOMPARE(probe.seen.size(), 2);
@@ -431,27 +342,15 @@ void TestExchangeFrame::success()
     QCOMPARE(probe.seen[1].poradi, QVariant(3));
     QCOMPARE(result.written, 1);
     QCOMPARE(result.resultText.toUtf8(), text.toUtf8());
+    QCOMPARE(answerer.texts(),
+             ShowMessages ? QStringList{QString::fromUtf8("Proběhla úspěšná datová výměna.\n\n") + text}
+                          : QStringList());
     if (ShowMessages) {
-        QCOMPARE(answerer.boxes.size(), 1);
         QCOMPARE(answerer.boxes[0].title, QStringLiteral("Stablomat"));
         QCOMPARE(answerer.boxes[0].icon, QStringLiteral("information"));
-        QCOMPARE(answerer.boxes[0].text.toUtf8(),
-                 (QString::fromUtf8("Proběhla úspěšná datová výměna.\n\n") + text).toUtf8());
-    } else {
-        QCOMPARE(answerer.boxes.size(), 0);
     }
-
-    const QList<QJsonObject> log = registry->requests();
-    QStringList paths;
-    for (const QJsonObject &o : log)
-        paths << o.value(QStringLiteral("path")).toString();
-    QCOMPARE(paths, (QStringList{QStringLiteral("/api/v1/attach"), QStringLiteral("/api/v1/sync"),
-                                 QStringLiteral("/api/v1/detach")}));
-    const QJsonObject body = QJsonDocument::fromJson(lastRequest(log, QStringLiteral("/api/v1/sync"))
-                                                         .value(QStringLiteral("body"))
-                                                         .toString()
-                                                         .toUtf8())
-                                 .object();
+    QCOMPARE(registry->paths(), (QStringList{"/api/v1/attach", "/api/v1/sync", "/api/v1/detach"}));
+    const QJsonObject body = registry->lastBody();
     QCOMPARE(body.value(QStringLiteral("download")).toInt(), 1);
     QCOMPARE(body.value(QStringLiteral("insDays")).toInt(), 30);
     QCOMPARE(body.value(QStringLiteral("send")).toInt(), 1);
@@ -460,23 +359,17 @@ void TestExchangeFrame::success()
     QCOMPARE(body.value(QStringLiteral("shortNumbers")).toBool(), true);
     QCOMPARE(body.value(QStringLiteral("complete")).toBool(), true);
     // The user and password went to the attach only.
-    QVERIFY(!lastRequest(log, QStringLiteral("/api/v1/attach"))
-                 .value(QStringLiteral("summary"))
-                 .toString()
-                 .isEmpty());
+    QVERIFY(
+        !registry->requests(QStringLiteral("/api/v1/attach")).last().value("summary").toString().isEmpty());
 }
 
 void TestExchangeFrame::emptyDownload()
 {
-    QVERIFY(startRegistry(*registry));
+    QVERIFY(registry->serve());
     WriteBackProbe probe;
     probe.answer = 7; // must not be asked
     ModalAnswerer answerer;
-    SyncResult result;
-    {
-        ExchangeFrame frame(window->view(), true);
-        result = frame.synchronise(HerdRecords(), SyncOptions(), probe.callable());
-    }
+    const SyncResult result = sync(true, HerdRecords(), probe);
     QCOMPARE(result.status, SyncStatus::Done);
     QCOMPARE(probe.calls, 0);
     QCOMPARE(result.written, 0);
@@ -490,9 +383,8 @@ void TestExchangeFrame::sendWindowZero()
 {
     // sendDays 0, insDays 5: the sync runs with the send flag 0 and the inseminations come back.
     setWindows(5, 0);
-    QVERIFY(recordInsemination(*registry, QStringLiteral("100001"), QDate::currentDate(), 1,
-                               QStringLiteral("B")));
-    QVERIFY(startRegistry(*registry));
+    QVERIFY(record(QStringLiteral("100001"), QDate::currentDate(), 1, QStringLiteral("B")));
+    QVERIFY(registry->serve());
     WriteBackProbe probe;
     probe.answer = 1;
     ModalAnswerer answerer;
@@ -512,12 +404,7 @@ void TestExchangeFrame::sendWindowZero()
     QCOMPARE(result.sent.pregnancies, 0);
     QCOMPARE(result.resultText.left(16).toUtf8(), QByteArray("Inseminací: 1/1\n"));
     QCOMPARE(answerer.boxes.size(), 0);
-    const QJsonObject body =
-        QJsonDocument::fromJson(lastRequest(registry->requests(), QStringLiteral("/api/v1/sync"))
-                                    .value(QStringLiteral("body"))
-                                    .toString()
-                                    .toUtf8())
-            .object();
+    const QJsonObject body = registry->lastBody();
     QCOMPARE(body.value(QStringLiteral("send")).toInt(), 0);
     QCOMPARE(body.value(QStringLiteral("sendDays")).toInt(), 0);
     QCOMPARE(body.value(QStringLiteral("download")).toInt(), 1);
@@ -526,81 +413,47 @@ void TestExchangeFrame::sendWindowZero()
 
 void TestExchangeFrame::writeBackFailure()
 {
-    QVERIFY(recordInsemination(*registry, QStringLiteral("100001"), QDate::currentDate(), 1,
-                               QStringLiteral("B")));
-    QVERIFY(startRegistry(*registry));
+    QVERIFY(record(QStringLiteral("100001"), QDate::currentDate(), 1, QStringLiteral("B")));
+    QVERIFY(registry->serve());
     WriteBackProbe probe;
     probe.answer = std::nullopt;
     ModalAnswerer answerer;
-    SyncResult result;
-    {
-        ExchangeFrame frame(window->view(), true);
-        result = frame.synchronise(smallHerd(), SyncOptions(), probe.callable());
-    }
+    const SyncResult result = sync(true, smallHerd(), probe);
     QCOMPARE(result.status, SyncStatus::WriteBackFailed);
     QCOMPARE(probe.calls, 1);
     QVERIFY(result.resultText.isEmpty());
     QCOMPARE(answerer.boxes.size(), 0);
-    QCOMPARE(requestPaths(*registry).last(), QStringLiteral("/api/v1/detach"));
+    QCOMPARE(registry->paths().last(), QStringLiteral("/api/v1/detach"));
 }
 
 void TestExchangeFrame::boxParentAndButtons()
 {
-    QVERIFY(startRegistry(*registry));
+    QVERIFY(registry->serve());
     window->settingsStore()->setValue(keys::CloudPassword, QStringLiteral("wrong"));
-    bool checked = false;
-    QObject *parent = nullptr;
-    int buttons = 0;
-    bool hasOk = false;
     // The box opens only after the attach has waited for its answer in a local event loop.
-    QTimer poll;
-    poll.setInterval(10);
-    connect(&poll, &QTimer::timeout, this, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        poll.stop();
-        parent = box->parentWidget();
-        buttons = box->buttons().size();
-        hasOk = box->button(QMessageBox::Ok) != nullptr;
-        checked = true;
-        if (hasOk)
-            box->button(QMessageBox::Ok)->click();
-        else
-            box->close();
-    });
-    poll.start();
+    ModalAnswerer answerer;
     ExchangeFrame frame(window->view(), true);
     frame.synchronise(smallHerd(), SyncOptions());
-    QVERIFY(checked);
-    QCOMPARE(parent, window);
-    QCOMPARE(buttons, 1);
-    QVERIFY(hasOk);
+    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.boxes[0].parent, window);
+    QCOMPARE(answerer.boxes[0].buttons, int(QMessageBox::Ok));
 }
 
 void TestExchangeFrame::tenThousandAnimals()
 {
-    QVERIFY(startRegistry(*registry));
+    QVERIFY(registry->serve());
     HerdRecords records;
     const QDate today = QDate::currentDate();
     for (int i = 0; i < 10000; ++i) {
         const QString life = QString::number(200000000 + i);
         records.animals.insert(life, animal(life, QString::number(i % 9999)));
-        PregnancyEvent p;
-        p.cislo = life;
-        p.datum = today.addDays(-(i % 20));
-        p.druh = 1 + (i % 2);
-        records.pregnancies << p;
-        if (i % 4 == 0) {
-            DryOff z;
-            z.cislo = life;
-            z.datum = today.addDays(-(i % 25));
-            records.dryOffs << z;
-        }
+        records.pregnancies << PregnancyEvent{life, today.addDays(-(i % 20)), 1 + (i % 2), {}, {}, {}};
+        if (i % 4 == 0)
+            records.dryOffs << DryOff{life, today.addDays(-(i % 25)), {}};
     }
     for (int i = 0; i < 50; ++i)
-        QVERIFY(recordInsemination(*registry, QString::number(200000000 + i * 7), today.addDays(-(i % 10)), 1,
-                                   QStringLiteral("B%1").arg(i)));
+        QVERIFY(record(QString::number(200000000 + i * 7), today.addDays(-(i % 10)), 1,
+                       QStringLiteral("B%1").arg(i)));
     qputenv("ZAVRA_TIMEOUT_MS", "60000");
     WriteBackProbe probe;
     probe.answer = 50;
@@ -609,11 +462,7 @@ void TestExchangeFrame::tenThousandAnimals()
     options.shortNumbers = false;
     QElapsedTimer clock;
     clock.start();
-    SyncResult result;
-    {
-        ExchangeFrame frame(window->view(), false);
-        result = frame.synchronise(records, options, probe.callable());
-    }
+    const SyncResult result = sync(false, records, probe, options);
     const qint64 elapsed = clock.elapsed();
     qInfo("10000 animals, 10000 pregnancies, 2500 drying-offs: synchronised in %lld ms", elapsed);
     QCOMPARE(result.status, SyncStatus::Done);
@@ -623,7 +472,7 @@ void TestExchangeFrame::tenThousandAnimals()
     QCOMPARE(result.downloaded.size(), 50);
     QCOMPARE(probe.calls, 1);
     // One sync request carried everything.
-    QCOMPARE(requestPaths(*registry).count(QStringLiteral("/api/v1/sync")), 1);
+    QCOMPARE(registry->paths().count(QStringLiteral("/api/v1/sync")), 1);
     QVERIFY2(elapsed < 30000, qPrintable(QString::number(elapsed)));
 }
 

@@ -168,6 +168,11 @@ void TestSummary::csvOrderAndLayout()
                                 "9,1,20240102 23:59:59,,3.0\n"
                                 "20,3,20240103 14:05:00,,4.0\n";
     QCOMPARE(milkYieldCsv(p1, p2, p3).toUtf8(), expected);
+    // The flat sums, in the same order, write the same.
+    const MilkSums s1{
+        {100, 1.25, {2024, 1, 2}, 0}, {20, 2.5, {2024, 1, 2}, 6 * 3600000}, {9, 3.0, {2024, 1, 2}, 86399000}};
+    const MilkSums s3{{20, 4.0, {2024, 1, 3}, (14 * 60 + 5) * 60000}};
+    QCOMPARE(milkYieldCsv(s1, {}, s3).toUtf8(), expected);
 }
 
 void TestSummary::csvEmpty()
@@ -229,6 +234,10 @@ void TestSummary::periodCounting()
     QCOMPARE(viaClock.keys(), map.keys());
     QCOMPARE(viaClock.value("5").when, map.value("5").when);
     QCOMPARE(viaClock.value("5").milk, map.value("5").milk);
+    // And into the readers' flat sums, which write the same text.
+    MilkSums sums;
+    QCOMPARE(clock.addMilk(sums, 0, 5, milk, d, time.msecsSinceStartOfDay()), counted);
+    QCOMPARE(milkYieldCsv(sums, {}, {}), milkYieldCsv(map));
 }
 
 void TestSummary::clockAgreesAcrossDaylightSaving()

@@ -226,16 +226,14 @@ void TestTaurusFormat::records()
 
     // The later line of cow 12 replaces the earlier one; lines without an id are no animals.
     QCOMPARE(herd.records.animals.keys(), QStringList{"12"});
-    QCOMPARE(herd.cowIds.keys(), QStringList{"12"});
     const Animal a = herd.records.animals.value("12");
     QCOMPARE(a.cislo, QStringLiteral("12"));
     QCOMPARE(a.tech_cislo, QVariant("7"));
     QVERIFY(a.transponder.isNull());
     QCOMPARE(a.vyrazena, QVariant("0"));
-    QCOMPARE(herd.cowIds.value("12"), QStringLiteral("12"));
     QCOMPARE(herd.known.size(), known);
     if (known)
-        QVERIFY(herd.known.contains(knownInseminationKey("12", QDate(2024, 3, 1))));
+        QVERIFY(herd.known.contains("12", QDate(2024, 3, 1)));
     QVERIFY(herd.records.inseminations.isEmpty());
     QVERIFY(herd.records.plans.isEmpty());
     // Both lines of cow 12 give their events.
@@ -264,17 +262,18 @@ void TestTaurusFormat::writeBackSelection()
         downloaded("12", QDate(2024, 5, 11)), // new
         downloaded("", QDate(2024, 5, 11)),
     };
-    QCOMPARE(fullwoodWriteBackLines(rows, herd.known, herd.cowIds),
+    QCOMPARE(fullwoodWriteBackLines(rows, herd.known, herd.records.animals),
              (QStringList{"VN201863     720240510", "VN201863    1220240511"}));
     // Without insDays nothing is known.
     const FullwoodHerd unknown = fullwoodHerd({cowLine(cow(0, "12"))}, 0, 0, Today);
-    QCOMPARE(fullwoodWriteBackLines(rows.mid(0, 1), unknown.known, unknown.cowIds),
+    QCOMPARE(fullwoodWriteBackLines(rows.mid(0, 1), unknown.known, unknown.records.animals),
              QStringList{"VN201863    1220240301"});
     // An id of letters alone is an animal, used as written; a blank or unknown one names none.
     const FullwoodHerd lettered = fullwoodHerd(
         {cowLine(cow(0, "AB")), cowLine(cow(0, "??????")), cowLine(cow(0, "      "))}, 0, 0, Today);
     QCOMPARE(lettered.records.animals.keys(), QStringList{"AB"});
-    QCOMPARE(fullwoodWriteBackLines({downloaded("AB", QDate(2024, 5, 10))}, lettered.known, lettered.cowIds),
+    QCOMPARE(fullwoodWriteBackLines({downloaded("AB", QDate(2024, 5, 10))}, lettered.known,
+                                    lettered.records.animals),
              QStringList{"VN201863    AB20240510"});
 }
 

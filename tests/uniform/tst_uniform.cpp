@@ -10,7 +10,6 @@
 
 #include <QElapsedTimer>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QLabel>
 #include <QSqlError>
 #include <QTextEdit>
@@ -50,11 +49,7 @@ herd::Cow cow(const QString &registration, int parlour, const QString &transpond
 
 herd::Insemination service(int days, const QString &sire)
 {
-    herd::Insemination i;
-    i.date = daysAgo(days);
-    i.sire = sire;
-    i.ordinal = 1;
-    return i;
+    return {daysAgo(days), sire, 1, QString()};
 }
 
 // Three cows whose events lie on both sides of 3, 10, 12 and 20 day windows.
@@ -179,9 +174,12 @@ private slots:
 private:
     void open(const herd::Herd &herd);
     void setWindows(int insDays, int sendDays, bool import = true);
-    bool record(const QString &life, int days, const QString &bull, const QString &bullName = QString());
+    bool record(const QString &life, int days, const QString &bull, const QString &bullName = QString())
+    {
+        return registry->recordInsemination(Cloud, life, daysAgo(days), 1, bull, bullName);
+    }
     QList<ModalAnswerer::Box> exchange(bool ShowMessages = true);
-    QJsonObject syncBody() const;
+    QJsonObject syncBody() const { return registry->lastBody(); }
     QString text() const { return widgetNamed<QTextEdit>(window, "textEdit")->toPlainText(); }
     bool connectionLeft() const { return QSqlDatabase::contains(QSqlDatabase::defaultConnection); }
 
@@ -202,11 +200,7 @@ void TestUniform::initTestCase()
 
 void TestUniform::cleanup()
 {
-    if (window) {
-        window->settingsStore()->clear();
-        delete window;
-        window = nullptr;
-    }
+    discardWindow(window);
     delete registry;
     registry = nullptr;
 }
@@ -221,42 +215,16 @@ void TestUniform::open(const herd::Herd &herd)
              qPrintable(error));
     registry = new RegistryProcess;
     QVERIFY(registry->addUser(Cloud, User, CloudPassword));
-    QVERIFY(registry->start());
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    QVERIFY(registry->serve());
     window = new MainWindow;
     QCOMPARE(window->milkingSystem(), 6);
-    QSettings *s = window->settingsStore();
-    s->setValue(keys::CloudNumber, Cloud);
-    s->setValue(keys::CloudUser, User);
-    s->setValue(keys::CloudPassword, CloudPassword);
     setWindows(30, 30);
 }
 
 void TestUniform::setWindows(int insDays, int sendDays, bool import)
 {
-    window->settingsStore()->setValue(keys::InsDays, insDays);
-    window->settingsStore()->setValue(keys::SendDays, sendDays);
+    storeCloud(window->settingsStore(), Cloud, User, CloudPassword, insDays, sendDays);
     window->settingsStore()->setValue(keys::ImportInseminations, import);
-}
-
-bool TestUniform::record(const QString &life, int days, const QString &bull, const QString &bullName)
-{
-    QStringList args{"record-insemination",
-                     "--cloud",
-                     Cloud,
-                     "--animal",
-                     life,
-                     "--date",
-                     daysAgo(days).toString(Qt::ISODate),
-                     "--ordinal",
-                     "1",
-                     "--bull",
-                     bull};
-    if (!bullName.isEmpty())
-        args << "--bull-name" << bullName;
-    int rc = -1;
-    registry->run(args, &rc);
-    return rc == 0;
 }
 
 QList<ModalAnswerer::Box> TestUniform::exchange(bool ShowMessages)
@@ -264,14 +232,6 @@ QList<ModalAnswerer::Box> TestUniform::exchange(bool ShowMessages)
     ModalAnswerer answerer;
     window->runExchange(false, ShowMessages);
     return answerer.boxes;
-}
-
-QJsonObject TestUniform::syncBody() const
-{
-    const QList<QJsonObject> log = registry->requests("/api/v1/sync");
-    if (log.isEmpty())
-        return QJsonObject();
-    return QJsonDocument::fromJson(log.last().value("body").toString().toUtf8()).object();
 }
 
 void TestUniform::detection()

@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QTextEdit>
 
 namespace {
@@ -29,13 +28,6 @@ const QString Header = QStringLiteral("CN                   FILE FOR WESTFALIA-V
                                       "DH0000000000000008000900006240009000080800090000308000900004060\n"
                                       "VH000000DD:     Velmorin                5.50    20010112102200\n"
                                       "CN------------------\n");
-
-QByteArray crlf(const QString &text)
-{
-    QByteArray bytes = text.toUtf8();
-    bytes.replace("\n", "\r\n");
-    return bytes;
-}
 
 QString lifeNumber(const herd::Cow &c)
 {
@@ -63,8 +55,8 @@ private slots:
     void init();
     void cleanup();
     void fullRun();
-    void writeBackNotAllowed();
-    void writeBackConverterFails();
+    void writeBackNotDone_data();
+    void writeBackNotDone();
     void timerRun();
     void noDayWindows();
     void missingAnswer_data();
@@ -73,8 +65,17 @@ private slots:
 
 private:
     void layOut(herd::Herd h);
-    bool record(const QString &life, const QDate &date, const QVariant &ordinal, const QString &bull);
-    herd::Herd herdFile() const;
+    bool record(const QString &life, const QDate &date, const QVariant &ordinal, const QString &bull)
+    {
+        return registry->recordInsemination(Cloud, life, date, ordinal, bull);
+    }
+    // Cow A served two days ago (ordinal 2, bull "B"), and the registry started.
+    void recordA()
+    {
+        QVERIFY(record(lifeNumber(herd.cows[a]), today.addDays(-2), 2, QStringLiteral("B")));
+        QVERIFY(registry->serve());
+    }
+    herd::Herd herdFile() const { return loadHerd(dairyPlanDir() + QStringLiteral("herd.json")); }
     void setWindows(int insDays, int sendDays)
     {
         window->settingsStore()->setValue(keys::InsDays, insDays);
@@ -107,33 +108,8 @@ void TestWestfalia::layOut(herd::Herd h)
     QTemporaryDir dir;
     QString error;
     QVERIFY2(h.save(dir.filePath(QStringLiteral("herd.json")), &error), qPrintable(error));
-    const Run r = runProgram(QStringLiteral(FARM_TOOL),
-                             {"--system", "dairyplan", "--herd", dir.filePath(QStringLiteral("herd.json")),
-                              "--wineprefix", TestEnvironment::winePrefix(), "--simulators", SIMULATOR_DIR});
-    QVERIFY2(r.exitCode == 0, r.err.constData());
-}
-
-herd::Herd TestWestfalia::herdFile() const
-{
-    herd::Herd h;
-    QString error;
-    if (!h.load(dairyPlanDir() + QStringLiteral("herd.json"), &error))
-        qWarning("%s", qPrintable(error));
-    return h;
-}
-
-bool TestWestfalia::record(const QString &life, const QDate &date, const QVariant &ordinal,
-                           const QString &bull)
-{
-    QStringList args{"record-insemination",     "--cloud", Cloud, "--animal", life, "--date",
-                     date.toString(Qt::ISODate)};
-    if (!ordinal.isNull())
-        args << "--ordinal" << ordinal.toString();
-    if (!bull.isEmpty())
-        args << "--bull" << bull;
-    int rc = -1;
-    registry->run(args, &rc);
-    return rc == 0;
+    error = QString::fromLocal8Bit(layOutFarm("dairyplan", dir.filePath(QStringLiteral("herd.json"))));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 void TestWestfalia::init()
@@ -183,21 +159,15 @@ void TestWestfalia::init()
     window = new MainWindow;
     QCOMPARE(window->milkingSystem(), 3);
     QCOMPARE(window->milkingSystemPath(), QStringLiteral("c:/DairyPln/dpdataexchange.exe"));
-    QSettings *s = window->settingsStore();
-    s->setValue(keys::CloudNumber, Cloud);
-    s->setValue(keys::CloudUser, User);
-    s->setValue(keys::CloudPassword, Password);
-    s->setValue(keys::ImportInseminations, true);
-    setWindows(30, 30);
+    storeCloud(window->settingsStore(), Cloud, User, Password);
+    window->settingsStore()->setValue(keys::ImportInseminations, true);
 }
 
 void TestWestfalia::cleanup()
 {
     qunsetenv("DPDATAEXCHANGE_IGNORE");
     qunsetenv("DPDATAEXCHANGE_FAIL_MODIFY");
-    window->settingsStore()->clear();
-    delete window;
-    window = nullptr;
+    discardWindow(window);
     delete registry;
     registry = nullptr;
 }
@@ -253,8 +223,7 @@ void TestWestfalia::fullRun()
     QVERIFY(record(lifeNumber(cowC), today.addDays(-3), 0, QStringLiteral("Jardin ET Superlong 123")));
     QVERIFY(record(lifeNumber(cowA), today.addDays(-2), 2, QStringLiteral("HO 444649")));
     QVERIFY(record(lifeNumber(cowB), today.addDays(-1), QVariant(), QString()));
-    QVERIFY(registry->start());
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    QVERIFY(registry->serve());
 
     // Period 1 (today 04:00 to 05:59:59) ends exactly at cow A's second milking; period 3
     // (yesterday 12:00 to today 23:59:59) overlaps period 1.
@@ -336,24 +305,21 @@ void TestWestfalia::fullRun()
     for (const QString &e : gotPregnancies + gotDryOffs)
         QVERIFY2(!e.startsWith(lifeNumber(cowF) + " "), qPrintable(e));
     QVERIFY(stored.value("inseminations").toArray().isEmpty());
-    const QJsonObject body =
-        QJsonDocument::fromJson(registry->requests("/api/v1/sync").last().value("body").toString().toUtf8())
-            .object();
+    const QJsonObject body = registry->lastBody();
     QCOMPARE(body.value("shortNumbers").toBool(), true);
     QCOMPARE(body.value("sendInseminations").toBool(), false);
     QCOMPARE(body.value("insDays").toInt(), 30);
     QCOMPARE(body.value("sendDays").toInt(), 30);
 
     // The short result text.
-    QCOMPARE(answerer.boxes.size(), 1);
+    QCOMPARE(answerer.texts(),
+             QStringList{QString::fromUtf8("Proběhla úspěšná datová výměna.\n\nInseminací: 5/3\n"
+                                           "Technologické označení: %1\nBřezost: %2\nZasušení: %3\n"
+                                           "Plány: 0")
+                             .arg(herd.cows.size())
+                             .arg(pregnancies.size())
+                             .arg(dryOffs.size())});
     QCOMPARE(answerer.boxes[0].title, QStringLiteral("Stablomat"));
-    QCOMPARE(answerer.boxes[0].text,
-             QString::fromUtf8("Proběhla úspěšná datová výměna.\n\nInseminací: 5/3\n"
-                               "Technologické označení: %1\nBřezost: %2\nZasušení: %3\n"
-                               "Plány: 0")
-                 .arg(herd.cows.size())
-                 .arg(pregnancies.size())
-                 .arg(dryOffs.size()));
 
     // DairyPlan recorded the three inseminations.
     const herd::Herd after = herdFile();
@@ -362,18 +328,15 @@ void TestWestfalia::fullRun()
         const int added = after.cows[i].inseminations.size() - herd.cows[i].inseminations.size();
         QCOMPARE(added, (i == a || i == b || i == c) ? 1 : 0);
     }
-    const herd::Insemination *insA = after.cows[a].lastInsemination();
-    const herd::Insemination *insB = after.cows[b].lastInsemination();
-    const herd::Insemination *insC = after.cows[c].lastInsemination();
-    QCOMPARE(insA->date, today.addDays(-2));
-    QCOMPARE(insA->ordinal, 2);
-    QCOMPARE(insA->sire, QStringLiteral("HO 444649"));
-    QCOMPARE(insB->date, today.addDays(-1));
-    QCOMPARE(insB->ordinal, 1);
-    QCOMPARE(insB->sire, QString());
-    QCOMPARE(insC->date, today.addDays(-3));
-    QCOMPARE(insC->ordinal, 1);
-    QCOMPARE(insC->sire, QStringLiteral("Jardin ET Super"));
+    const herd::Insemination written[] = {{today.addDays(-2), "HO 444649", 2, QString()},
+                                          {today.addDays(-1), QString(), 1, QString()},
+                                          {today.addDays(-3), "Jardin ET Super", 1, QString()}};
+    for (int k = 0; k < 3; ++k) {
+        const herd::Insemination *got = after.cows[k == 0 ? a : k == 1 ? b : c].lastInsemination();
+        QCOMPARE(got->date, written[k].date);
+        QCOMPARE(got->ordinal, written[k].ordinal);
+        QCOMPARE(got->sire, written[k].sire);
+    }
 
     // The milk-yield text: cow A's two morning milkings in period 1 (12.3 + 11.8, the time of the
     // one first in DairyPlan's line, the latest), all three in the overlapping period 3.
@@ -397,48 +360,39 @@ void TestWestfalia::fullRun()
     QVERIFY(text().isEmpty());
 }
 
-void TestWestfalia::writeBackNotAllowed()
+void TestWestfalia::writeBackNotDone_data()
 {
-    window->settingsStore()->setValue(keys::ImportInseminations, false);
-    QVERIFY(record(lifeNumber(herd.cows[a]), today.addDays(-2), 2, QStringLiteral("B")));
-    QVERIFY(record(lifeNumber(herd.cows[b]), today.addDays(-1), 1, QStringLiteral("B")));
-    QVERIFY(registry->start());
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
-    const QByteArray before = readWholeFile(dairyPlanDir() + "herd.json");
-    ModalAnswerer answerer;
-    window->exchangeWestfalia(false, true);
+    QTest::addColumn<bool>("allowed");
+    QTest::addColumn<QString>("counts");
     // The lines are built and counted, but DairyPlan is not asked to record them.
-    QCOMPARE(answerer.boxes.size(), 1);
-    QVERIFY2(answerer.boxes[0].text.contains(QString::fromUtf8("Inseminací: 2/2\n")),
-             qPrintable(answerer.boxes[0].text));
-    QVERIFY(!QFileInfo::exists(dairyPlanDir() + "fin_stablomat_modify.ads"));
-    QCOMPARE(readWholeFile(dairyPlanDir() + "herd.json"), before);
+    QTest::newRow("write-back not allowed") << false << "2/2";
+    // Handed to DairyPlan, which failed: nothing counts as written.
+    QTest::newRow("converter fails") << true << "2/0";
 }
 
-void TestWestfalia::writeBackConverterFails()
+void TestWestfalia::writeBackNotDone()
 {
-    qputenv("DPDATAEXCHANGE_FAIL_MODIFY", "1");
-    QVERIFY(record(lifeNumber(herd.cows[a]), today.addDays(-2), 2, QStringLiteral("B")));
+    QFETCH(bool, allowed);
+    QFETCH(QString, counts);
+    window->settingsStore()->setValue(keys::ImportInseminations, allowed);
+    if (allowed)
+        qputenv("DPDATAEXCHANGE_FAIL_MODIFY", "1");
     QVERIFY(record(lifeNumber(herd.cows[b]), today.addDays(-1), 1, QStringLiteral("B")));
-    QVERIFY(registry->start());
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    recordA();
     const QByteArray before = readWholeFile(dairyPlanDir() + "herd.json");
     ModalAnswerer answerer;
     window->exchangeWestfalia(false, true);
-    // Handed to DairyPlan, which failed: nothing counts as written.
     QCOMPARE(answerer.boxes.size(), 1);
-    QVERIFY2(answerer.boxes[0].text.contains(QString::fromUtf8("Inseminací: 2/0\n")),
+    QVERIFY2(answerer.boxes[0].text.contains(QString::fromUtf8("Inseminací: ") + counts + "\n"),
              qPrintable(answerer.boxes[0].text));
-    QVERIFY(QFileInfo::exists(dairyPlanDir() + "fin_stablomat_modify.ads"));
+    QCOMPARE(QFileInfo::exists(dairyPlanDir() + "fin_stablomat_modify.ads"), allowed);
     QCOMPARE(readWholeFile(dairyPlanDir() + "herd.json"), before);
 }
 
 void TestWestfalia::timerRun()
 {
     window->settingsStore()->setValue(keys::FetchYields, true);
-    QVERIFY(record(lifeNumber(herd.cows[a]), today.addDays(-2), 2, QStringLiteral("B")));
-    QVERIFY(registry->start());
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    recordA();
     ModalAnswerer answerer;
     window->runExchange(false, false);
     // No message, no milk yields, but the insemination is in DairyPlan.
@@ -452,9 +406,7 @@ void TestWestfalia::timerRun()
 void TestWestfalia::noDayWindows()
 {
     setWindows(0, 0);
-    QVERIFY(record(lifeNumber(herd.cows[a]), today.addDays(-2), 2, QStringLiteral("B")));
-    QVERIFY(registry->start());
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    recordA();
     const QVector<QDateTime> bounds = choosePeriods({1, 0, 0, 0, 0, 0, 23});
     const QByteArray before = readWholeFile(dairyPlanDir() + "herd.json");
     ModalAnswerer answerer;
@@ -483,9 +435,7 @@ void TestWestfalia::missingAnswer()
     QFETCH(QString, ignored);
     QFETCH(bool, milkAsked);
     qputenv("DPDATAEXCHANGE_IGNORE", ignored.toUtf8());
-    QVERIFY(record(lifeNumber(herd.cows[a]), today.addDays(-2), 2, QStringLiteral("B")));
-    QVERIFY(registry->start());
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    recordA();
     // An answer left from an earlier run is not taken for this run's.
     QVERIFY(!makeDriveCFile(
                  QStringLiteral("c:/DairyPln/fout_stablomat_") +
@@ -518,8 +468,7 @@ void TestWestfalia::largeHerd()
     options.longNumbers = true;
     herd = herd::generateHerd(options);
     layOut(herd);
-    QVERIFY(registry->start());
-    qputenv("ZAVRA_URL", registry->url().toUtf8());
+    QVERIFY(registry->serve());
     qputenv("ZAVRA_TIMEOUT_MS", "60000");
     const QVector<QDateTime> bounds = choosePeriods({1, 1, 1, 0, 0, 0, 11, 0, 12, 0, 23, 1, 0, 1, 23});
     ModalAnswerer answerer;

@@ -352,10 +352,7 @@ void TestWestfaliaFormat::records()
     QCOMPARE(a.tech_cislo, QVariant(QStringLiteral("12")));
     QVERIFY(a.transponder.isNull());
     QCOMPARE(a.vyrazena, QVariant(status == 15 ? QStringLiteral("1") : QStringLiteral("0")));
-    QCOMPARE(data.cowNumbers.value(QStringLiteral("31862029")), QStringLiteral("12"));
-    QCOMPARE(data.knownInseminations.contains(
-                 knownInseminationKey(QStringLiteral("31862029"), Today.addDays(-40))),
-             known);
+    QCOMPARE(data.knownInseminations.contains(QStringLiteral("31862029"), Today.addDays(-40)), known);
     QCOMPARE(data.knownInseminations.size(), known ? 1 : 0);
 
     QStringList gotPregnancies;
@@ -400,7 +397,6 @@ void TestWestfaliaFormat::lifeNumbersAndShortNumbers()
         cowLine({{AtCow, QStringLiteral("     6")}, {AtReg1, QStringLiteral("CZ 7")}})};
     data = readReproductionAnswer(noDigits, 1, 30, Today);
     QCOMPARE(data.records.animals.keys(), QStringList{"7"});
-    QCOMPARE(data.cowNumbers.keys(), QStringList{"7"});
     QVERIFY(data.records.pregnancies.isEmpty() && data.records.dryOffs.isEmpty());
 }
 
@@ -464,10 +460,11 @@ void TestWestfaliaFormat::writeBackSelection()
 {
     const QDate d(2024, 5, 10);
     ReproductionData data;
-    data.cowNumbers.insert(QStringLiteral("100"), QStringLiteral("1"));
-    data.cowNumbers.insert(QStringLiteral("200"), QStringLiteral("2"));
-    data.cowNumbers.insert(QStringLiteral("300"), QString());
-    data.knownInseminations.insert(knownInseminationKey(QStringLiteral("100"), d));
+    for (const char *cow : {"100 1", "200 2", "300"}) {
+        const QStringList life = QString::fromLatin1(cow).split(' ');
+        data.records.animals.insert(life[0], {life[0], life.value(1), {}, {}});
+    }
+    data.knownInseminations.insert(QStringLiteral("100"), d);
     const QList<DownloadedInsemination> rows{
         downloaded(QStringLiteral("200"), d.addDays(1), 4, QStringLiteral("S2")),
         downloaded(QStringLiteral("100"), d, 1, QStringLiteral("known")),         // already held
@@ -476,10 +473,10 @@ void TestWestfaliaFormat::writeBackSelection()
         downloaded(QStringLiteral("100"), d.addDays(2), QVariant(), QVariant()),  // a newer one
         downloaded(QStringLiteral("200"), QDate(), 5, QStringLiteral("no date")),
     };
-    const QStringList lines = westfalia::eventLines(rows, data.knownInseminations, data.cowNumbers);
+    const QStringList lines = westfalia::eventLines(rows, data.knownInseminations, data.records.animals);
     QCOMPARE(lines, (QStringList{"VN     0     220240511      4 4             S2",
                                  "VN     0     120240512 ?????? 0???????????????"}));
-    QVERIFY(westfalia::eventLines({}, data.knownInseminations, data.cowNumbers).isEmpty());
+    QVERIFY(westfalia::eventLines({}, data.knownInseminations, data.records.animals).isEmpty());
 }
 
 void TestWestfaliaFormat::milkLines_data()

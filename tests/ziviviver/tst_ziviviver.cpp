@@ -1,6 +1,11 @@
 // The cloud client of the synchronisation library against the real reference herd registry.
 #include "common/registryprocess.h"
 #include "common/testsupport.h"
+
+#include "adapters/afikim/afikimreport.h"
+#include "adapters/delaval/delavalexchange.h"
+#include "adapters/taurus/taurusexchange.h"
+#include "adapters/westfalia/westfaliaanswers.h"
 #include "lowdelay.h"
 #include "netrule.h"
 #include "registryclient_p.h"
@@ -10,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpServer>
@@ -38,8 +44,8 @@ struct Outcome
 };
 
 // One exchange as the adapters run it: attach, sync with the windows given, detach.
-Outcome exchange(const QString &cloud, const QString &user, const QString &password, const Records &r,
-                 int insDays, int sendDays, bool sendInseminations = true)
+Outcome exchangeOnce(const QString &cloud, const QString &user, const QString &password, const Records &r,
+                     int insDays, int sendDays, bool sendInseminations = true)
 {
     Outcome out;
     Z z(nullptr);
@@ -105,6 +111,79 @@ Records sampleRecords()
     return r;
 }
 
+// The records an adapter's reader gives for an answer of the fuzz corpora (the stand-ins' answers
+// for the test herds and the inputs that once failed), read as of the stand-ins' reference day.
+Records recordsOfAnswer(const QString &path)
+{
+    const QDate day(2024, 5, 14);
+    const int sendDays = 36500; // every dated event
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    const QStringList lines = exchange::readAnswerLines(file);
+    HerdRecords h;
+    if (path.contains("/delaval_answer/"))
+        h = delaval::readAnswer(lines, {30, sendDays, day, false, {}}).records;
+    else if (path.contains("/dairyplan_answer/"))
+        h = westfalia::readReproductionAnswer(lines, 30, sendDays, day).records;
+    else if (path.contains("/taurus_answer/"))
+        h = taurus::fullwoodHerd(lines, 30, sendDays, day).records;
+    else {
+        EDifReader reader(path);
+        reader.init();
+        const afikim::ReportTable table = afikim::readTable(reader);
+        h = afikim::readReport(table, afikim::matchColumns(table.value(0)), 30, sendDays,
+                               QDateTime(day, QTime(13, 0)))
+                .records;
+    }
+    return {h.animals, h.inseminations, h.pregnancies, h.dryOffs, h.plans};
+}
+
+// Texts and values no adapter makes, for the escaping and the rarer variants.
+Records hostileRecords()
+{
+    QRandomGenerator random(17);
+    static const ushort nasty[] = {0,     1,     8,      9,      10,     12,     13,     0x1f,   '"',
+                                   '\\',  '/',   'a',    '9',    ' ',    0x7f,   0x80,   0x9f,   0xe9,
+                                   0x7ff, 0x800, 0x20ac, 0xfffe, 0xffff, 0xd800, 0xdbff, 0xdc00, 0xdfff};
+    const auto text = [&] {
+        QString t;
+        for (int n = int(random.bounded(12)); n > 0; --n)
+            t += QChar(nasty[random.bounded(int(sizeof nasty / sizeof nasty[0]))]);
+        return random.bounded(4) ? t : t + QString::fromUcs4(U"\U0001F404");
+    };
+    const QVariant odd[] = {QVariant(),
+                            QVariant(QString()),
+                            QVariant(7),
+                            QVariant(-2147483647 - 1),
+                            QVariant(2.5),
+                            QVariant(-0.0),
+                            QVariant(1e300),
+                            QVariant(0.1),
+                            QVariant(qint64(1) << 60),
+                            QVariant(true),
+                            QVariant(QDate(2024, 2, 29)),
+                            QVariant(QDateTime(QDate(2024, 3, 31), QTime(2, 30))),
+                            QVariant(QByteArray("x\x01")),
+                            QVariant(QStringList{"a", "b"}),
+                            QVariant(QPoint(1, 2)),
+                            QVariant(QString("12"))};
+    const QDate dates[] = {QDate(1, 1, 1), QDate(9999, 12, 31), QDate(-44, 3, 15), QDate(2024, 5, 14),
+                           QDate()};
+    const auto pick = [&](const auto &list) { return list[random.bounded(int(std::size(list)))]; };
+    Records r;
+    for (int i = 0; i < 300; ++i) {
+        const QString key = text();
+        r.animals.insert(
+            key, animal(i % 3 ? key : text(), pick(odd), pick(odd), i % 2 ? QVariant(text()) : pick(odd)));
+        r.inseminations << Z::ddata_ins_t{text(), pick(dates), pick(odd), pick(odd),
+                                          i % 5 ? text() : QString()};
+        r.pregnancies << Z::ddata_br_t{text(), pick(dates), pick(odd), pick(odd), pick(odd), pick(odd)};
+        r.dryOffs << Z::ddata_za_t{text(), pick(dates), pick(odd)};
+        r.plans << Z::ddata_plany_t{text(), pick(dates), pick(odd)};
+    }
+    return r;
+}
+
 QJsonObject findBy(const QJsonArray &list, const QString &cislo)
 {
     for (const QJsonValue &v : list) {
@@ -135,6 +214,8 @@ private slots:
     void plainHttpToRemoteHostIsRefusedWithoutTraffic();
     void parseSyncAnswer_data();
     void parseSyncAnswer();
+    void requestBodyAsQtWritesIt_data();
+    void requestBodyAsQtWritesIt();
 
     void attach_data();
     void attach();
@@ -362,6 +443,40 @@ void TestZiviviver::parseSyncAnswer()
     }
 }
 
+void TestZiviviver::requestBodyAsQtWritesIt_data()
+{
+    QTest::addColumn<QString>("answer"); // empty: hostile records
+    for (const char *kind : {"delaval_answer", "dairyplan_answer", "taurus_answer", "dif_report"}) {
+        for (const char *set : {"/corpus/", "/regressions/"}) {
+            const QDir dir(QStringLiteral(FUZZ_DIR) + set + kind);
+            for (const QString &name : dir.entryList(QDir::Files))
+                QTest::newRow(qPrintable(kind + QLatin1Char('/') + name)) << dir.filePath(name);
+        }
+    }
+    QTest::newRow("hostile texts and values") << QString();
+}
+
+void TestZiviviver::requestBodyAsQtWritesIt()
+{
+    QFETCH(QString, answer);
+    const Records r = answer.isEmpty() ? hostileRecords() : recordsOfAnswer(answer);
+    if (!answer.isEmpty() && !answer.contains("/regressions/"))
+        QVERIFY(!r.animals.isEmpty());
+    for (const int send : {0, 1}) {
+        for (const bool inseminations : {false, true}) {
+            zavra::SyncArguments args{inseminations, 1, 30, send, send ? 60 : 0, inseminations,
+                                      !inseminations};
+            const QJsonObject request =
+                zavra::syncRequest(args, r.animals, r.inseminations, r.pregnancies, r.dryOffs, r.plans);
+            const QByteArray body =
+                zavra::syncRequestBody(args, r.animals, r.inseminations, r.pregnancies, r.dryOffs, r.plans);
+            QCOMPARE(body, QJsonDocument(request).toJson(QJsonDocument::Compact));
+            if (!answer.isEmpty())
+                QCOMPARE(QJsonDocument::fromJson(body).object(), request);
+        }
+    }
+}
+
 void TestZiviviver::attach_data()
 {
     QTest::addColumn<QString>("cloud");
@@ -559,7 +674,7 @@ void TestZiviviver::sameRecordsTwiceAreStoredOnce()
     r.plans << r.plans.first(); // the same record twice in one call as well
 
     for (int round = 0; round < 2; ++round) {
-        const Outcome out = exchange("3003", "jan", "pw", r, 0, 30);
+        const Outcome out = exchangeOnce("3003", "jan", "pw", r, 0, 30);
         QCOMPARE(out.attach, 0);
         QVERIFY(out.loggedIn);
         QCOMPARE(out.sync, 0);
@@ -585,7 +700,7 @@ void TestZiviviver::sameRecordsTwiceAreStoredOnce()
 
     // A changed value replaces the stored one instead of adding a record.
     r.animals["100200301"].tech_cislo = "81";
-    QCOMPARE(exchange("3003", "jan", "pw", r, 0, 30).sync, 0);
+    QCOMPARE(exchangeOnce("3003", "jan", "pw", r, 0, 30).sync, 0);
     const QJsonObject again = registry.dump("3003");
     QCOMPARE(again.value("animals").toArray().size(), 3);
     QCOMPARE(findBy(again.value("animals").toArray(), "100200301").value("tech_cislo").toString(),
@@ -623,7 +738,7 @@ void TestZiviviver::nullFieldsTravelAsAbsentValues()
     undated.cislo = "5";
     r.plans << undated;
 
-    const Outcome out = exchange("4004", "jan", "pw", r, 0, 30);
+    const Outcome out = exchangeOnce("4004", "jan", "pw", r, 0, 30);
     QCOMPARE(out.sync, 0);
     QCOMPARE(out.counters[4], 1);
 
@@ -663,7 +778,7 @@ void TestZiviviver::eventsStayHomeWithoutSendFlag()
     const Records r = sampleRecords();
 
     // sendDays 0: the animals travel, no event does.
-    Outcome out = exchange("5005", "jan", "pw", r, 5, 0);
+    Outcome out = exchangeOnce("5005", "jan", "pw", r, 5, 0);
     QCOMPARE(out.sync, 0);
     QCOMPARE(out.counters[0], 3);
     for (int k = 1; k < 5; ++k)
@@ -682,7 +797,7 @@ void TestZiviviver::eventsStayHomeWithoutSendFlag()
     QCOMPARE(stored.value("pregnancies").toArray().size(), 0);
 
     // Sending allowed but inseminations not: the other events go.
-    out = exchange("5005", "jan", "pw", r, 5, 30, false);
+    out = exchangeOnce("5005", "jan", "pw", r, 5, 30, false);
     QCOMPARE(out.sync, 0);
     QCOMPARE(out.counters[1], 0);
     QCOMPARE(out.counters[2], 2);
@@ -732,7 +847,7 @@ void TestZiviviver::downloadWindow()
                  &rc);
     QCOMPARE(rc, 0);
 
-    const Outcome out = exchange("6006", "jan", "pw", Records(), insDays, 0);
+    const Outcome out = exchangeOnce("6006", "jan", "pw", Records(), insDays, 0);
     QCOMPARE(out.sync, 0);
     QStringList got;
     for (const Z::zavra_ins_row_t &row : out.rows)
@@ -822,7 +937,7 @@ void TestZiviviver::httpsVerifiesThePeer()
     qputenv("ZAVRA_CA_FILE", cert.toUtf8());
     for (const QString &host : {QString("127.0.0.1"), QString("localhost")}) {
         qputenv("ZAVRA_URL", secure.url("https", host).toUtf8());
-        const Outcome out = exchange("1001", "jan", "tajne heslo", sampleRecords(), 30, 30);
+        const Outcome out = exchangeOnce("1001", "jan", "tajne heslo", sampleRecords(), 30, 30);
         QCOMPARE(out.attach, 0);
         QVERIFY(out.loggedIn);
         QCOMPARE(out.sync, 0);
@@ -851,7 +966,7 @@ void TestZiviviver::tenThousandAnimals()
     }
     QElapsedTimer clock;
     clock.start();
-    const Outcome out = exchange("7007", "jan", "pw", r, 30, 30);
+    const Outcome out = exchangeOnce("7007", "jan", "pw", r, 30, 30);
     const qint64 elapsed = clock.elapsed();
     QCOMPARE(out.sync, 0);
     QCOMPARE(out.counters[0], 10000);

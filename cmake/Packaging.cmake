@@ -38,9 +38,10 @@ set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Herd data exchange between the milking parlour and the Zavra registry")
 # One string: set() with several would join them with ";".
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-       "Stablomat runs in the system tray of a dairy farm's office PC. It reads the herd data of the\n"
-       "installed milking-parlour software, syncs it with the Zavra cloud herd registry, writes the\n"
-       "inseminations recorded there back into the milking system and sums the day's milk per cow.")
+       "Stablomat runs in the system tray of a dairy farm's office PC. It reads the\n"
+       "herd data of the installed milking-parlour software, syncs it with the Zavra\n"
+       "cloud herd registry, writes the inseminations recorded there back into the\n"
+       "milking system and sums the day's milk per cow.")
 set(CPACK_PACKAGE_CONTACT "Brantol <podpora@brantol.cz>")
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL OFF)
@@ -53,7 +54,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt5sql5-ibase, libminizip1, ca-certificates
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
 # The milking software runs under Wine on Linux.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine")
-# The program stripped; its debug symbols in a package of their own (stablomat-dbgsym).
-set(CPACK_STRIP_FILES ON)
+# The program stripped; its debug symbols in a package of their own (stablomat-dbgsym). CPack's
+# own stripping (CPACK_STRIP_FILES) would leave no symbols for that package.
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 include(CPack)

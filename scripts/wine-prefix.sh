@@ -7,6 +7,10 @@
 #                                             removed afterwards; the program's exit status is kept
 #                                             (CMAKE_CROSSCOMPILING_EMULATOR of the Windows tests;
 #                                             a Qt test, tst_*, has its log printed)
+#   wine-prefix.sh guard COMMAND ARG...       runs a test whose temporary files go below a folder of
+#                                             its own; whatever it left running there (Wine prefixes,
+#                                             servers) is ended, so an aborted test cannot hold
+#                                             ctest's output open
 # A display and a tray host come from the caller (scripts/headless-tray.sh).
 set -euo pipefail
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -62,8 +66,26 @@ run)
     esac
     exit $status
     ;;
+guard)
+    shift
+    work=$(mktemp -d "${TMPDIR:-/tmp}/stablomat-guard.XXXXXX")
+    status=0
+    TMPDIR=$work "$@" || status=$?
+    for proc in /proc/[0-9]*; do
+        pid=${proc#/proc/}
+        [ "$pid" != $$ ] || continue
+        prefix=$({ tr '\0' '\n' <"$proc/environ"; } 2>/dev/null | sed -n "s|^WINEPREFIX=\($work/.*\)|\1|p") || true
+        if [ -n "$prefix" ]; then
+            WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+        elif { tr '\0' ' ' <"$proc/cmdline"; } 2>/dev/null | grep -qF -- "$work/"; then
+            kill -KILL "$pid" 2>/dev/null || true
+        fi
+    done
+    rm -rf "$work" 2>/dev/null || true
+    exit $status
+    ;;
 *)
-    echo "usage: wine-prefix.sh template TEMPLATE | new TEMPLATE DIR | run TEMPLATE PROGRAM [ARG...]" >&2
+    echo "usage: wine-prefix.sh template TEMPLATE | new TEMPLATE DIR | run TEMPLATE PROGRAM [ARG...] | guard COMMAND [ARG...]" >&2
     exit 2
     ;;
 esac

@@ -1,11 +1,14 @@
 // The Windows program end to end under Wine, each test in a fresh prefix: settings in the registry,
 // the single instance by the process snapshot, a DeLaval exchange through cmd.exe with the Windows
-// iso32.exe against the reference registry, a hung converter ended with the program, the installer. Runs on
-// the display and tray host of the test run.
+// iso32.exe against the reference registry, a hung converter ended with the program, the self-update
+// through upgrade.bat, the installer. Runs on the display and tray host of the test run.
 #include "common/registryprocess.h"
 #include "common/simprocess.h"
 #include "common/testsupport.h"
 #include "delaval/delavalrequest.h"
+#include "update/servers.h"
+#include "update/signature.h"
+#include "update/updateprotocol.h"
 #include "wineprefix.h"
 
 #include "herd.h"
@@ -49,12 +52,14 @@ private slots:
     void secondStartRefused();
     void delavalExchange();
     void hungConverterEnded();
+    void selfUpdate_data();
+    void selfUpdate();
     void installer();
 
 private:
     // The program in C:\Stablomat, started and shown; false when its window did not come.
     bool startProgram(const QStringList &environment = {});
-    // The user's start-menu "Startup" folder in the prefix.
+    // The user's start-menu "Startup" folder (its Windows path).
     QString startupFolder() const;
     // Farm laid out for the hidden start with an exchange at the first tick.
     void prepareDelavalFarm(bool import);
@@ -102,8 +107,8 @@ QString TestWineProgram::startupFolder() const
     const QStringList users = QDir(prefix->local("C:\\users")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &user : users) {
         if (user != QLatin1String("Public"))
-            return prefix->local("C:\\users\\" + user +
-                                 "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup");
+            return "C:\\users\\" + user +
+                   "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Startup";
     }
     return QString();
 }
@@ -128,9 +133,18 @@ void TestWineProgram::secondStartRefused()
     QStringList box;
     QVERIFY(QTest::qWaitFor([&] { return !(box = windowsNamed("^Systray$")).isEmpty(); }, 30000));
     QCOMPARE(box.size(), 1);
-    QVERIFY(xdotool({"mousemove", "--window", box.first(), "10", "10"}));
-    QVERIFY(xdotool({"key", "Return"}));
-    QVERIFY(second->waitForFinished(30000));
+    // Return on the box, again while it stays (a busy display may have given the focus late).
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            const QStringList shown = windowsNamed("^Systray$");
+            if (!shown.isEmpty()) {
+                xdotool({"mousemove", "--window", shown.first(), "10", "10"});
+                xdotool({"windowfocus", "--sync", shown.first()});
+                xdotool({"key", "Return"});
+            }
+            return second->waitForFinished(3000);
+        },
+        60000));
     QCOMPARE(second->exitCode(), 0);
     QCOMPARE(windowsNamed(MainTitle).size(), 1);
     QCOMPARE(program->state(), QProcess::Running);
@@ -151,10 +165,7 @@ void TestWineProgram::prepareDelavalFarm(bool import)
     QVERIFY(registry->start());
     // Started from its start-up shortcut, with tray mode and a one-hour interval: hidden, and an
     // exchange at the first tick.
-    QVERIFY(QDir().mkpath(startupFolder()));
-    QFile shortcut(startupFolder() + "/stablomat.lnk");
-    QVERIFY(shortcut.open(QIODevice::WriteOnly));
-    shortcut.close();
+    QVERIFY(prefix->makeShortcut(startupFolder() + "\\stablomat.lnk", Exe));
     QVERIFY(prefix->regImport(
         QStringLiteral("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brantol\\stablomat\\settings]\n"
                        "\"trayicon\"=\"true\"\n\"zavra_dat_vymena_hod\"=dword:00000001\n"
@@ -237,6 +248,67 @@ void TestWineProgram::hungConverterEnded()
     QVERIFY(!prefix->running("cmd.exe"));
 }
 
+void TestWineProgram::selfUpdate_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<int>("newRunsMs"); // how long the new program runs
+    QTest::newRow("the signed archive swaps, the new program runs") << "C:\\Stablomat" << 90000;
+    QTest::newRow("a new program that ends at once is rolled back") << "C:\\Stablomat" << 0;
+    QTest::newRow("a folder with Czech letters")
+        << QStringLiteral("C:\\Users\\Jiří\\AppData\\Local\\Programs\\Stablomat") << 90000;
+}
+
+// The real program checks the version, downloads and verifies the signed archive, stages it and
+// ends; upgrade.bat under Wine's cmd swaps in the new program (a stand-in that holds the lock as the
+// program does) and checks that it runs, or rolls back and starts the old program again.
+void TestWineProgram::selfUpdate()
+{
+#ifndef WIN_PROGRAM
+    QSKIP("no Windows stand-in of the program (MinGW C compiler)");
+#else
+    QFETCH(QString, folder);
+    QFETCH(int, newRunsMs);
+    const QString exe = folder + "\\stablomat.exe";
+    QVERIFY(copyFile(windowsProgram("stablomat.exe"), prefix->local(exe)));
+    const QByteArray oldProgram = readWholeFile(prefix->local(exe));
+    const QByteArray newProgram =
+        readWholeFile(WIN_PROGRAM) + "\nSTBFAKE new " + QByteArray::number(newRunsMs) + '\n';
+
+    QTemporaryDir served;
+    SigningKey key;
+    QVERIFY(key.create(served.filePath("key")));
+    const QString archive = served.filePath(update::ArchiveName);
+    QVERIFY(makeArchive(archive, "stablomat.exe", newProgram));
+    QVERIFY(key.sign(archive));
+    RegistryProcess files;
+    QVERIFY(files.start({"--update-dir", served.path()}));
+    RegistryProcess checks;
+    QVERIFY(checks.start({"--update-reply", "1,Stablomat,ok,1.4," + files.url() + "/update/stablomat.zip"}));
+
+    program = prefix->start(exe, {},
+                            {"STABLOMAT_UPDATE_URL=" + checks.url(),
+                             QLatin1String(update::KeyFileVariable) + "=Z:" + key.publicKeyFile});
+    const QString dir = prefix->local(folder);
+    QTRY_COMPARE_WITH_TIMEOUT(readWholeFile(dir + "/started.log"), QByteArray("new\n"), 120000);
+    QTRY_COMPARE_WITH_TIMEOUT(program->state(), QProcess::NotRunning, 30000);
+    // The script checks the new program after its settling time, and rolls back when it has ended.
+    QTRY_VERIFY_WITH_TIMEOUT(!prefix->running("cmd.exe"), 60000);
+    QCOMPARE(readWholeFile(prefix->local(exe)), newRunsMs > 0 ? newProgram : oldProgram);
+    QVERIFY(!QFileInfo::exists(dir + '/' + update::StagingDir + "/stablomat.exe"));
+    if (newRunsMs > 0) {
+        QCOMPARE(readWholeFile(dir + '/' + update::BackupDir + "/stablomat.exe"), oldProgram);
+        QVERIFY(prefix->running("stablomat.exe"));
+    } else {
+        // The old program runs again, and leaves the failed version alone.
+        QTRY_VERIFY_WITH_TIMEOUT(!windowsNamed(MainTitle).isEmpty(), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(checks.requests(update::CheckPath).size(), 2, 30000);
+        QVERIFY(!QFileInfo::exists(dir + '/' + update::JournalName));
+        QVERIFY(!QFileInfo::exists(dir + '/' + update::StagingDir));
+    }
+    QCOMPARE(files.requests("GET", "/update/stablomat.zip").size(), 2); // the signature and the archive
+#endif
+}
+
 void TestWineProgram::installer()
 {
     const QString setup = qEnvironmentVariable("WINDOWS_BUILD") + "/stablomat-setup.exe";
@@ -260,12 +332,19 @@ void TestWineProgram::installer()
     prefix->wine({"wineboot", "--end-session", "--force"});
     QTRY_VERIFY_WITH_TIMEOUT(!prefix->running("stablomat.exe"), 30000);
 
-    // Silent uninstall: the program and its entries go, the settings stay.
-    const QString uninstaller = home + "\\AppData\\Local\\Programs\\Stablomat\\uninstall.exe";
-    QCOMPARE(prefix->wine({uninstaller, "/S"}, nullptr, 120000), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(prefix->local(installed)), 30000);
-    QVERIFY(!QFile::exists(menuEntry));
-    QVERIFY(!QFileInfo::exists(prefix->local(home + "\\AppData\\Local\\Programs\\Stablomat")));
+    // What an update leaves beside the program goes with it.
+    const QString folder = prefix->local(home + "\\AppData\\Local\\Programs\\Stablomat");
+    for (const QString &name : update::ownFileNames()) {
+        const bool isDir = name == update::StagingDir || name == update::BackupDir;
+        if (!name.endsWith(".sh"))
+            QVERIFY(writeFile(folder + '/' + name + (isDir ? "/stablomat.exe" : ""), "left"));
+    }
+    // Silent uninstall (a copy of the uninstaller works on after it has returned): the program, the
+    // folder and the entries go, the settings stay.
+    QCOMPARE(
+        prefix->wine({home + "\\AppData\\Local\\Programs\\Stablomat\\uninstall.exe", "/S"}, nullptr, 120000),
+        0);
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(folder) && !QFile::exists(menuEntry), 30000);
     QVERIFY(!prefix->regValue(SettingsKey, "uuid").isEmpty());
 }
 

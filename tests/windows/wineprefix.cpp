@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 WinePrefix::WinePrefix()
@@ -28,9 +29,21 @@ WinePrefix::~WinePrefix()
 
 QString WinePrefix::local(const QString &windowsPath) const
 {
-    QString rest = windowsPath.mid(2);
-    rest.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    return path() + QStringLiteral("/drive_c") + rest;
+    // Each component matched to an existing entry without regard to case, as Wine does ("StartUp").
+    QString local = path() + QStringLiteral("/drive_c");
+    const QStringList parts =
+        windowsPath.mid(2).split(QRegularExpression(QStringLiteral("[\\\\/]")), Qt::SkipEmptyParts);
+    for (const QString &part : parts) {
+        const QStringList entries =
+            QDir(local).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+        QString name = part;
+        for (const QString &entry : entries) {
+            if (entry.compare(part, Qt::CaseInsensitive) == 0)
+                name = entry;
+        }
+        local += QLatin1Char('/') + name;
+    }
+    return local;
 }
 
 QProcessEnvironment WinePrefix::environment(const QStringList &extra) const
@@ -95,6 +108,20 @@ bool WinePrefix::regImport(const QString &text) const
     return wine({QStringLiteral("reg"), QStringLiteral("import"), QStringLiteral("Z:") + file}) == 0;
 }
 
+bool WinePrefix::makeShortcut(const QString &link, const QString &target) const
+{
+    const QString script = dir.filePath(QStringLiteral("shortcut.vbs"));
+    QFile f(script);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    f.write("Set link = CreateObject(\"WScript.Shell\").CreateShortcut(WScript.Arguments(0))\r\n"
+            "link.TargetPath = WScript.Arguments(1)\r\nlink.Save\r\n");
+    f.close();
+    return wine({QStringLiteral("cscript"), QStringLiteral("//nologo"), QStringLiteral("Z:") + script, link,
+                 target}) == 0 &&
+           QFileInfo(local(link)).size() > 0;
+}
+
 bool WinePrefix::running(const QString &imageName) const
 {
     const QByteArray prefixEntry = "WINEPREFIX=" + QFile::encodeName(path());
@@ -107,8 +134,12 @@ bool WinePrefix::running(const QString &imageName) const
             continue;
         if (!environ.readAll().split('\0').contains(prefixEntry))
             continue;
-        // Wine's processes show the Windows path of their image as argv[0].
-        const QString image = QString::fromUtf8(cmdline.readAll().split('\0').value(0));
+        // Wine's processes show their Windows command line as argv[0]: the image's path, or the
+        // name it was started by, then the arguments.
+        QString image = QString::fromUtf8(cmdline.readAll().split('\0').value(0)).remove(QLatin1Char('"'));
+        const int exe = image.indexOf(QLatin1String(".exe"), 0, Qt::CaseInsensitive);
+        image =
+            exe >= 0 ? image.left(exe + 4) : image.section(QLatin1Char(' '), 0, 0) + QLatin1String(".exe");
         if (image.section(QLatin1Char('\\'), -1)
                 .section(QLatin1Char('/'), -1)
                 .compare(imageName, Qt::CaseInsensitive) == 0)

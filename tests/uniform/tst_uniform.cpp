@@ -173,6 +173,12 @@ private slots:
 
 private:
     void open(const herd::Herd &herd);
+    // open() as a condition: false when it failed, so that the test stops there.
+    bool opened(const herd::Herd &herd)
+    {
+        open(herd);
+        return !QTest::currentTestFailed();
+    }
     void setWindows(int insDays, int sendDays, bool import = true);
     bool record(const QString &life, int days, const QString &bull, const QString &bullName = QString())
     {
@@ -236,7 +242,7 @@ QList<ModalAnswerer::Box> TestUniform::exchange(bool ShowMessages)
 
 void TestUniform::detection()
 {
-    open(smallHerd());
+    QVERIFY(opened(smallHerd()));
     QCOMPARE(window->milkingSystemPath(), Database);
     QCOMPARE(widgetNamed<QLabel>(window, "label")->text(), QString("Uniform - HerdMetrix"));
     QVERIFY(!widgetNamed<QToolButton>(window, "exchange")->isHidden());
@@ -280,7 +286,7 @@ void TestUniform::windows()
     plans.sort();
     dryOffs.sort();
 
-    open(smallHerd());
+    QVERIFY(opened(smallHerd()));
     setWindows(insDays, sendDays);
     // Held by the database already: downloaded, neither written nor counted.
     QVERIFY(record(A, 3, "HO 444-649"));
@@ -315,7 +321,7 @@ void TestUniform::animals()
     d.status = herd::Status::Culled;
     d.statusDate = daysAgo(100);
     h.cows << d;
-    open(h);
+    QVERIFY(opened(h));
     setWindows(0, 5);
     exchange();
     QStringList animals;
@@ -332,7 +338,7 @@ void TestUniform::animals()
 
 void TestUniform::noWindows()
 {
-    open(smallHerd());
+    QVERIFY(opened(smallHerd()));
     setWindows(0, 0);
     widgetNamed<QTextEdit>(window, "textEdit")->setPlainText("text of the last run");
     const QList<ModalAnswerer::Box> boxes = exchange();
@@ -344,7 +350,7 @@ void TestUniform::noWindows()
 
 void TestUniform::writeBack()
 {
-    open(smallHerd());
+    QVERIFY(opened(smallHerd()));
     QVERIFY(record(A, 3, "HO 444-649"));           // held already
     QVERIFY(record(C, 2, "NEW-1", BullName));      // unknown bull: created
     QVERIFY(record(B, 2, "NEW-1", "other name"));  // the new bull, same code
@@ -413,7 +419,7 @@ void TestUniform::writeBack()
 
 void TestUniform::importOff()
 {
-    open(smallHerd());
+    QVERIFY(opened(smallHerd()));
     setWindows(30, 30, false);
     QVERIFY(record(A, 3, "HO 444-649"));
     QVERIFY(record(C, 2, "NEW-1", BullName));
@@ -445,7 +451,7 @@ void TestUniform::connectionFailures()
     QFETCH(bool, ShowMessages);
     QFETCH(QString, driverText);
 
-    open(smallHerd());
+    QVERIFY(opened(smallHerd()));
     widgetNamed<QTextEdit>(window, "textEdit")->setPlainText("text of the last run");
     QList<ModalAnswerer::Box> boxes;
     if (situation == "missing") {
@@ -479,7 +485,7 @@ void TestUniform::connectionFailures()
 // A database without the lactation table and the insemination procedure: what can be read is sent.
 void TestUniform::olderDatabase()
 {
-    open(smallHerd());
+    QVERIFY(opened(smallHerd()));
     {
         firebird::Reader db(dbPath);
         QVERIFY(db.exec("drop table DIER_MELKGIFT_LACTATIE"));
@@ -580,7 +586,7 @@ void TestUniform::generatedHerd()
     o.seed = 11;
     o.today = QDate::currentDate();
     const herd::Herd h = herd::generateHerd(o);
-    open(h);
+    QVERIFY(opened(h));
     const QDate from = daysAgo(30);
     int pregnancies = 0;
     int dryOffs = 0;

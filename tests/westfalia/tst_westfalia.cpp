@@ -399,7 +399,9 @@ void TestWestfalia::timerRun()
     QCOMPARE(answerer.boxes.size(), 0);
     QVERIFY(text().isEmpty());
     QVERIFY(!QFileInfo::exists(dairyPlanDir() + "fin_stablomat_nadoje.ads"));
-    QCOMPARE(herdFile().cows[a].lastInsemination()->date, today.addDays(-2));
+    const herd::Insemination *written = herdFile().cows[a].lastInsemination();
+    QVERIFY(written);
+    QCOMPARE(written->date, today.addDays(-2));
     QCOMPARE(registry->requests("/api/v1/sync").size(), 1);
 }
 

@@ -399,9 +399,10 @@ void TestWestfalia::timerRun()
     QCOMPARE(answerer.boxes.size(), 0);
     QVERIFY(text().isEmpty());
     QVERIFY(!QFileInfo::exists(dairyPlanDir() + "fin_stablomat_nadoje.ads"));
-    const herd::Insemination *written = herdFile().cows[a].lastInsemination();
-    QVERIFY(written);
-    QCOMPARE(written->date, today.addDays(-2));
+    const herd::Herd written = herdFile();
+    const herd::Insemination *last = written.cows[a].lastInsemination();
+    QVERIFY(last);
+    QCOMPARE(last->date, today.addDays(-2));
     QCOMPARE(registry->requests("/api/v1/sync").size(), 1);
 }
 

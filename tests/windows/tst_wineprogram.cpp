@@ -232,7 +232,7 @@ void TestWineProgram::hungConverterEnded()
     QTRY_VERIFY_WITH_TIMEOUT(prefix->running("iso32.exe"), 120000);
     // The window paints while the program waits for the converter: its progress box is drawn (more
     // than the two colours of an empty window).
-    QTRY_VERIFY_WITH_TIMEOUT(!windowsNamed("^Stablomat$").isEmpty(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!windowsNamed("^Stablomat$").isEmpty(), 60000);
     const QString box = windowsNamed("^Stablomat$").first();
     const auto colours = [&] {
         QProcess shot;

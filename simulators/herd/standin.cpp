@@ -17,14 +17,9 @@ int envInt(const char *name, int fallback)
     return ok ? value : fallback;
 }
 
-QStringList readLines(const QString &path, QString *error)
+QStringList splitLines(const QByteArray &bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return {};
-    }
-    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    QStringList lines = QString::fromUtf8(bytes.constData(), bytes.size()).split(QLatin1Char('\n'));
     for (QString &l : lines) {
         if (l.endsWith(QLatin1Char('\r')))
             l.chop(1);
@@ -32,6 +27,16 @@ QStringList readLines(const QString &path, QString *error)
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
+}
+
+QStringList readLines(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return {};
+    }
+    return splitLines(file.readAll());
 }
 
 } // namespace standin

@@ -31,6 +31,7 @@ namespace {
 
 using standin::envInt;
 using standin::err;
+using standin::splitLines;
 
 using adislines::Layout;
 
@@ -88,19 +89,6 @@ bool writeAtomically(const QString &path, const QStringList &lines, QString *err
         return false;
     }
     return true;
-}
-
-QStringList splitLines(const QByteArray &bytes)
-{
-    // All of it: QString::fromUtf8 of a QByteArray stops at its first NUL byte.
-    QStringList lines = QString::fromUtf8(bytes.constData(), bytes.size()).split(QLatin1Char('\n'));
-    for (QString &l : lines) {
-        if (l.endsWith(QLatin1Char('\r')))
-            l.chop(1);
-    }
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
 }
 
 // ---- understanding the request ----

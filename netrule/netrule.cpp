@@ -1,6 +1,7 @@
 #include "netrule.h"
 
 #include <QHostAddress>
+#include <QSslConfiguration>
 #include <QString>
 #include <QUrl>
 
@@ -21,6 +22,19 @@ bool permittedUrl(const QUrl &url)
     const QString scheme = url.scheme().toLower();
     return scheme == QLatin1String("https") ||
            (scheme == QLatin1String("http") && isLoopbackHost(url.host()));
+}
+
+QNetworkRequest fileRequest(const QUrl &url, int timeoutMs)
+{
+    QNetworkRequest request(url);
+    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+    ssl.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    request.setSslConfiguration(ssl);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setTransferTimeout(timeoutMs);
+    request.setRawHeader("Accept-Encoding", "identity");
+    return request;
 }
 
 } // namespace netrule

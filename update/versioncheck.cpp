@@ -83,15 +83,7 @@ Fetched fetchSmall(const QString &address, qint64 limit, QByteArray &body)
     if (!netrule::permittedUrl(url))
         return Fetched::Failed;
     QNetworkAccessManager network;
-    QNetworkRequest request(url);
-    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
-    ssl.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    request.setSslConfiguration(ssl);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::UserVerifiedRedirectPolicy);
-    request.setTransferTimeout(versionCheckTimeoutMs);
-    request.setRawHeader("Accept-Encoding", "identity");
-    QNetworkReply *reply = network.get(request);
+    QNetworkReply *reply = network.get(netrule::fileRequest(url, versionCheckTimeoutMs));
     QObject::connect(reply, &QNetworkReply::redirected, reply, [reply](const QUrl &target) {
         if (netrule::permittedUrl(target))
             emit reply->redirectAllowed();

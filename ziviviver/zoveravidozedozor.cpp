@@ -11,7 +11,6 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QSaveFile>
-#include <QSslConfiguration>
 #include <QTimer>
 #include <QtDebug>
 
@@ -83,16 +82,8 @@ void ZOVeravidoZedozor::Private::startNext()
         return;
     }
 
-    QNetworkRequest networkRequest(request.fileUrl);
-    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
-    ssl.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    networkRequest.setSslConfiguration(ssl);
-    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                                QNetworkRequest::UserVerifiedRedirectPolicy);
-    networkRequest.setTransferTimeout(transferTimeoutMs);
     // The body is stored as sent, so its length can be checked against Content-Length.
-    networkRequest.setRawHeader("Accept-Encoding", "identity");
-    reply = network.get(networkRequest);
+    reply = network.get(netrule::fileRequest(request.fileUrl, transferTimeoutMs));
     QObject::connect(reply, &QNetworkReply::redirected, owner, [this](const QUrl &target) {
         if (!reply)
             return;

@@ -57,4 +57,5 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS "wine")
 # The program stripped; its debug symbols in a package of their own (stablomat-dbgsym). CPack's
 # own stripping (CPACK_STRIP_FILES) would leave no symbols for that package.
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/FixDebugPackage.cmake)
 include(CPack)

@@ -19,7 +19,7 @@ echo "package: $(basename "$deb")"
 dpkg-deb --field "$deb" Depends
 # Debian's own checks: no error allowed (warnings are shown).
 command -v lintian >/dev/null || apt-get install -y -qq --no-install-recommends lintian >/dev/null
-lintian --fail-on error --suppress-tags-from-file /dev/null "$deb"
+lintian --fail-on error --suppress-tags-from-file /dev/null "$deb" "$build"/stablomat-dbgsym_*.ddeb
 apt-get install -y -qq "$deb" >/dev/null
 
 desktop=/usr/share/applications/stablomat.desktop

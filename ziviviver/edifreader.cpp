@@ -135,7 +135,9 @@ bool readSettled(QFile &file, QByteArray *bytes)
         if (file.size() > MaxFileBytes || !file.seek(0))
             return false;
         if (!haveReading) {
-            *bytes = file.read(MaxFileBytes + 1);
+            // As much as the file holds (one byte more shows growth): QIODevice::read(n) first
+            // allocates n bytes.
+            *bytes = file.read(file.size() + 1);
             if (bytes->size() > MaxFileBytes)
                 return false;
             haveReading = true;

@@ -1,20 +1,19 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang (build-fuzz/) and runs each for the given time.
+# Builds the libFuzzer targets (build-sanitize/, see sanitize-build.sh) and runs each for the given time.
 #   scripts/fuzz.sh [seconds per target, default 60] [target...]
-# New inputs go to build-fuzz/fuzz-work/<target>/ (the seed corpus in fuzz/corpus/ is not changed);
-# a crash, a leak or a hang leaves its input in build-fuzz/fuzz-work/artifacts/ and fails the run.
+# New inputs go to build-sanitize/fuzz-work/<target>/ (the seed corpus in fuzz/corpus/ is not changed);
+# a crash, a leak or a hang leaves its input in build-sanitize/fuzz-work/artifacts/ and fails the run.
 # Copy such an input to fuzz/regressions/<target name without fuzz_>/: every build replays it.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 shift || true
-build=${FUZZ_BUILD_DIR:-$here/build-fuzz}
+# shellcheck source=sanitize-build.sh
+source "$here/scripts/sanitize-build.sh"
+build=$sanitize_build_dir
 
-if ! command -v clang++-14 >/dev/null; then
-    "$here/scripts/install-deps.sh"
-fi
-CC=clang-14 CXX=clang++-14 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DSTABLOMAT_FUZZ=ON -DSTABLOMAT_BUILD_TESTS=OFF >/dev/null
+command -v clang++-14 >/dev/null || "$here/scripts/install-deps.sh"
+configure_sanitize_build
 cmake --build "$build" -j"$(nproc)" --target fuzz_targets >/dev/null
 
 targets=("$@")

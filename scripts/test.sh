@@ -2,7 +2,7 @@
 # Installs what is needed, builds Stablomat with its tests and runs them all.
 #   scripts/test.sh              the normal build (build/)
 #   scripts/test.sh --sanitize   the tests labelled "sanitize" with AddressSanitizer and UBSan
-#                                (build-sanitize/)
+#                                (build-sanitize/, clang; see sanitize-build.sh)
 # Further arguments go to ctest.
 # The Windows program and its tests under Wine run too (scripts/test-windows.sh) when a Windows SDK is
 # at hand: unpacked in the cache (~/.cache/stablomat/windows-sdk) or as ../shared/windows-sdk/ beside
@@ -16,7 +16,9 @@ if [ "${1:-}" = "--sanitize" ]; then
     shift
 fi
 if [ $sanitize = ON ]; then
-    build=${BUILD_DIR:-$here/build-sanitize}
+    # shellcheck source=sanitize-build.sh
+    source "$here/scripts/sanitize-build.sh"
+    build=$sanitize_build_dir
     export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 else
@@ -28,11 +30,12 @@ for s in "$here"/scripts/services/*.sh; do
     [ -e "$s" ] && bash "$s" start
 done
 
-# The sanitizer build is unoptimised: it compiles much faster and reports more precisely.
-build_type=RelWithDebInfo
-[ $sanitize = ON ] && build_type=Debug
-cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=$build_type -DSTABLOMAT_WERROR=ON \
-    -DSTABLOMAT_SANITIZE=$sanitize -DSTABLOMAT_TEST_HOOKS=ON >/dev/null
+if [ $sanitize = ON ]; then
+    configure_sanitize_build
+else
+    cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTABLOMAT_WERROR=ON \
+        -DSTABLOMAT_SANITIZE=OFF -DSTABLOMAT_TEST_HOOKS=ON >/dev/null
+fi
 # The sanitizer run builds only what its tests need (the tests labelled "sanitize").
 targets=()
 [ $sanitize = ON ] && targets=(--target sanitize_tests)

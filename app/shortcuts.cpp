@@ -36,10 +36,10 @@ bool createStartupShortcut()
     // The Startup folder is there on Windows; elsewhere it may not be yet.
     QDir().mkpath(QFileInfo(path).absolutePath());
     const QString executable = QCoreApplication::applicationFilePath();
-    // Replaced like a shell link on Windows: an earlier or dangling link is no failure.
-    const QFileInfo old(path);
-    if ((old.isSymLink() || old.isFile()) && !QFile::remove(path))
-        return false;
+    // Replaced like a shell link on Windows: an earlier or dangling link is no failure (one that
+    // stays makes the link fail). Not asked of QFileInfo first: on Windows every name ending in
+    // ".lnk" is a link to it, there or not, and removing a missing file fails.
+    QFile::remove(path);
     if (!QFile::link(executable, path))
         return false;
     if (!platform::addLogonStart(executableBaseName(), executable)) {

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# minizip for the Windows program: the self-update unpacks and tests its archive with it. Builds
-# minizip's reader (unzip.c, ioapi.c from Debian's "minizip" source package, zlib's contrib) as a
-# static library with MinGW-w64 and installs it with Debian's static zlib for MinGW
-# (libz-mingw-w64-dev) into the Windows SDK's prefix, with pkg-config files, so that the cross-build
-# finds both as on Linux. Nothing is done when they are there already.
+# minizip for the Windows program: the self-update unpacks and tests its archive with it, and the
+# tests write theirs. Builds minizip (unzip.c, ioapi.c, zip.c from Debian's "minizip" source
+# package, zlib's contrib) as a static library with MinGW-w64 and installs it with Debian's static
+# zlib for MinGW (libz-mingw-w64-dev) into the Windows SDK's prefix, with pkg-config files, so that
+# the cross-build finds both as on Linux. Nothing is done when they are there already.
 #   scripts/windows-minizip.sh PREFIX        (PREFIX: the SDK's prefix, as scripts/windows-sdk.sh prints)
 set -euo pipefail
 prefix=$(cd "${1:?the Windows SDK prefix}" && pwd)
 cross=x86_64-w64-mingw32
-[ -f "$prefix/lib/libminizip.a" ] && [ -f "$prefix/lib/pkgconfig/minizip.pc" ] && exit 0
+[ -f "$prefix/lib/libminizip.a" ] && [ -f "$prefix/lib/pkgconfig/minizip.pc" ] && [ -f "$prefix/include/minizip/zip.h" ] && exit 0
 export DEBIAN_FRONTEND=noninteractive
 
 missing=()
@@ -38,11 +38,13 @@ apt-get "${apto[@]}" update >/dev/null 2>&1 || echo "windows-minizip: the source
 
 # The reader alone; encrypted members are refused anyway (NOUNCRYPT).
 mkdir -p "$prefix/lib/pkgconfig" "$prefix/include/minizip"
-for f in unzip ioapi; do
+# The zip writer is for the tests' archives (an encrypted member among them).
+for f in unzip ioapi zip; do
     "$cross-gcc-posix" -O2 -DNOUNCRYPT -I"/usr/$cross/include" -c "$work/src/$f.c" -o "$work/$f.o"
 done
-"$cross-ar" rcs "$prefix/lib/libminizip.a" "$work/unzip.o" "$work/ioapi.o"
-cp "$work/src/unzip.h" "$work/src/ioapi.h" "$prefix/include/minizip/"
+rm -f "$prefix/lib/libminizip.a"
+"$cross-ar" rcs "$prefix/lib/libminizip.a" "$work/unzip.o" "$work/ioapi.o" "$work/zip.o"
+cp "$work/src/unzip.h" "$work/src/ioapi.h" "$work/src/zip.h" "$prefix/include/minizip/"
 # zlib: the static library only, so that the program imports no zlib1.dll.
 cp "/usr/$cross/lib/libz.a" "$prefix/lib/"
 cp "/usr/$cross/include/zlib.h" "/usr/$cross/include/zconf.h" "$prefix/include/"
@@ -63,7 +65,7 @@ libdir=\${prefix}/lib
 includedir=\${prefix}/include/minizip
 
 Name: minizip
-Description: minizip's zip reader (Debian's minizip source), static
+Description: minizip's zip reader and writer (Debian's minizip source), static
 Version: 1.1
 Requires: zlib
 Libs: -L\${libdir} -lminizip

@@ -76,7 +76,9 @@ guard)
         [ "$pid" != $$ ] || continue
         prefix=$({ tr '\0' '\n' <"$proc/environ"; } 2>/dev/null | sed -n "s|^WINEPREFIX=\($work/.*\)|\1|p") || true
         if [ -n "$prefix" ]; then
+            # The prefix may be gone already (or be another test's): the process goes all the same.
             WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+            kill -KILL "$pid" 2>/dev/null || true
         elif { tr '\0' ' ' <"$proc/cmdline"; } 2>/dev/null | grep -qF -- "$work/"; then
             kill -KILL "$pid" 2>/dev/null || true
         fi

@@ -6,9 +6,11 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QUrl>
 #include <QUrlQuery>
+
+#include <sodium.h>
+#include <zip.h>
 
 bool SelfSignedCertificate::create(const QString &directory)
 {
@@ -93,31 +95,65 @@ QByteArray randomBytes(int size)
 
 namespace {
 
-bool run(const QString &program, const QStringList &arguments)
+// The key file forms of minisign: "Ed" + key id + key, in base64 under an untrusted comment.
+bool writeKeyFile(const QString &path, const char *comment, const QByteArray &raw)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
+    return writeFile(path, "untrusted comment: " + QByteArray(comment) + '\n' + raw.toBase64() + '\n');
+}
+
+QByteArray sign(const QByteArray &message, const QByteArray &secretKey)
+{
+    QByteArray signature(crypto_sign_BYTES, Qt::Uninitialized);
+    crypto_sign_detached(reinterpret_cast<unsigned char *>(signature.data()), nullptr,
+                         reinterpret_cast<const unsigned char *>(message.constData()), message.size(),
+                         reinterpret_cast<const unsigned char *>(secretKey.constData()));
+    return signature;
 }
 
 } // namespace
 
+QByteArray blake2b(const QByteArray &data, int size)
+{
+    QByteArray hash(size, Qt::Uninitialized);
+    crypto_generichash(reinterpret_cast<unsigned char *>(hash.data()), hash.size(),
+                       reinterpret_cast<const unsigned char *>(data.constData()), data.size(), nullptr, 0);
+    return hash;
+}
+
 bool SigningKey::create(const QString &directory)
 {
+    if (sodium_init() < 0)
+        return false;
     publicKeyFile = directory + QStringLiteral("/test.pub");
     secretKeyFile = directory + QStringLiteral("/test.key");
-    return run(QStringLiteral("minisign"), {"-G", "-f", "-W", "-p", publicKeyFile, "-s", secretKeyFile});
+    QByteArray publicKey(crypto_sign_PUBLICKEYBYTES, Qt::Uninitialized);
+    secretKey.resize(crypto_sign_SECRETKEYBYTES);
+    keyId.resize(8);
+    crypto_sign_keypair(reinterpret_cast<unsigned char *>(publicKey.data()),
+                        reinterpret_cast<unsigned char *>(secretKey.data()));
+    randombytes_buf(keyId.data(), size_t(keyId.size()));
+    // Unencrypted secret key: algorithm, no key derivation, BLAKE2b-256 checksum, empty salt and
+    // limits, then key id, key and the checksum over algorithm, id and key.
+    const QByteArray secret = "Ed" + QByteArray(2, '\0') + "B2" + QByteArray(48, '\0') + keyId + secretKey +
+                              blake2b("Ed" + keyId + secretKey, 32);
+    return writeKeyFile(publicKeyFile, "minisign public key", "Ed" + keyId + publicKey) &&
+           writeKeyFile(secretKeyFile, "minisign secret key", secret);
 }
 
 bool SigningKey::sign(const QString &file, bool legacy) const
 {
-    QStringList arguments{"-S", "-s", secretKeyFile, "-m", file, "-x", file + QStringLiteral(".minisig")};
-    if (legacy)
-        arguments << QStringLiteral("-l");
-    return run(QStringLiteral("minisign"), arguments);
+    QFile in(file);
+    if (secretKey.isEmpty() || !in.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray content = in.readAll();
+    const QByteArray signature = ::sign(legacy ? content : blake2b(content), secretKey);
+    const QByteArray comment =
+        "timestamp:1767225600\tfile:" + QFileInfo(file).fileName().toUtf8() + (legacy ? "" : "\thashed");
+    return writeFile(file + QStringLiteral(".minisig"),
+                     "untrusted comment: signature from minisign secret key\n" +
+                         (QByteArray(legacy ? "Ed" : "ED") + keyId + signature).toBase64() +
+                         "\ntrusted comment: " + comment + '\n' +
+                         ::sign(signature + comment, secretKey).toBase64() + '\n');
 }
 
 bool makeArchive(const QString &zipPath, const QString &member, const QByteArray &content)
@@ -125,20 +161,25 @@ bool makeArchive(const QString &zipPath, const QString &member, const QByteArray
     return makeArchive(zipPath, {{member, content}});
 }
 
-bool makeArchive(const QString &zipPath, const QList<QPair<QString, QByteArray>> &members)
+bool makeArchive(const QString &zipPath, const QList<QPair<QString, QByteArray>> &members, MemberKind last)
 {
-    QTemporaryDir staging;
-    for (const auto &member : members) {
-        const QString path = staging.filePath(member.first);
-        if (!writeFile(path, member.second))
-            return false;
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                        QFile::ReadGroup | QFile::ExeGroup);
-    }
     QFile::remove(zipPath);
-    QProcess zip;
-    zip.setWorkingDirectory(staging.path());
-    zip.start(QStringLiteral("zip"),
-              {QStringLiteral("-q"), QStringLiteral("-r"), zipPath, QStringLiteral(".")});
-    return zip.waitForFinished(30000) && zip.exitStatus() == QProcess::NormalExit && zip.exitCode() == 0;
+    zipFile zip = zipOpen64(QFile::encodeName(zipPath).constData(), APPEND_STATUS_CREATE);
+    bool ok = zip != nullptr;
+    for (int i = 0; ok && i < members.size(); ++i) {
+        const MemberKind kind = i == members.size() - 1 ? last : MemberKind::File;
+        const QByteArray &content = members.at(i).second;
+        // Made on Unix: the mode in the upper half of the external attributes.
+        zip_fileinfo info{};
+        info.external_fa = uLong(kind == MemberKind::SymbolicLink ? 0120777 : 0100750) << 16;
+        const uLong crc =
+            crc32(0, reinterpret_cast<const Bytef *>(content.constData()), uInt(content.size()));
+        ok = zipOpenNewFileInZip4_64(
+                 zip, members.at(i).first.toUtf8().constData(), &info, nullptr, 0, nullptr, 0, nullptr,
+                 Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY,
+                 kind == MemberKind::Encrypted ? "secret" : nullptr, crc, 3 << 8 | 30, 0, 0) == ZIP_OK &&
+             zipWriteInFileInZip(zip, content.constData(), unsigned(content.size())) == ZIP_OK;
+        ok = zipCloseFileInZip(zip) == ZIP_OK && ok;
+    }
+    return zip && zipClose(zip, nullptr) == ZIP_OK && ok;
 }

@@ -34,16 +34,29 @@ private:
 bool writeFile(const QString &path, const QByteArray &content);
 QByteArray randomBytes(int size);
 
-// A minisign key pair made for one test run; the secret key never leaves the temporary directory.
+// A key pair in minisign's formats made for one test run (the secret key file unencrypted, for
+// scripts/sign-release.sh); the secret key never leaves the temporary directory.
 struct SigningKey
 {
     bool create(const QString &directory);
     // Writes file + ".minisig" (prehashed "ED", or the legacy "Ed" form).
     bool sign(const QString &file, bool legacy = false) const;
     QString publicKeyFile, secretKeyFile;
+    QByteArray keyId, secretKey;
 };
+
+// BLAKE2b (512 bits: the hash that the prehashed form signs).
+QByteArray blake2b(const QByteArray &data, int size = 64);
 
 // A zip at zipPath holding one executable file member with content.
 bool makeArchive(const QString &zipPath, const QString &member, const QByteArray &content);
-// The same with several members (paths below the archive's top; folders made as needed).
-bool makeArchive(const QString &zipPath, const QList<QPair<QString, QByteArray>> &members);
+// The same with several members, made on Unix (paths below the archive's top); the last one may be a
+// symbolic link to its content or encrypted.
+enum class MemberKind
+{
+    File,
+    SymbolicLink,
+    Encrypted
+};
+bool makeArchive(const QString &zipPath, const QList<QPair<QString, QByteArray>> &members,
+                 MemberKind last = MemberKind::File);

@@ -108,20 +108,6 @@ bool WinePrefix::regImport(const QString &text) const
     return wine({QStringLiteral("reg"), QStringLiteral("import"), QStringLiteral("Z:") + file}) == 0;
 }
 
-bool WinePrefix::makeShortcut(const QString &link, const QString &target) const
-{
-    const QString script = dir.filePath(QStringLiteral("shortcut.vbs"));
-    QFile f(script);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    f.write("Set link = CreateObject(\"WScript.Shell\").CreateShortcut(WScript.Arguments(0))\r\n"
-            "link.TargetPath = WScript.Arguments(1)\r\nlink.Save\r\n");
-    f.close();
-    return wine({QStringLiteral("cscript"), QStringLiteral("//nologo"), QStringLiteral("Z:") + script, link,
-                 target}) == 0 &&
-           QFileInfo(local(link)).size() > 0;
-}
-
 bool WinePrefix::running(const QString &imageName) const
 {
     const QByteArray prefixEntry = "WINEPREFIX=" + QFile::encodeName(path());

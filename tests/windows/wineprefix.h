@@ -34,8 +34,6 @@ public:
     QString regValue(const QString &key, const QString &name) const;
     // Imports a .reg text (REGEDIT4) with "reg import".
     bool regImport(const QString &text) const;
-    // Makes a shell link at link (a Windows path) to target, as Windows' scripting host does.
-    bool makeShortcut(const QString &link, const QString &target) const;
     // True when a Windows process of this prefix runs an image of that name (case-insensitive).
     bool running(const QString &imageName) const;
 

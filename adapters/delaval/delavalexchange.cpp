@@ -82,6 +82,32 @@ bool cutColumns(QStringView text, Columns &c)
     return column == col::Count;
 }
 
+// The same for a line of printable ASCII, by its bytes: every tab of eight bytes at once (a byte
+// equal to a tab is 0 after the xor, and no other byte of such a line borrows into the next).
+bool cutColumns(QStringView text, const char *bytes, Columns &c)
+{
+    const qsizetype size = text.size();
+    int column = 0;
+    qsizetype start = 0;
+    for (qsizetype base = 0; base < size; base += 8) {
+        quint64 w = 0;
+        std::memcpy(&w, bytes + base, size_t(qMin<qsizetype>(8, size - base)));
+        constexpr quint64 ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+        const quint64 x = w ^ (ones * '\t');
+        for (quint64 tabs = (x - ones) & ~x & highs; tabs; tabs &= tabs - 1) {
+            const qsizetype at = base + __builtin_ctzll(tabs) / 8;
+            if (column == col::Count - 1)
+                return false;
+            c[size_t(column++)] = QStringView(text.data() + start, at - start);
+            start = at + 1;
+        }
+    }
+    if (column != col::Count - 1)
+        return false;
+    c[size_t(column)] = QStringView(text.data() + start, size - start);
+    return true;
+}
+
 // Column 0; null when unknown or blank.
 QString cowNumber(QStringView text)
 {
@@ -161,8 +187,12 @@ struct Row
     exchange::AnswerText cow; // column 0; null when unknown or blank
     bool slaughtered = false;
     bool hasEvents = false;
-    // With milk yields: the REAL DATE, and the milk and time of the day's milkings 1 to 3, then of
-    // the day before's (-1: no time).
+};
+
+// With milk yields, a cow line's REAL DATE, and the milk and time of the day's milkings 1 to 3,
+// then of the day before's (-1: no time).
+struct Milkings
+{
     QDate realDate;
     double milk[6] = {};
     int msecs[6] = {};
@@ -193,7 +223,7 @@ QStringView cowNumberView(QStringView text)
     return text;
 }
 
-void readMilk(const Columns &c, Row *row)
+void readMilk(const Columns &c, Milkings *row)
 {
     using namespace col;
     row->realDate = parseDate(c[RealDate]);
@@ -265,13 +295,16 @@ HerdReading readAnswer(exchange::AnswerLines &lines, const ReadingRules &rules)
 {
     HerdReading reading;
     std::vector<Row> rows;
+    std::vector<Milkings> milkings;
     std::vector<Event> events;
     QStringView line;
     Columns c;
     CowLine cow;
     while (lines.next(&line)) {
         qint64 life = 0;
-        if (!cutColumns(line, c) || (life = lifeNumberValue(c[col::CowId])) == 0) {
+        const char *bytes = lines.lineBytes();
+        if (!(bytes ? cutColumns(line, bytes, c) : cutColumns(line, c)) ||
+            (life = lifeNumberValue(c[col::CowId])) == 0) {
             ++reading.skipped;
             continue;
         }
@@ -283,14 +316,12 @@ HerdReading readAnswer(exchange::AnswerLines &lines, const ReadingRules &rules)
         const size_t kept = events.size();
         if (rules.sendDays > 0)
             keepEvents(cow, c[col::SireName], int(rows.size()), rules, lines, events);
-        rows.emplace_back();
-        Row &row = rows.back();
-        row.life = life;
-        row.cow = lines.keep(cowNumberView(c[col::Cow]));
-        row.slaughtered = cow.slaughter > 0;
-        row.hasEvents = events.size() > kept;
-        if (rules.fetchYields)
-            readMilk(c, &row);
+        rows.push_back(
+            {life, lines.keep(cowNumberView(c[col::Cow])), cow.slaughter > 0, events.size() > kept});
+        if (rules.fetchYields) {
+            milkings.emplace_back();
+            readMilk(c, &milkings.back());
+        }
     }
     reading.cows = int(rows.size());
 
@@ -303,7 +334,14 @@ HerdReading readAnswer(exchange::AnswerLines &lines, const ReadingRules &rules)
     QMap<QString, Animal> &animals = reading.records.animals;
     QMap<QString, Animal>::iterator animal;
     qint64 lastLife = -1;
-    for (const int i : orderByLifeNumber(reading.cows, [&](int k) { return rows[size_t(k)].life; })) {
+    const auto fetchRow = [&](int i) {
+        return std::array<const void *, 2>{&rows[size_t(i)],
+                                           rules.fetchYields ? &milkings[size_t(i)] : nullptr};
+    };
+    const auto fetchTexts = [&](int i) {
+        return std::array<const void *, 1>{lines.where(rows[size_t(i)].cow)};
+    };
+    const auto visit = [&](int i) {
         const Row &row = rows[size_t(i)];
         if (row.life != lastLife) {
             const QString life = lifeNumberText(row.life);
@@ -316,14 +354,16 @@ HerdReading readAnswer(exchange::AnswerLines &lines, const ReadingRules &rules)
         if (row.hasEvents)
             lifeOfRow[size_t(i)] = animal.key();
         if (rules.fetchYields) {
-            const QDate previous = row.realDate.isValid() ? row.realDate.addDays(-1) : QDate();
+            const Milkings &m = milkings[size_t(i)];
+            const QDate previous = m.realDate.isValid() ? m.realDate.addDays(-1) : QDate();
             for (int k = 0; k < 3; ++k) {
-                clock.addMilk(reading.milk[k], k, row.life, row.milk[k], row.realDate, row.msecs[k], true);
-                clock.addMilk(reading.milk[k], k, row.life, row.milk[3 + k], previous, row.msecs[3 + k],
-                              true);
+                clock.addMilk(reading.milk[k], k, row.life, m.milk[k], m.realDate, m.msecs[k], true);
+                clock.addMilk(reading.milk[k], k, row.life, m.milk[3 + k], previous, m.msecs[3 + k], true);
             }
         }
-    }
+    };
+    visitInOrder(orderByLifeNumber(reading.cows, [&](int k) { return rows[size_t(k)].life; }), fetchRow,
+                 fetchTexts, visit);
     addEvents(reading.records, events, lifeOfRow, lines);
     return reading;
 }

@@ -146,8 +146,11 @@ bool AnswerLines::next(QStringView *line)
         const int start = position;
         const int stop = nl ? int(nl - data) : bytes.size();
         position = stop + 1;
-        // Overlong lines and lines holding a NUL byte (binary data) are no answer lines.
-        if (stop - start > MaxAnswerLineBytes || std::memchr(data + start, '\0', size_t(stop - start))) {
+        // Overlong lines and lines holding a NUL byte (binary data) are no answer lines; a plain
+        // line holds none.
+        const bool overlong = stop - start > MaxAnswerLineBytes;
+        const bool plain = !overlong && plainAsLatin1 && isPlain(data + start, stop - start);
+        if (overlong || (!plain && std::memchr(data + start, '\0', size_t(stop - start)))) {
             ++skippedLines;
             continue;
         }
@@ -161,7 +164,7 @@ bool AnswerLines::next(QStringView *line)
             continue;
         const int size = end - start;
         // Latin-1 assignment reuses the line's buffer.
-        if (plainAsLatin1 && isPlain(data + start, size)) {
+        if (plain) {
             decoded = QLatin1String(data + start, size);
             lineStart = start;
         } else {

@@ -78,13 +78,6 @@ public:
     // are not counted).
     int skipped() const { return skippedLines; }
 
-    // The current line's bytes when its characters are those bytes widened (printable ASCII), else
-    // null: the line can be cut by its bytes.
-    const char *lineBytes() const
-    {
-        return !list && lineStart >= 0 ? bytes.constData() + lineStart : nullptr;
-    }
-
     // A piece of the current line (a view into it, or a null view) to be made a text later.
     AnswerText keep(QStringView piece);
     // The text of a kept piece, as piece.toString() gave it (null for a null piece).

@@ -7,8 +7,13 @@
 
 #include <QFileInfo>
 
+#include <QtAlgorithms>
+
 #include <array>
-#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace delaval {
 
@@ -59,48 +64,30 @@ bool cutColumns(QStringView text, Columns &c)
     const qsizetype size = text.size();
     int column = 0;
     qsizetype start = 0;
-    qsizetype i = 0;
-    for (;;) {
-        // Four characters at a time up to the next tab.
-        constexpr quint64 ones = 0x0001000100010001ull, highs = 0x8000800080008000ull;
-        for (; i + 4 <= size; i += 4) {
-            quint64 w;
-            std::memcpy(&w, data + i, 8);
-            const quint64 x = w ^ (ones * '\t');
-            if ((x - ones) & ~x & highs)
-                break;
-        }
-        while (i < size && data[i] != '\t')
-            ++i;
-        if (column == col::Count)
+    // The column that a tab at `at` ends; false when it would be one too many.
+    const auto tab = [&](qsizetype at) {
+        if (column == col::Count - 1)
             return false;
-        c[size_t(column++)] = QStringView(text.data() + start, i - start);
-        if (i == size)
-            break;
-        start = ++i;
-    }
-    return column == col::Count;
-}
-
-// The same for a line of printable ASCII, by its bytes: every tab of eight bytes at once (a byte
-// equal to a tab is 0 after the xor, and no other byte of such a line borrows into the next).
-bool cutColumns(QStringView text, const char *bytes, Columns &c)
-{
-    const qsizetype size = text.size();
-    int column = 0;
-    qsizetype start = 0;
-    for (qsizetype base = 0; base < size; base += 8) {
-        quint64 w = 0;
-        std::memcpy(&w, bytes + base, size_t(qMin<qsizetype>(8, size - base)));
-        constexpr quint64 ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
-        const quint64 x = w ^ (ones * '\t');
-        for (quint64 tabs = (x - ones) & ~x & highs; tabs; tabs &= tabs - 1) {
-            const qsizetype at = base + __builtin_ctzll(tabs) / 8;
-            if (column == col::Count - 1)
+        c[size_t(column++)] = QStringView(text.data() + start, at - start);
+        start = at + 1;
+        return true;
+    };
+    qsizetype i = 0;
+#ifdef __SSE2__
+    // Eight characters at a time: one bit for each that is a tab.
+    const __m128i tabs = _mm_set1_epi16('\t');
+    for (; i + 8 <= size; i += 8) {
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
+        const __m128i hits = _mm_packs_epi16(_mm_cmpeq_epi16(w, tabs), _mm_setzero_si128());
+        for (uint m = uint(_mm_movemask_epi8(hits)); m; m &= m - 1) {
+            if (!tab(i + qCountTrailingZeroBits(m)))
                 return false;
-            c[size_t(column++)] = QStringView(text.data() + start, at - start);
-            start = at + 1;
         }
+    }
+#endif
+    for (; i < size; ++i) {
+        if (data[i] == '\t' && !tab(i))
+            return false;
     }
     if (column != col::Count - 1)
         return false;
@@ -302,9 +289,7 @@ HerdReading readAnswer(exchange::AnswerLines &lines, const ReadingRules &rules)
     CowLine cow;
     while (lines.next(&line)) {
         qint64 life = 0;
-        const char *bytes = lines.lineBytes();
-        if (!(bytes ? cutColumns(line, bytes, c) : cutColumns(line, c)) ||
-            (life = lifeNumberValue(c[col::CowId])) == 0) {
+        if (!cutColumns(line, c) || (life = lifeNumberValue(c[col::CowId])) == 0) {
             ++reading.skipped;
             continue;
         }

@@ -183,6 +183,17 @@ Values Entity::cutAnyView(QStringView line) const
     return Values(line, spans, end, end >= length);
 }
 
+QStringView Entity::view(QStringView line, int k) const
+{
+    int end = int(line.size());
+    while (end > 0 && (line.at(end - 1) == QLatin1Char('\r') || line.at(end - 1) == QLatin1Char('\n')))
+        --end;
+    if (k < 0 || k >= itemList.size() || offsets.at(k) >= end)
+        return QStringView();
+    const int from = offsets.at(k);
+    return trimmedView(line.mid(from, qMin(itemList.at(k).width, end - from)));
+}
+
 ValueLine::ValueLine(const Entity &e, bool header) : entity(e), line(e.valuePrefix(header)) {}
 
 ValueLine &ValueLine::put(const QString &given, bool right, Overflow overflow)

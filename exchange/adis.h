@@ -98,6 +98,8 @@ public:
     // Cuts the values at this entity's positions, whatever the line's prefix.
     Values cutAny(const QString &line) const;
     Values cutAnyView(QStringView line) const;
+    // Item k of the line as cutAnyView(line).view(k) gives it, without cutting the other items.
+    QStringView view(QStringView line, int k) const;
 
 private:
     QString itemLine(const QString &type) const;

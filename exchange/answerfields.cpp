@@ -39,6 +39,20 @@ int digits(QStringView t, int from, int count)
     return value;
 }
 
+// QDate(y, m, d) for a year of 1 to 9999, without Qt's calendar: the proleptic Gregorian day
+// number, or an invalid date for a day the month does not have.
+QDate gregorianDate(int y, int m, int d)
+{
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (m < 1 || m > 12 || d < 1 || d > days[m - 1] + (m == 2 && leap ? 1 : 0))
+        return QDate();
+    const int a = (14 - m) / 12;
+    const qint64 yy = qint64(y) + 4800 - a;
+    const int mm = m + 12 * a - 3;
+    return QDate::fromJulianDay(d + (153 * mm + 2) / 5 + 365 * yy + yy / 4 - yy / 100 + yy / 400 - 32045);
+}
+
 } // namespace
 
 bool dayMonthYear(QStringView t, QChar separator, QDate *date)
@@ -54,7 +68,7 @@ bool dayMonthYear(QStringView t, QChar separator, QDate *date)
     const int y = digits(t, second + 1, 4);
     if (d < 0 || m < 0 || y < 1)
         return false;
-    *date = QDate(y, m, d);
+    *date = gregorianDate(y, m, d);
     return true;
 }
 
@@ -86,7 +100,7 @@ bool quickDate(QStringView t, QDate *date)
     }
     if (d < 0 || m < 0 || y < 1)
         return false;
-    *date = QDate(y, m, d);
+    *date = gregorianDate(y, m, d);
     return true;
 }
 

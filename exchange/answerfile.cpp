@@ -105,20 +105,28 @@ AnswerLines::AnswerLines(QIODevice &device, QTextCodec *textCodec)
     : codec(textCodec ? textCodec : QTextCodec::codecForLocale())
 {
     plainAsLatin1 = readsPlainAsLatin1(codec);
-    if (!device.isSequential() && device.size() > 0)
-        bytes.reserve(int(qMin<qint64>(device.size(), MaxAnswerBytes)));
-    char buffer[64 * 1024];
+    // Read straight into the buffer, sized for the whole file at once; it grows should the file
+    // grow while it is read, to one byte past the limit at most.
+    constexpr qint64 most = MaxAnswerBytes + 1;
+    const qint64 expected = device.isSequential() ? 0 : device.size() - device.pos();
+    int used = 0;
+    bytes.resize(int(qBound<qint64>(64 * 1024, expected + 1, most)));
     for (;;) {
-        const qint64 n = device.read(buffer, sizeof buffer);
+        if (used == bytes.size()) {
+            if (used >= most)
+                break;
+            bytes.resize(int(qMin<qint64>(2 * qint64(bytes.size()), most)));
+        }
+        const qint64 n = device.read(bytes.data() + used, bytes.size() - used);
         if (n <= 0)
             break;
-        // A file that grew past the limit while it was read is no answer either.
-        if (bytes.size() + n > MaxAnswerBytes) {
-            bytes.clear();
-            break;
-        }
-        bytes.append(buffer, int(n));
+        used += int(n);
     }
+    // A file that grew past the limit while it was read is no answer either.
+    if (used > MaxAnswerBytes)
+        bytes.clear();
+    else
+        bytes.resize(used);
 }
 
 AnswerLines::AnswerLines(const QStringList &lines) : list(&lines) {}
@@ -138,8 +146,11 @@ bool AnswerLines::next(QStringView *line)
         const int start = position;
         const int stop = nl ? int(nl - data) : bytes.size();
         position = stop + 1;
-        // Overlong lines and lines holding a NUL byte (binary data) are no answer lines.
-        if (stop - start > MaxAnswerLineBytes || std::memchr(data + start, '\0', size_t(stop - start))) {
+        // Overlong lines and lines holding a NUL byte (binary data) are no answer lines; a plain
+        // line holds none.
+        const bool overlong = stop - start > MaxAnswerLineBytes;
+        const bool plain = !overlong && plainAsLatin1 && isPlain(data + start, stop - start);
+        if (overlong || (!plain && std::memchr(data + start, '\0', size_t(stop - start)))) {
             ++skippedLines;
             continue;
         }
@@ -153,7 +164,7 @@ bool AnswerLines::next(QStringView *line)
             continue;
         const int size = end - start;
         // Latin-1 assignment reuses the line's buffer.
-        if (plainAsLatin1 && isPlain(data + start, size)) {
+        if (plain) {
             decoded = QLatin1String(data + start, size);
             lineStart = start;
         } else {
@@ -175,8 +186,8 @@ AnswerText AnswerLines::keep(QStringView piece)
     if (!list && lineStart >= 0) {
         kept.at = lineStart + int(piece.data() - decoded.constData());
     } else {
-        kept.at = -1 - keptTexts.size();
-        keptTexts.append(piece.toString());
+        kept.at = -1 - keptChars.size();
+        keptChars.append(piece);
     }
     return kept;
 }
@@ -186,7 +197,7 @@ QString AnswerLines::text(const AnswerText &kept) const
     if (kept.isNull())
         return QString();
     if (kept.at < 0)
-        return keptTexts.at(-1 - kept.at);
+        return QString(keptChars.constData() - 1 - kept.at, kept.size);
     return QString::fromLatin1(bytes.constData() + kept.at, kept.size);
 }
 

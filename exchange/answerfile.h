@@ -50,9 +50,9 @@ constexpr int MaxAnswerLineBytes = 64 * 1024;
 // (binary data) and overlong lines are left out. Nothing at all when more than MaxAnswerBytes are read.
 QStringList readAnswerLines(QIODevice &device, QTextCodec *codec = nullptr);
 
-// A piece of an answer line kept beyond its line without a copy: where it lies in the answer's
-// bytes, or, for a line that had to be decoded, the number of a text of its own. AnswerLines::text
-// makes the QString.
+// A piece of an answer line kept beyond its line without a text of its own: where it lies in the
+// answer's bytes, or, for a line that had to be decoded, where its characters were put aside.
+// AnswerLines::text makes the QString.
 struct AnswerText
 {
     qint32 at = 0;
@@ -82,6 +82,11 @@ public:
     AnswerText keep(QStringView piece);
     // The text of a kept piece, as piece.toString() gave it (null for a null piece).
     QString text(const AnswerText &kept) const;
+    // Where the kept piece's bytes are, for fetching them ahead; null when it has none there.
+    const char *where(const AnswerText &kept) const
+    {
+        return kept.at >= 0 && kept.size > 0 ? bytes.constData() + kept.at : nullptr;
+    }
 
 private:
     QByteArray bytes;
@@ -91,7 +96,7 @@ private:
     bool plainAsLatin1 = false; // the codec reads printable ASCII as itself
     QString decoded;            // the current line; its buffer is reused
     int lineStart = -1;         // of the current line in `bytes` when it is its bytes widened, else -1
-    QStringList keptTexts;      // kept pieces of the other lines
+    QString keptChars;          // kept pieces of the other lines, one after the other
     const QStringList *list = nullptr;
     int listIndex = 0;
 };

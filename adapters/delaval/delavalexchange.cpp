@@ -7,8 +7,13 @@
 
 #include <QFileInfo>
 
+#include <QtAlgorithms>
+
 #include <array>
-#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace delaval {
 
@@ -59,27 +64,35 @@ bool cutColumns(QStringView text, Columns &c)
     const qsizetype size = text.size();
     int column = 0;
     qsizetype start = 0;
-    qsizetype i = 0;
-    for (;;) {
-        // Four characters at a time up to the next tab.
-        constexpr quint64 ones = 0x0001000100010001ull, highs = 0x8000800080008000ull;
-        for (; i + 4 <= size; i += 4) {
-            quint64 w;
-            std::memcpy(&w, data + i, 8);
-            const quint64 x = w ^ (ones * '\t');
-            if ((x - ones) & ~x & highs)
-                break;
-        }
-        while (i < size && data[i] != '\t')
-            ++i;
-        if (column == col::Count)
+    // The column that a tab at `at` ends; false when it would be one too many.
+    const auto tab = [&](qsizetype at) {
+        if (column == col::Count - 1)
             return false;
-        c[size_t(column++)] = QStringView(text.data() + start, i - start);
-        if (i == size)
-            break;
-        start = ++i;
+        c[size_t(column++)] = QStringView(text.data() + start, at - start);
+        start = at + 1;
+        return true;
+    };
+    qsizetype i = 0;
+#ifdef __SSE2__
+    // Eight characters at a time: one bit for each that is a tab.
+    const __m128i tabs = _mm_set1_epi16('\t');
+    for (; i + 8 <= size; i += 8) {
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
+        const __m128i hits = _mm_packs_epi16(_mm_cmpeq_epi16(w, tabs), _mm_setzero_si128());
+        for (uint m = uint(_mm_movemask_epi8(hits)); m; m &= m - 1) {
+            if (!tab(i + qCountTrailingZeroBits(m)))
+                return false;
+        }
     }
-    return column == col::Count;
+#endif
+    for (; i < size; ++i) {
+        if (data[i] == '\t' && !tab(i))
+            return false;
+    }
+    if (column != col::Count - 1)
+        return false;
+    c[size_t(column)] = QStringView(text.data() + start, size - start);
+    return true;
 }
 
 // Column 0; null when unknown or blank.
@@ -161,8 +174,12 @@ struct Row
     exchange::AnswerText cow; // column 0; null when unknown or blank
     bool slaughtered = false;
     bool hasEvents = false;
-    // With milk yields: the REAL DATE, and the milk and time of the day's milkings 1 to 3, then of
-    // the day before's (-1: no time).
+};
+
+// With milk yields, a cow line's REAL DATE, and the milk and time of the day's milkings 1 to 3,
+// then of the day before's (-1: no time).
+struct Milkings
+{
     QDate realDate;
     double milk[6] = {};
     int msecs[6] = {};
@@ -193,7 +210,7 @@ QStringView cowNumberView(QStringView text)
     return text;
 }
 
-void readMilk(const Columns &c, Row *row)
+void readMilk(const Columns &c, Milkings *row)
 {
     using namespace col;
     row->realDate = parseDate(c[RealDate]);
@@ -265,6 +282,7 @@ HerdReading readAnswer(exchange::AnswerLines &lines, const ReadingRules &rules)
 {
     HerdReading reading;
     std::vector<Row> rows;
+    std::vector<Milkings> milkings;
     std::vector<Event> events;
     QStringView line;
     Columns c;
@@ -283,14 +301,12 @@ HerdReading readAnswer(exchange::AnswerLines &lines, const ReadingRules &rules)
         const size_t kept = events.size();
         if (rules.sendDays > 0)
             keepEvents(cow, c[col::SireName], int(rows.size()), rules, lines, events);
-        rows.emplace_back();
-        Row &row = rows.back();
-        row.life = life;
-        row.cow = lines.keep(cowNumberView(c[col::Cow]));
-        row.slaughtered = cow.slaughter > 0;
-        row.hasEvents = events.size() > kept;
-        if (rules.fetchYields)
-            readMilk(c, &row);
+        rows.push_back(
+            {life, lines.keep(cowNumberView(c[col::Cow])), cow.slaughter > 0, events.size() > kept});
+        if (rules.fetchYields) {
+            milkings.emplace_back();
+            readMilk(c, &milkings.back());
+        }
     }
     reading.cows = int(rows.size());
 
@@ -303,7 +319,14 @@ HerdReading readAnswer(exchange::AnswerLines &lines, const ReadingRules &rules)
     QMap<QString, Animal> &animals = reading.records.animals;
     QMap<QString, Animal>::iterator animal;
     qint64 lastLife = -1;
-    for (const int i : orderByLifeNumber(reading.cows, [&](int k) { return rows[size_t(k)].life; })) {
+    const auto fetchRow = [&](int i) {
+        return std::array<const void *, 2>{&rows[size_t(i)],
+                                           rules.fetchYields ? &milkings[size_t(i)] : nullptr};
+    };
+    const auto fetchTexts = [&](int i) {
+        return std::array<const void *, 1>{lines.where(rows[size_t(i)].cow)};
+    };
+    const auto visit = [&](int i) {
         const Row &row = rows[size_t(i)];
         if (row.life != lastLife) {
             const QString life = lifeNumberText(row.life);
@@ -316,14 +339,16 @@ HerdReading readAnswer(exchange::AnswerLines &lines, const ReadingRules &rules)
         if (row.hasEvents)
             lifeOfRow[size_t(i)] = animal.key();
         if (rules.fetchYields) {
-            const QDate previous = row.realDate.isValid() ? row.realDate.addDays(-1) : QDate();
+            const Milkings &m = milkings[size_t(i)];
+            const QDate previous = m.realDate.isValid() ? m.realDate.addDays(-1) : QDate();
             for (int k = 0; k < 3; ++k) {
-                clock.addMilk(reading.milk[k], k, row.life, row.milk[k], row.realDate, row.msecs[k], true);
-                clock.addMilk(reading.milk[k], k, row.life, row.milk[3 + k], previous, row.msecs[3 + k],
-                              true);
+                clock.addMilk(reading.milk[k], k, row.life, m.milk[k], m.realDate, m.msecs[k], true);
+                clock.addMilk(reading.milk[k], k, row.life, m.milk[3 + k], previous, m.msecs[3 + k], true);
             }
         }
-    }
+    };
+    visitInOrder(orderByLifeNumber(reading.cows, [&](int k) { return rows[size_t(k)].life; }), fetchRow,
+                 fetchTexts, visit);
     addEvents(reading.records, events, lifeOfRow, lines);
     return reading;
 }

@@ -76,86 +76,96 @@ bool requestGeneralCows(const QString &localProgramPath, System system,
 namespace {
 
 // The herd number's text, a null view when unknown.
-QStringView herdNumberView(const adis::Values &v)
+template <class View> QStringView herdNumberView(View view)
 {
-    return v.isUnknown(item::HerdNumber) ? QStringView() : v.view(item::HerdNumber);
+    const QStringView v = view(item::HerdNumber);
+    return v.contains(QLatin1Char('?')) ? QStringView() : v;
 }
 
-// The dates and the pregnancy result of a line, checked.
-void readDates(const adis::Values &v, FullwoodRow &row)
+// The dates and the pregnancy result (1, 2, or 0: none) of a line, checked.
+struct Dates
 {
-    row.referenceDate = parseDate(v.view(item::ReferenceDate));
-    row.inseminationDate = notBefore(parseDate(v.view(item::InseminationDate)), row.referenceDate);
-    row.dryOffDate = notBefore(parseDate(v.view(item::DryOffDate)), row.referenceDate);
+    QDate reference; // last calving
+    QDate insemination;
+    QDate dryOff;
+    QDate pregnancyCheck;
+    int result = 0;
+};
 
-    const QStringView result = v.view(item::PregnancyResult);
+template <class View> Dates readDates(View view)
+{
+    Dates d;
+    d.reference = parseDate(view(item::ReferenceDate));
+    d.insemination = notBefore(parseDate(view(item::InseminationDate)), d.reference);
+    d.dryOff = notBefore(parseDate(view(item::DryOffDate)), d.reference);
+
+    const QStringView result = view(item::PregnancyResult);
     if (result == QLatin1String("1"))
-        row.pregnancyResult = 1;
+        d.result = 1;
     else if (result == QLatin1String("2"))
-        row.pregnancyResult = 2;
+        d.result = 2;
 
-    row.pregnancyCheckDate = notBefore(parseDate(v.view(item::PregnancyCheckDate)), row.referenceDate);
+    d.pregnancyCheck = notBefore(parseDate(view(item::PregnancyCheckDate)), d.reference);
     // A check before the last insemination belongs to an earlier service.
-    if (row.pregnancyCheckDate.isValid() && row.inseminationDate.isValid() &&
-        row.pregnancyCheckDate < row.inseminationDate) {
-        row.pregnancyCheckDate = QDate();
-        row.pregnancyResult = QVariant();
+    if (d.pregnancyCheck.isValid() && d.insemination.isValid() && d.pregnancyCheck < d.insemination) {
+        d.pregnancyCheck = QDate();
+        d.result = 0;
     }
+    return d;
+}
+
+// Herd numbers from 9999 up are no tech_cislo; a text that is no number counts as 0.
+bool isTechNumber(QStringView herdNumber)
+{
+    return herdNumber.toLongLong() < 9999;
 }
 
 } // namespace
 
 FullwoodRow fullwoodRow(const adis::Values &v)
 {
+    const auto view = [&](int k) { return v.view(k); };
     FullwoodRow row;
     row.cowId = v.at(item::CowId);
-    row.herdNumber = herdNumberView(v).toString();
+    row.herdNumber = herdNumberView(view).toString();
     if (row.herdNumber.isNull())
         row.herdNumber = QStringLiteral("");
-    readDates(v, row);
+    const Dates d = readDates(view);
+    row.referenceDate = d.reference;
+    row.inseminationDate = d.insemination;
+    row.dryOffDate = d.dryOff;
+    row.pregnancyCheckDate = d.pregnancyCheck;
+    if (d.result != 0)
+        row.pregnancyResult = d.result;
     return row;
 }
 
 QVariant techNumber(const QString &herdNumber)
 {
-    // Not a number: 0, so it is sent.
-    const qlonglong value = herdNumber.toLongLong();
-    if (value < 9999)
+    if (isTechNumber(herdNumber))
         return QVariant(herdNumber.isNull() ? QStringLiteral("") : herdNumber);
     return QVariant();
 }
 
 namespace {
 
-void addFullwoodRowEvents(FullwoodHerd *herd, const FullwoodRow &row, int insDays, int sendDays,
-                          const QDate &today)
-{
-    if (insDays != 0 && row.inseminationDate.isValid())
-        herd->known.insert(row.cowId, row.inseminationDate);
-
-    if (sendDays > 0) {
-        const int result = row.pregnancyResult.isNull() ? 0 : row.pregnancyResult.toInt();
-        if (inSendWindow(row.pregnancyCheckDate, sendDays, today) && (result == 1 || result == 2)) {
-            PregnancyEvent p;
-            p.cislo = row.cowId;
-            p.datum = row.pregnancyCheckDate;
-            p.druh = result;
-            herd->records.pregnancies.append(p);
-        }
-        if (inSendWindow(row.dryOffDate, sendDays, today)) {
-            DryOff z;
-            z.cislo = row.cowId;
-            z.datum = row.dryOffDate;
-            herd->records.dryOffs.append(z);
-        }
-    }
-}
-
 // What the reading keeps of a line until the animals are made.
 struct Row
 {
-    QString cowId;
+    qint64 life = -1; // the cow id's value when it is written as a life number, else -1
+    exchange::AnswerText id;
     exchange::AnswerText herdNumber; // null when unknown
+    bool tech = true;                // the herd number is the tech_cislo
+    bool hasEvents = false;
+};
+
+// A pregnancy check of that result, or a drying-off (result 0), kept in reading order until its
+// cow's id is a text.
+struct Event
+{
+    int row = 0;
+    int result = 0;
+    QDate date;
 };
 
 } // namespace
@@ -165,34 +175,91 @@ FullwoodHerd fullwoodHerd(exchange::AnswerLines &answerLines, int insDays, int s
     FullwoodHerd herd;
     const adis::Entity &table = generalCowRequest(System::Fullwood);
     std::vector<Row> rows;
+    std::vector<Event> events;
+    bool allNumbers = true;
     QStringView line;
-    adis::Values v;
     while (answerLines.next(&line)) {
-        if (!table.cutView(line, &v))
+        if (!table.isValueLine(line))
             continue;
-        const QStringView id = v.view(item::CowId);
+        const auto view = [&](int k) { return table.view(line, k); };
+        const QStringView id = view(item::CowId);
         // A blank id or an unknown one ("??????") names no animal; any other is used as written.
         if (std::all_of(id.cbegin(), id.cend(), [](QChar c) { return c == QLatin1Char('?'); }))
             continue;
-        FullwoodRow row;
-        row.cowId = id.toString();
-        readDates(v, row);
-        addFullwoodRowEvents(&herd, row, insDays, sendDays, today);
-        rows.push_back({row.cowId, answerLines.keep(herdNumberView(v))});
+        Row row;
+        row.life = lifeNumberOfText(id);
+        row.id = answerLines.keep(id);
+        allNumbers = allNumbers && row.life >= 0;
+        const Dates d = readDates(view);
+        if (insDays != 0 && d.insemination.isValid()) {
+            if (row.life >= 0)
+                herd.known.insert(row.life, d.insemination);
+            else
+                herd.known.insert(id.toString(), d.insemination);
+        }
+        const size_t kept = events.size();
+        const int at = int(rows.size());
+        if (sendDays > 0) {
+            if (inSendWindow(d.pregnancyCheck, sendDays, today) && d.result != 0)
+                events.push_back({at, d.result, d.pregnancyCheck});
+            if (inSendWindow(d.dryOff, sendDays, today))
+                events.push_back({at, 0, d.dryOff});
+        }
+        row.hasEvents = events.size() > kept;
+        const QStringView herdNumber = herdNumberView(view);
+        row.tech = isTechNumber(herdNumber);
+        if (row.tech)
+            row.herdNumber = answerLines.keep(herdNumber);
+        rows.push_back(row);
     }
-    // The animals in cow-id order (appended, no search); the last row of an id wins.
+    // The animals in cow-id order (appended, no search); the last row of an id wins. Ids written as
+    // life numbers are ordered by their values, as their texts order.
+    const int count = int(rows.size());
+    std::vector<QString> ids(allNumbers ? 0 : rows.size());
+    for (size_t k = 0; k < ids.size(); ++k)
+        ids[k] = answerLines.text(rows[k].id);
+    const std::vector<int> order =
+        allNumbers ? orderByLifeNumber(count, [&](int k) { return rows[size_t(k)].life; })
+                   : orderByKey(count, [&](int k) -> const QString & { return ids[size_t(k)]; });
+    std::vector<QString> idOfRow(events.empty() ? 0 : rows.size());
     QMap<QString, Animal> &animals = herd.records.animals;
     QMap<QString, Animal>::iterator animal;
-    const auto id = [&](int k) -> const QString & { return rows[size_t(k)].cowId; };
-    for (const int k : orderByKey(int(rows.size()), id)) {
+    const Row *last = nullptr;
+    const auto visit = [&](int k) {
         const Row &r = rows[size_t(k)];
-        if (animals.isEmpty() || animal.key() != r.cowId) {
-            animal = animals.insert(animals.cend(), r.cowId, Animal());
-            animal->cislo = r.cowId;
+        if (!last || (allNumbers ? last->life != r.life : animal.key() != ids[size_t(k)])) {
+            const QString id = allNumbers ? lifeNumberText(r.life) : ids[size_t(k)];
+            animal = animals.insert(animals.cend(), id, Animal());
+            animal->cislo = id;
             animal->vyrazena = QStringLiteral("0");
         }
-        const QString herdNumber = answerLines.text(r.herdNumber);
-        animal->tech_cislo = techNumber(herdNumber.isNull() ? QStringLiteral("") : herdNumber);
+        last = &r;
+        if (r.tech) {
+            const QString herdNumber = answerLines.text(r.herdNumber);
+            animal->tech_cislo = herdNumber.isNull() ? QStringLiteral("") : herdNumber;
+        } else {
+            animal->tech_cislo = QVariant();
+        }
+        if (r.hasEvents)
+            idOfRow[size_t(k)] = animal.key();
+    };
+    visitInOrder(
+        order, [&](int k) { return std::array<const void *, 1>{&rows[size_t(k)]}; },
+        [&](int k) { return std::array<const void *, 1>{answerLines.where(rows[size_t(k)].herdNumber)}; },
+        visit);
+    for (const Event &e : events) {
+        if (e.result == 0) {
+            DryOff z;
+            z.cislo = idOfRow[size_t(e.row)];
+            z.datum = e.date;
+            herd.records.dryOffs.append(z);
+        } else {
+            PregnancyEvent p;
+            p.cislo = idOfRow[size_t(e.row)];
+            p.datum = e.date;
+            p.druh = e.result;
+            herd.records.pregnancies.append(p);
+        }
     }
     return herd;
 }

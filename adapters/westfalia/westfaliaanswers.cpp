@@ -137,17 +137,18 @@ ReproductionData readReproductionAnswer(exchange::AnswerLines &lines, int insDay
     std::vector<Event> events;
     QStringView line;
     using namespace cowcol;
+    const adis::Entity &table = cowAnswer();
     while (lines.next(&line)) {
         if (!isDataLine(line))
             continue;
-        const adis::Values v = cowAnswer().cutAnyView(line);
-        const qint64 life = lifeNumberValue(v.view(Reg1));
+        const auto view = [&](int k) { return table.view(line, k); };
+        const qint64 life = lifeNumberValue(view(Reg1));
         if (life == 0)
             continue;
         if (isLongLifeNumber(life))
             data.shortNumbers = false;
-        const QDate calving = parseDate(v.view(CalvingDate));
-        const QDate insemination = sinceCalving(parseDate(v.view(InseminationDate)), calving);
+        const QDate calving = parseDate(view(CalvingDate));
+        const QDate insemination = sinceCalving(parseDate(view(InseminationDate)), calving);
         if (insDays != 0 && insemination.isValid())
             data.knownInseminations.insert(life, insemination);
         const size_t kept = events.size();
@@ -156,12 +157,12 @@ ReproductionData readReproductionAnswer(exchange::AnswerLines &lines, int insDay
             if (inSendWindow(date, sendDays, today))
                 events.push_back({row, kind, date});
         };
-        add(integerOrZero(v.view(PregnancyDiagnosis)) == 1 ? 1 : 2,
-            sinceCalving(parseDate(v.view(PregnancyDate)), calving));
-        add(4, sinceCalving(parseDate(v.view(AbortionDate)), calving));
-        add(0, sinceCalving(parseDate(v.view(DryOffDate)), calving));
-        rows.push_back({life, lines.keep(v.view(Cow)), integerOrZero(v.view(Status)) == CulledStatus,
-                        events.size() > kept});
+        add(integerOrZero(view(PregnancyDiagnosis)) == 1 ? 1 : 2,
+            sinceCalving(parseDate(view(PregnancyDate)), calving));
+        add(4, sinceCalving(parseDate(view(AbortionDate)), calving));
+        add(0, sinceCalving(parseDate(view(DryOffDate)), calving));
+        rows.push_back(
+            {life, lines.keep(view(Cow)), integerOrZero(view(Status)) == CulledStatus, events.size() > kept});
     }
 
     // The animals in life-number order (appended, no search); the last row of a number wins.
@@ -169,7 +170,7 @@ ReproductionData readReproductionAnswer(exchange::AnswerLines &lines, int insDay
     QMap<QString, Animal>::iterator animal;
     qint64 lastLife = -1;
     std::vector<QString> lifeOfRow(events.empty() ? 0 : rows.size());
-    for (const int i : orderByLifeNumber(int(rows.size()), [&](int k) { return rows[size_t(k)].life; })) {
+    const auto visit = [&](int i) {
         const Row &row = rows[size_t(i)];
         if (row.life != lastLife) {
             const QString life = lifeNumberText(row.life);
@@ -181,7 +182,11 @@ ReproductionData readReproductionAnswer(exchange::AnswerLines &lines, int insDay
         animal->vyrazena = row.culled ? QStringLiteral("1") : QStringLiteral("0");
         if (row.hasEvents)
             lifeOfRow[size_t(i)] = animal.key();
-    }
+    };
+    visitInOrder(
+        orderByLifeNumber(int(rows.size()), [&](int k) { return rows[size_t(k)].life; }),
+        [&](int i) { return std::array<const void *, 1>{&rows[size_t(i)]}; },
+        [&](int i) { return std::array<const void *, 1>{lines.where(rows[size_t(i)].cow)}; }, visit);
     for (const Event &e : events) {
         if (e.kind == 0) {
             DryOff dry;
@@ -286,14 +291,22 @@ QString milkYieldText(exchange::AnswerLines &lines, const MilkingPeriods &period
     const QDateTime from[] = {periods[0].from, periods[1].from, periods[2].from};
     const QDateTime to[] = {periods[0].to, periods[1].to, periods[2].to};
     MilkingPeriodClock clock(from, to, 3);
-    for (const int k : orderByLifeNumber(int(milk.size()), [&](int i) { return milk[size_t(i)].life; })) {
+    const auto visit = [&](int k) {
         const MilkRow &cow = milk[size_t(k)];
         for (int g = 0; g < MilkingsPerLine; ++g) {
             // Overlapping periods both count a milking that lies in each.
             for (int p = 0; p < 3; ++p)
                 clock.addMilk(sums[p], p, cow.life, cow.kg[g], cow.date[g], cow.msecsOfDay[g]);
         }
-    }
+    };
+    // A row spans two or three lines of the caches.
+    const auto fetch = [&](int k) {
+        const char *row = reinterpret_cast<const char *>(&milk[size_t(k)]);
+        return std::array<const void *, 3>{row, row + 64, row + sizeof(MilkRow) - 1};
+    };
+    visitInOrder(
+        orderByLifeNumber(int(milk.size()), [&](int i) { return milk[size_t(i)].life; }),
+        [](int) { return std::array<const void *, 0>{}; }, fetch, visit);
     return milkYieldCsv(sums[0], sums[1], sums[2]);
 }
 

@@ -13,6 +13,7 @@ class TestAnswerFields : public QObject
 private slots:
     void date_data();
     void date();
+    void datesAsQtMakesThem();
     void decimal_data();
     void decimal();
     void seconds_data();
@@ -53,6 +54,20 @@ void TestAnswerFields::date()
     QCOMPARE(got.isValid(), expected.isValid());
     if (expected.isValid())
         QCOMPARE(got, expected);
+}
+
+// Every month of every year the converters' forms allow, on the days about its end.
+void TestAnswerFields::datesAsQtMakesThem()
+{
+    for (int y = 1; y <= 9999; ++y) {
+        for (int m = 0; m <= 13; ++m) {
+            for (const int d : {0, 1, 28, 29, 30, 31, 32}) {
+                const QString text = QString::asprintf("%04d%02d%02d", y, m, d);
+                if (parseDate(text) != QDate(y, m, d))
+                    QFAIL(qPrintable(text));
+            }
+        }
+    }
 }
 
 void TestAnswerFields::decimal_data()

@@ -1,4 +1,5 @@
 #include "exchange/converter.h"
+#include "exchange/runaway.h"
 
 #include "platform/platform.h"
 
@@ -168,6 +169,26 @@ bool waitWithEvents(int ms)
     pause.start(qMax(0, ms));
     const Waiting waiting(&loop);
     loop.exec();
+    return !runsEnded;
+}
+
+bool runAwayFromEvents(const std::function<void()> &work)
+{
+    if (!QCoreApplication::instance()) {
+        work();
+        return !runsEnded;
+    }
+    QEventLoop loop;
+    const std::unique_ptr<QThread> thread(QThread::create(work));
+    // Emitted on the work's thread: the loop hears of it through its own thread's events.
+    QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    thread->start();
+    {
+        const Waiting waiting(&loop);
+        loop.exec();
+    }
+    // The loop is left early when the program ends; the work uses the caller's data until it ends.
+    thread->wait();
     return !runsEnded;
 }
 

@@ -73,6 +73,20 @@ bool writeConverterInput(const QString &path, const QString &text)
 
 namespace {
 
+// A thread that runs one piece of work (QThread::create needs std::async, which MinGW's win32
+// threads lack).
+class WorkThread : public QThread
+{
+public:
+    explicit WorkThread(const std::function<void()> &piece) : work(piece) {}
+
+protected:
+    void run() override { work(); }
+
+private:
+    const std::function<void()> &work;
+};
+
 bool runsEnded = false;
 
 // The event loops that wait for converters and answers now, innermost last; all of them are left
@@ -179,7 +193,7 @@ bool runAwayFromEvents(const std::function<void()> &work)
         return !runsEnded;
     }
     QEventLoop loop;
-    const std::unique_ptr<QThread> thread(QThread::create(work));
+    const auto thread = std::make_unique<WorkThread>(work);
     // Emitted on the work's thread: the loop hears of it through its own thread's events.
     QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
     thread->start();

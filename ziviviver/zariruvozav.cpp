@@ -11,6 +11,20 @@
 
 namespace {
 
+// A thread that runs one piece of work (QThread::create needs std::async, which MinGW's win32
+// threads lack).
+class WorkThread : public QThread
+{
+public:
+    explicit WorkThread(const std::function<void()> &piece) : work(piece) {}
+
+protected:
+    void run() override { work(); }
+
+private:
+    const std::function<void()> &work;
+};
+
 // Written on a thread of its own while this thread's events run, user input left out as while the
 // request is posted: the caller's window paints meanwhile. The work reads only the records handed
 // in, which the caller cannot touch until the call returns.
@@ -20,7 +34,8 @@ QByteArray writtenAway(const std::function<QByteArray()> &write)
         return write();
     QByteArray text;
     QEventLoop loop;
-    const std::unique_ptr<QThread> thread(QThread::create([&] { text = write(); }));
+    const std::function<void()> work = [&] { text = write(); };
+    const auto thread = std::make_unique<WorkThread>(work);
     QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
     thread->start();
     loop.exec(QEventLoop::ExcludeUserInputEvents);

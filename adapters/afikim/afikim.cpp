@@ -50,10 +50,7 @@ void MainWindow::exchangeAfifarmReport()
     for (const QString &path : qAsConst(reports)) {
         // Read away from the window's thread: the reader is this run's own.
         EDifReader candidate(path);
-        if (!exchange::runAway([&] {
-                candidate.init();
-                return true;
-            }))
+        if (!exchange::runAwayFromEvents([&] { candidate.init(); }))
             return;
         // Row 0 holds the captions: a report of a herd without animals still has them.
         if (candidate.isValid && candidate.rowCount >= 1) {

@@ -1,4 +1,5 @@
 #include "exchange/converter.h"
+#include "exchange/runaway.h"
 
 #include "platform/platform.h"
 
@@ -71,6 +72,20 @@ bool writeConverterInput(const QString &path, const QString &text)
 } // namespace exchange
 
 namespace {
+
+// A thread that runs one piece of work (QThread::create needs std::async, which MinGW's win32
+// threads lack).
+class WorkThread : public QThread
+{
+public:
+    explicit WorkThread(const std::function<void()> &piece) : work(piece) {}
+
+protected:
+    void run() override { work(); }
+
+private:
+    const std::function<void()> &work;
+};
 
 bool runsEnded = false;
 
@@ -168,6 +183,26 @@ bool waitWithEvents(int ms)
     pause.start(qMax(0, ms));
     const Waiting waiting(&loop);
     loop.exec();
+    return !runsEnded;
+}
+
+bool runAwayFromEvents(const std::function<void()> &work)
+{
+    if (!QCoreApplication::instance()) {
+        work();
+        return !runsEnded;
+    }
+    QEventLoop loop;
+    const auto thread = std::make_unique<WorkThread>(work);
+    // Emitted on the work's thread: the loop hears of it through its own thread's events.
+    QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    thread->start();
+    {
+        const Waiting waiting(&loop);
+        loop.exec();
+    }
+    // The loop is left early when the program ends; the work uses the caller's data until it ends.
+    thread->wait();
     return !runsEnded;
 }
 

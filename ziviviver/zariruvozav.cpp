@@ -1,7 +1,50 @@
 #include "registryclient_p.h"
 #include "ziviviver.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QNetworkAccessManager>
+#include <QThread>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+// A thread that runs one piece of work (QThread::create needs std::async, which MinGW's win32
+// threads lack).
+class WorkThread : public QThread
+{
+public:
+    explicit WorkThread(const std::function<void()> &piece) : work(piece) {}
+
+protected:
+    void run() override { work(); }
+
+private:
+    const std::function<void()> &work;
+};
+
+// Written on a thread of its own while this thread's events run, user input left out as while the
+// request is posted: the caller's window paints meanwhile. The work reads only the records handed
+// in, which the caller cannot touch until the call returns.
+QByteArray writtenAway(const std::function<QByteArray()> &write)
+{
+    if (!QCoreApplication::instance())
+        return write();
+    QByteArray text;
+    QEventLoop loop;
+    const std::function<void()> work = [&] { text = write(); };
+    const auto thread = std::make_unique<WorkThread>(work);
+    QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    thread->start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    // The loop is left early when the program quits; the text is still needed.
+    thread->wait();
+    return text;
+}
+
+} // namespace
 
 class ZARiruvOzav::Private
 {
@@ -70,11 +113,11 @@ int ZARiruvOzav::syncZavra(bool shortNumbers, int download, int insDays, int sen
     args.sendDays = sendDays;
     args.sendInseminations = sendInseminations;
     args.complete = complete;
+    const QByteArray body = writtenAway(
+        [&] { return zavra::syncRequestBody(args, animals, inseminations, pregnancies, dryOffs, plans); });
     QJsonObject answer;
-    const int rc =
-        zavra::postJson(d->network, zavra::endpoint(d->base, "sync"),
-                        zavra::syncRequestBody(args, animals, inseminations, pregnancies, dryOffs, plans),
-                        d->session, answer, 0, zavra::maxSyncAnswerBytes(animals.size()));
+    const int rc = zavra::postJson(d->network, zavra::endpoint(d->base, "sync"), body, d->session, answer, 0,
+                                   zavra::maxSyncAnswerBytes(animals.size()));
     if (rc == zavra::SessionExpired)
         d->session.clear();
     if (rc < 0)

@@ -1,5 +1,6 @@
 #include "adapters/afikim/afikimreport.h"
 #include "app/mainwindow.h"
+#include "exchange/runaway.h"
 #include "platform/platform.h"
 #include "platform/settingskeys.h"
 #include "sync/exchangeframe.h"
@@ -47,8 +48,10 @@ void MainWindow::exchangeAfifarmReport()
     EDifReader reader(QString{});
     bool found = false;
     for (const QString &path : qAsConst(reports)) {
+        // Read away from the window's thread: the reader is this run's own.
         EDifReader candidate(path);
-        candidate.init();
+        if (!exchange::runAwayFromEvents([&] { candidate.init(); }))
+            return;
         // Row 0 holds the captions: a report of a herd without animals still has them.
         if (candidate.isValid && candidate.rowCount >= 1) {
             reader = candidate;
@@ -66,7 +69,11 @@ void MainWindow::exchangeAfifarmReport()
     for (const QString &report : qAsConst(reports))
         QFile::remove(report);
 
-    const afikim::ReportTable table = afikim::readTable(reader);
+    const std::optional<afikim::ReportTable> read =
+        exchange::runAway([&] { return afikim::readTable(reader); });
+    if (!read)
+        return;
+    const afikim::ReportTable &table = *read;
     const afikim::ColumnMap columns = afikim::matchColumns(table.first());
     const QString missing = afikim::missingColumnText(columns);
     if (!missing.isEmpty()) {
@@ -75,8 +82,13 @@ void MainWindow::exchangeAfifarmReport()
         return;
     }
 
-    const afikim::ReportData report =
-        afikim::readReport(table, columns, frame.insDays(), frame.sendDays(), QDateTime::currentDateTime());
+    const int insDays = frame.insDays(), sendDays = frame.sendDays();
+    const QDateTime now = QDateTime::currentDateTime();
+    const std::optional<afikim::ReportData> herd =
+        exchange::runAway([&] { return afikim::readReport(table, columns, insDays, sendDays, now); });
+    if (!herd)
+        return;
+    const afikim::ReportData &report = *herd;
     if (!frame.hasAnimals(report.records))
         return;
     const QString milkText = milkYieldCsv(report.yield1, report.yield2);

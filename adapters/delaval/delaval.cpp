@@ -5,6 +5,7 @@
 #include "app/mainwindow.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
+#include "exchange/runaway.h"
 #include "platform/platform.h"
 #include "platform/settingskeys.h"
 #include "sync/exchangeframe.h"
@@ -33,8 +34,8 @@ void MainWindow::exchangeDelaval(const bool &FetchYields, const bool &ShowMessag
     frame.setProgress(ProgressStep::Waiting);
     runIsoConverter(dir, requestPath, request, answerPath, QStringLiteral(" -x"));
 
-    QFile answer;
-    if (!exchange::openAnswer(answer, answerPath))
+    std::optional<exchange::AnswerLines> lines = exchange::answerLinesAway(answerPath);
+    if (!lines)
         return;
     frame.setProgress(ProgressStep::Processing);
 
@@ -46,10 +47,13 @@ void MainWindow::exchangeDelaval(const bool &FetchYields, const bool &ShowMessag
     rules.periods[0] = {od_cas1, do_cas1};
     rules.periods[1] = {od_cas2, do_cas2};
     rules.periods[2] = {od_cas3, do_cas3};
-    exchange::AnswerLines lines(answer);
-    const delaval::HerdReading reading = delaval::readAnswer(lines, rules);
-    answer.close();
-    frame.countSkippedLines(lines.skipped());
+    // The lines and the rules are this run's own; the window's thread turns its events meanwhile.
+    const std::optional<delaval::HerdReading> herd =
+        exchange::runAway([&] { return delaval::readAnswer(*lines, rules); });
+    if (!herd)
+        return;
+    const delaval::HerdReading &reading = *herd;
+    frame.countSkippedLines(lines->skipped());
     if (!frame.hasAnimals(reading.records))
         return;
 

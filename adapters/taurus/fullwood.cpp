@@ -1,6 +1,7 @@
 #include "adapters/taurus/taurusexchange.h"
 #include "app/mainwindow.h"
 #include "exchange/converter.h"
+#include "exchange/runaway.h"
 #include "platform/platform.h"
 #include "platform/settingskeys.h"
 #include "sync/exchangeframe.h"
@@ -20,8 +21,14 @@ void MainWindow::exchangeFullwood(const bool &, const bool &ShowMessages)
     std::optional<exchange::AnswerLines> answer;
     if (!taurus::requestGeneralCows(program, taurus::System::Fullwood, &answer))
         return;
-    const taurus::FullwoodHerd herd =
-        taurus::fullwoodHerd(*answer, frame.insDays(), frame.sendDays(), frame.today());
+    // Read away from the window's thread: the lines and the windows are this run's own.
+    const int insDays = frame.insDays(), sendDays = frame.sendDays();
+    const QDate today = frame.today();
+    const std::optional<taurus::FullwoodHerd> read =
+        exchange::runAway([&] { return taurus::fullwoodHerd(*answer, insDays, sendDays, today); });
+    if (!read)
+        return;
+    const taurus::FullwoodHerd &herd = *read;
     frame.countSkippedLines(answer->skipped());
     if (!frame.hasAnimals(herd.records))
         return;

@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
+#include "exchange/runaway.h"
 #include "platform/platform.h"
 #include "platform/settingskeys.h"
 #include "sync/exchangeframe.h"
@@ -34,10 +35,7 @@ std::optional<exchange::AnswerLines> ask(const DairyPlanFiles &files, const QStr
     const QString answerPath = files.path(answerName);
     QFile::remove(answerPath);
     runDairyPlanConverter(files.dir, files.path(requestName), text);
-    QFile answer;
-    if (!exchange::openAnswer(answer, answerPath))
-        return std::nullopt;
-    return exchange::AnswerLines(answer);
+    return exchange::answerLinesAway(answerPath);
 }
 
 } // namespace
@@ -55,8 +53,14 @@ void MainWindow::exchangeWestfalia(const bool &FetchYields, const bool &ShowMess
             westfalia::reproductionAnswerFileName());
     if (!cows)
         return;
-    const westfalia::ReproductionData reproduction =
-        westfalia::readReproductionAnswer(*cows, frame.insDays(), frame.sendDays(), frame.today());
+    // Read away from the window's thread: the lines and the windows are this run's own.
+    const int insDays = frame.insDays(), sendDays = frame.sendDays();
+    const QDate today = frame.today();
+    const std::optional<westfalia::ReproductionData> read =
+        exchange::runAway([&] { return westfalia::readReproductionAnswer(*cows, insDays, sendDays, today); });
+    if (!read)
+        return;
+    const westfalia::ReproductionData &reproduction = *read;
     frame.countSkippedLines(cows->skipped());
     if (!frame.hasAnimals(reproduction.records))
         return;
@@ -69,7 +73,11 @@ void MainWindow::exchangeWestfalia(const bool &FetchYields, const bool &ShowMess
         if (!milk)
             return;
         const westfalia::MilkingPeriods periods{{{od_cas1, do_cas1}, {od_cas2, do_cas2}, {od_cas3, do_cas3}}};
-        milkText = westfalia::milkYieldText(*milk, periods);
+        std::optional<QString> yields =
+            exchange::runAway([&] { return westfalia::milkYieldText(*milk, periods); });
+        if (!yields)
+            return;
+        milkText = *yields;
         frame.countSkippedLines(milk->skipped());
     }
 

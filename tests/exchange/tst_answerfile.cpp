@@ -3,11 +3,15 @@
 #include "exchange/answerfields.h"
 #include "exchange/answerfile.h"
 #include "exchange/converter.h"
+#include "exchange/runaway.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QTextCodec>
+#include <QThread>
+
+#include <atomic>
 
 #include <iterator>
 
@@ -212,6 +216,18 @@ void TestAnswerFile::answerAppearsWhileWaiting()
     QVERIFY(clock.elapsed() < 5000);
     const QStringList lines = exchange::readAnswerLines(file);
     QCOMPARE(lines, QStringList{"VN201863   1220240105 1"});
+    // Work runs on a thread of its own, and ends only once a timer of this thread has fired.
+    std::atomic<bool> ticked{false};
+    QTimer::singleShot(10, [&] { ticked = true; });
+    const std::optional<bool> away = exchange::runAway([&] {
+        for (int ms = 0; !ticked && ms < 5000; ++ms)
+            QThread::msleep(1);
+        return ticked && QThread::currentThread() != qApp->thread();
+    });
+    QVERIFY(away.value_or(false));
+    std::optional<exchange::AnswerLines> read = exchange::answerLinesAway(path);
+    QStringView line;
+    QVERIFY(read && read->next(&line) && line == lines.first() && !read->next(&line));
 }
 
 void TestAnswerFile::endedWhileWaiting()
@@ -223,6 +239,13 @@ void TestAnswerFile::endedWhileWaiting()
     clock.start();
     QVERIFY(!exchange::openAnswer(file, dir.filePath("missing.txt")));
     QVERIFY2(clock.elapsed() < 700, qPrintable(QString::number(clock.elapsed())));
+    // Work away from this thread is given up, but only once it has ended: it uses the caller's data.
+    bool ended = false;
+    QVERIFY(!exchange::runAway([&] {
+        QThread::msleep(200);
+        return ended = true;
+    }));
+    QVERIFY(ended);
 }
 
 STABLOMAT_TEST_MAIN_CORE(TestAnswerFile)

@@ -2,9 +2,11 @@
 # under the build's absolute path and carries no copyright: it is rebuilt with the sums of its own
 # files, the debug file not executable, and its documentation being the program package's (on which
 # it depends), as Debian's own -dbgsym packages do.
-file(GLOB ddebs "${CPACK_PACKAGE_DIRECTORY}/*-dbgsym_*.ddeb")
+# The packages are still in CPack's own folder here; it copies them out afterwards.
+set(ddebs ${CPACK_PACKAGE_FILES})
+list(FILTER ddebs INCLUDE REGEX "-dbgsym_[^/]*\\.ddeb$")
 foreach(ddeb ${ddebs})
-  set(tree "${CPACK_PACKAGE_DIRECTORY}/_CPack_Packages/ddeb-tree")
+  set(tree "${ddeb}.tree")
   file(REMOVE_RECURSE "${tree}")
   file(MAKE_DIRECTORY "${tree}")
   execute_process(COMMAND dpkg-deb -R "${ddeb}" "${tree}" COMMAND_ERROR_IS_FATAL ANY)
@@ -12,8 +14,8 @@ foreach(ddeb ${ddebs})
   foreach(f ${debug_files})
     file(CHMOD "${f}" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
   endforeach()
-  string(REGEX REPLACE "_.*" "" package "${ddeb}")
-  get_filename_component(package "${package}" NAME)
+  get_filename_component(package "${ddeb}" NAME)
+  string(REGEX REPLACE "_.*" "" package "${package}")
   string(REGEX REPLACE "-dbgsym$" "" program "${package}")
   file(MAKE_DIRECTORY "${tree}/usr/share/doc")
   file(CREATE_LINK "${program}" "${tree}/usr/share/doc/${package}" SYMBOLIC)

@@ -84,6 +84,25 @@ bool packedDigits(const QString &text, quint64 *high, quint64 *low)
     return true;
 }
 
+void appendRowEvents(HerdRecords &records, const std::vector<RowEvent> &events,
+                     const std::vector<QString> &lifeOfRow)
+{
+    for (const RowEvent &e : events) {
+        if (e.kind == 0) {
+            DryOff dry;
+            dry.cislo = lifeOfRow[size_t(e.row)];
+            dry.datum = e.date;
+            records.dryOffs.append(dry);
+        } else {
+            PregnancyEvent p;
+            p.cislo = lifeOfRow[size_t(e.row)];
+            p.datum = e.date;
+            p.druh = e.kind;
+            records.pregnancies.append(p);
+        }
+    }
+}
+
 QDate sendWindowStart(int sendDays, const QDate &today)
 {
     return today.addDays(-static_cast<qint64>(sendDays));

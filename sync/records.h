@@ -33,6 +33,20 @@ struct HerdRecords
     QList<PlanEntry> plans;
 };
 
+// A reader's event to send, kept in reading order until its animal's life number is a text: a
+// pregnancy event of that kind, or a drying-off (kind 0), of the animal read in that row.
+struct RowEvent
+{
+    int row = 0;
+    int kind = 0;
+    QDate date;
+};
+
+// The events appended to the records' pregnancies and drying-offs, each under the life number of
+// its row (lifeOfRow[row]), in their order.
+void appendRowEvents(HerdRecords &records, const std::vector<RowEvent> &events,
+                     const std::vector<QString> &lifeOfRow);
+
 // Registration number to life number: every character but 0-9 removed, then the digits read as a
 // signed 64-bit integer and written back, so leading zeros go. No digits, or a value too large for
 // 64 bits, gives "0".

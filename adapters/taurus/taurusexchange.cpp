@@ -159,15 +159,6 @@ struct Row
     bool hasEvents = false;
 };
 
-// A pregnancy check of that result, or a drying-off (result 0), kept in reading order until its
-// cow's id is a text.
-struct Event
-{
-    int row = 0;
-    int result = 0;
-    QDate date;
-};
-
 } // namespace
 
 FullwoodHerd fullwoodHerd(exchange::AnswerLines &answerLines, int insDays, int sendDays, const QDate &today)
@@ -175,7 +166,7 @@ FullwoodHerd fullwoodHerd(exchange::AnswerLines &answerLines, int insDays, int s
     FullwoodHerd herd;
     const adis::Entity &table = generalCowRequest(System::Fullwood);
     std::vector<Row> rows;
-    std::vector<Event> events;
+    std::vector<RowEvent> events;
     bool allNumbers = true;
     QStringView line;
     while (answerLines.next(&line)) {
@@ -247,20 +238,7 @@ FullwoodHerd fullwoodHerd(exchange::AnswerLines &answerLines, int insDays, int s
         order, [&](int k) { return std::array<const void *, 1>{&rows[size_t(k)]}; },
         [&](int k) { return std::array<const void *, 1>{answerLines.where(rows[size_t(k)].herdNumber)}; },
         visit);
-    for (const Event &e : events) {
-        if (e.result == 0) {
-            DryOff z;
-            z.cislo = idOfRow[size_t(e.row)];
-            z.datum = e.date;
-            herd.records.dryOffs.append(z);
-        } else {
-            PregnancyEvent p;
-            p.cislo = idOfRow[size_t(e.row)];
-            p.datum = e.date;
-            p.druh = e.result;
-            herd.records.pregnancies.append(p);
-        }
-    }
+    appendRowEvents(herd.records, events, idOfRow);
     return herd;
 }
 

@@ -112,15 +112,6 @@ struct Row
     bool hasEvents = false;
 };
 
-// An event to send, kept in reading order until its cow's life number is a text: a pregnancy
-// event of that kind, or a drying-off (kind 0).
-struct Event
-{
-    int row = 0;
-    int kind = 0;
-    QDate date;
-};
-
 } // namespace
 
 void addCow(const CowRow &row, int insDays, int sendDays, const QDate &today, ReproductionData *data)
@@ -134,7 +125,7 @@ ReproductionData readReproductionAnswer(exchange::AnswerLines &lines, int insDay
 {
     ReproductionData data;
     std::vector<Row> rows;
-    std::vector<Event> events;
+    std::vector<RowEvent> events;
     QStringView line;
     using namespace cowcol;
     const adis::Entity &table = cowAnswer();
@@ -187,20 +178,7 @@ ReproductionData readReproductionAnswer(exchange::AnswerLines &lines, int insDay
         orderByLifeNumber(int(rows.size()), [&](int k) { return rows[size_t(k)].life; }),
         [&](int i) { return std::array<const void *, 1>{&rows[size_t(i)]}; },
         [&](int i) { return std::array<const void *, 1>{lines.where(rows[size_t(i)].cow)}; }, visit);
-    for (const Event &e : events) {
-        if (e.kind == 0) {
-            DryOff dry;
-            dry.cislo = lifeOfRow[size_t(e.row)];
-            dry.datum = e.date;
-            data.records.dryOffs.append(dry);
-        } else {
-            PregnancyEvent p;
-            p.cislo = lifeOfRow[size_t(e.row)];
-            p.datum = e.date;
-            p.druh = e.kind;
-            data.records.pregnancies.append(p);
-        }
-    }
+    appendRowEvents(data.records, events, lifeOfRow);
     return data;
 }
 

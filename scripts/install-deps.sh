@@ -16,6 +16,8 @@ packages=(
     xvfb xauth x11-utils trayer python3 fonts-dejavu-core imagemagick xdotool
     # the Windows check of the sources; a Windows converter built and run under Wine in the tests
     g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 wine
+    # the Windows installer
+    nsis
     # fuzzing (libFuzzer comes with clang's runtime) and benchmarks
     clang-14 libclang-rt-14-dev libbenchmark-dev
 )

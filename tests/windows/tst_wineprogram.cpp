@@ -49,6 +49,19 @@ bool inWindow(const QString &pattern, QStringList command)
     return xdotool(command.replaceInStrings("%1", shown.first()));
 }
 
+// Clicks at (x, y) of the window named pattern until a window named next shows: a click that comes
+// while a busy program still lays out the window it has just shown goes astray.
+bool clickUntil(const QString &pattern, int x, int y, const QString &next)
+{
+    return QTest::qWaitFor(
+        [&] {
+            inWindow(pattern,
+                     {"mousemove", "--window", "%1", QString::number(x), QString::number(y), "click", "1"});
+            return QTest::qWaitFor([&] { return !windowsNamed(next).isEmpty(); }, 5000);
+        },
+        90000);
+}
+
 } // namespace
 
 class TestWineProgram : public QObject
@@ -178,16 +191,17 @@ void TestWineProgram::prepareDelavalFarm(bool import)
     // "Vytvoř zástupce po spuštění" pressed in the settings dialog (places in the windows of a fresh
     // prefix's default size) makes the start-up shortcut.
     QVERIFY(startProgram());
-    QVERIFY(inWindow(MainTitle, {"mousemove", "--window", "%1", "579", "54", "click", "1"})); // "Nastavení"
+    QVERIFY(clickUntil(MainTitle, 579, 54, "^Heslo$")); // "Nastavení"
     QVERIFY(inWindow("^Heslo$", {"type", "--delay", "50", "pastvinka"}));
     QVERIFY(xdotool({"key", "Return"}));
-    QVERIFY(inWindow("^Nastavení$", {"mousemove", "--window", "%1", "161", "255", "click", "1"}));
+    QVERIFY(clickUntil("^Nastavení$", 161, 255, "^Stablomat$"));
     QVERIFY(inWindow("^Stablomat$", {"key", "Return"})); // the box that says how it went
     shortcut = prefix->local(startupFolder() + "\\stablomat.lnk");
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(shortcut), 10000);
-    // Ended (Wine's end of session leaves a shown program running).
-    program->kill();
-    QTRY_VERIFY_WITH_TIMEOUT(!prefix->running("stablomat.exe"), 30000);
+    // Ended (Wine's end of session leaves a shown program running) through Wine, whose process list
+    // forgets it at once: a Unix kill reaches that list only later, and the next start would see it.
+    QCOMPARE(prefix->wine({"taskkill", "/f", "/im", "stablomat.exe"}), 0);
+    QVERIFY(program->waitForFinished(30000));
     // Started from that shortcut, with tray mode and a one-hour interval: hidden, and an exchange at
     // the first tick.
     QVERIFY(prefix->regImport(
@@ -203,6 +217,8 @@ void TestWineProgram::prepareDelavalFarm(bool import)
 void TestWineProgram::delavalExchange()
 {
     prepareDelavalFarm(true);
+    if (QTest::currentTestFailed())
+        return;
     herd::Herd before;
     QString error;
     const QString herdFile = prefix->local("C:\\alpro\\herd.json");
@@ -251,6 +267,8 @@ void TestWineProgram::delavalExchange()
 void TestWineProgram::hungConverterEnded()
 {
     prepareDelavalFarm(false);
+    if (QTest::currentTestFailed())
+        return;
     program = prefix->start(
         Exe, {},
         {"ZAVRA_URL=" + registry->url(), "STABLOMAT_UPDATE_URL=" + registry->url(), "ISO32_DELAY_MS=600000"});

@@ -137,7 +137,8 @@ bool WinePrefix::running(const QString &imageName) const
 QStringList windowsNamed(const QString &pattern)
 {
     QProcess p;
-    p.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"), pattern});
+    p.start(QStringLiteral("xdotool"),
+            {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), pattern});
     p.waitForFinished(10000);
     return QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }

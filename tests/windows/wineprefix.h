@@ -42,7 +42,7 @@ private:
     bool valid = false;
 };
 
-// X windows of the run's display whose name matches the regular expression (xdotool search).
+// Shown X windows of the run's display whose name matches the regular expression (xdotool search).
 QStringList windowsNamed(const QString &pattern);
 // Runs xdotool with the arguments (keys and text go to the window that has the focus).
 bool xdotool(const QStringList &arguments);
